@@ -1,0 +1,10 @@
+/* ombrix: in-memory containers and text routines for the QV host. */
+#ifndef OMBRIX_OMBRIX_H
+#define OMBRIX_OMBRIX_H
+
+#include "ombrix/host.h"
+#include "ombrix/container.h"
+#include "ombrix/extension.h"
+#include "ombrix/messages.h"
+
+#endif

@@ -1,0 +1,62 @@
+#include "container.h"
+
+#include <cstring>
+
+namespace ombrix {
+
+const QVPoolOptions poolParms = {};
+const QVLockOptions lockParms = {};
+const OmbrixIterator iter = {};
+
+ContainerPool acquireContainerPool(QVWord *callerPool, uint32_t poolFlags, const char *name) {
+    if (callerPool) return {callerPool, false};
+    QVPoolOptions options = poolParms;
+    options.flags = poolFlags;
+    return {hostCreatePool(currentHost(), options, nullptr, name), true};
+}
+
+void releaseContainerPool(const ContainerPool &owned) {
+    if (owned.ownsPool) poolDestroy(owned.pool);
+}
+
+QVWord *createContainerLock() {
+    QVLockOptions options = lockParms;
+    return hostCreateLock(currentHost(), options);
+}
+
+OmbrixKeyPart *copyKeyParts(QVWord *pool, const OmbrixKeyPart *parts, int32_t count,
+                            bool *failed) {
+    *failed = false;
+    if (count <= 0 || !parts) return nullptr;
+    size_t bytes = sizeof(OmbrixKeyPart) * static_cast<size_t>(count);
+    auto *copy = static_cast<OmbrixKeyPart *>(poolAllocate(pool, bytes, 0));
+    if (!copy) {
+        *failed = true;
+        return nullptr;
+    }
+    std::memcpy(copy, parts, bytes);
+    return copy;
+}
+
+void *openIteratorState(const char *poolName, size_t stateSize, QVWord **iteratorPool) {
+    // Iterators never lock, so their pools are created unlocked.
+    QVPoolOptions options = poolParms;
+    options.flags = OMBRIX_FLAG_NO_LOCK;
+    QVWord *pool = hostCreatePool(currentHost(), options, nullptr, poolName);
+    *iteratorPool = pool;
+    if (!pool) return nullptr;
+    void *state = poolAllocateZeroed(pool, stateSize);
+    if (!state) {
+        poolDestroy(pool);
+        *iteratorPool = nullptr;
+    }
+    return state;
+}
+
+void releaseIteratorState(OmbrixIterator *it, QVWord *iteratorPool) {
+    if (!it->state) return;
+    poolDestroy(iteratorPool);
+    it->state = nullptr;
+}
+
+}  // namespace ombrix

@@ -1,0 +1,67 @@
+// The rules every container family shares: where its pool comes from, its
+// lock, the copy of its key parts, and the steps of an iterator factory.
+//
+// Families call these instead of repeating them, so a pool is always named
+// and owned the same way and an iterator that cannot be made is always the
+// zeroed template.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "host_calls.h"
+#include "ombrix/container.h"
+
+namespace ombrix {
+
+// The read-only zeroed templates; copied, never written.
+extern const QVPoolOptions poolParms;
+extern const QVLockOptions lockParms;
+extern const OmbrixIterator iter;
+
+// The pool a container allocates from, and whether it must destroy it.
+struct ContainerPool {
+    QVWord *pool;
+    bool ownsPool;
+};
+
+// Uses the caller's pool when one is given; otherwise asks the host for one
+// named `name`, with `poolFlags` as the first member of the options and no
+// journal. `pool` is null in the result when the host refused.
+ContainerPool acquireContainerPool(QVWord *callerPool, uint32_t poolFlags, const char *name);
+// Destroys the pool if the container created it.
+void releaseContainerPool(const ContainerPool &owned);
+
+// A host lock from the zeroed options, or null when the host refused one.
+QVWord *createContainerLock();
+
+// Holds a container's lock for one operation; a null lock is no lock.
+class LockScope {
+  public:
+    explicit LockScope(QVWord *lock) : lock_(lock) {
+        if (lock_) lockAcquire(lock_);
+    }
+    ~LockScope() {
+        if (lock_) lockRelease(lock_);
+    }
+    LockScope(const LockScope &) = delete;
+    LockScope &operator=(const LockScope &) = delete;
+
+  private:
+    QVWord *lock_;
+};
+
+// Copies `count` key parts into `pool`; null when count <= 0 or out of memory
+// (`failed` tells the two apart).
+OmbrixKeyPart *copyKeyParts(QVWord *pool, const OmbrixKeyPart *parts, int32_t count,
+                            bool *failed);
+
+// Iterator factory steps: creates the unlocked iterator pool `poolName` and a
+// zeroed state of `stateSize` bytes in it. Returns the state, or null (with
+// nothing left behind) when the pool or the state cannot be had; the caller
+// then returns the zeroed `iter` template.
+void *openIteratorState(const char *poolName, size_t stateSize, QVWord **iteratorPool);
+// Destroys the iterator's pool (freeing its state) and clears `state`.
+void releaseIteratorState(OmbrixIterator *it, QVWord *iteratorPool);
+
+}  // namespace ombrix

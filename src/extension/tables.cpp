@@ -1,0 +1,60 @@
+// The extension's function tables. The host reads them by position, so an
+// entry never moves; a family not built in yet leaves its words zero.
+#include "tables.h"
+
+namespace ombrix {
+namespace {
+
+// Positions 0..6: arrayListNew, storageNew, linkedListNew, hashMapNew,
+// hashMapNewFromBlob, stringBufferNew, treeNew.
+const OmbrixFunction factoryEntries[] = {
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+// Positions 0..21: thinHashMapNew, thinHashMapNewFromBlob, thinHashMapDestroy,
+// thinHashMapAdd, thinHashMapRemove, thinHashMapFind,
+// thinHashMapAddWithKeySize, thinHashMapRemoveWithKeySize,
+// thinHashMapFindWithKeySize, thinHashMapSize, thinHashMapGetKeySize,
+// thinHashMapToBlob, thinHashMapGetBlobSize, thinHashMapMerge,
+// thinHashMapMergeFromBlob, thinHashMapReset, thinHashMapIterator,
+// thinHashMapEntryIterator, thinHashMapClone, thinHashMapStat,
+// thinHashMapNewMultiple, thinHashMapDestroyMultiple.
+const OmbrixFunction thinHashMapEntries[] = {
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+// Positions 0..2: thinArrayListNew, thinArrayListAdd, thinArrayListDestroy.
+const OmbrixFunction thinArrayListEntries[] = {
+    nullptr, nullptr, nullptr,
+};
+
+// Positions 0..12: itemListNew, itemListAddInt32, itemListAddInt64,
+// itemListAddDouble, itemListAddFloat, itemListAddChar, itemListAddQVChar,
+// itemListAddList, itemListFind, itemListGetBlobSize, itemListToBlob,
+// itemListDestroy, itemListAddArrayList.
+const OmbrixFunction itemListEntries[] = {
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+template <int N>
+constexpr TableLayout layoutOf(const OmbrixFunction (&entries)[N], int words) {
+    return {entries, N, words};
+}
+
+}  // namespace
+
+const TableLayout factoryLayout = layoutOf(factoryEntries, OMBRIX_FACTORY_WORDS);
+const TableLayout thinHashMapLayout = layoutOf(thinHashMapEntries, OMBRIX_THIN_HASH_MAP_WORDS);
+const TableLayout thinArrayListLayout =
+    layoutOf(thinArrayListEntries, OMBRIX_THIN_ARRAY_LIST_WORDS);
+const TableLayout itemListLayout = layoutOf(itemListEntries, OMBRIX_ITEM_LIST_WORDS);
+
+static_assert(sizeof factoryEntries / sizeof(OmbrixFunction) == 7);
+static_assert(sizeof thinHashMapEntries / sizeof(OmbrixFunction) == 22);
+static_assert(sizeof thinArrayListEntries / sizeof(OmbrixFunction) == 3);
+static_assert(sizeof itemListEntries / sizeof(OmbrixFunction) == 13);
+
+}  // namespace ombrix
