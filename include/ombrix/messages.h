@@ -10,6 +10,9 @@
 
 #include <stdarg.h>
 #include <stdint.h>
+#ifdef __cplusplus
+#include <math.h>
+#endif
 
 #include "ombrix/host.h"
 
@@ -63,8 +66,12 @@ QVStatus qvzStatus2BuffV(void **holder, QVStatus status, uintptr_t v1, uintptr_t
 int64_t i32div(int32_t numerator, int32_t denominator);
 /* The quotient truncated toward zero. */
 int64_t intmdiv(int64_t numerator, int64_t denominator);
-/* Exact for powers of two, log(x) * 1.4426950408889634 otherwise. */
+/* Exact for powers of two, log(x) * 1.4426950408889634 otherwise. The name
+ * is the C library's: C++ sees the declaration of <math.h>, which the
+ * library's definition matches. */
+#ifndef __cplusplus
 double log2(double x);
+#endif
 
 #ifdef __cplusplus
 }

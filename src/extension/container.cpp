@@ -1,8 +1,23 @@
 #include "container.h"
 
+#include <cstddef>
 #include <cstring>
 
-namespace ombrix {
+namespace omb {
+
+// Hosts read these records by offset.
+static_assert(sizeof(QVPoolOptions) == 24 && sizeof(QVLockOptions) == 24);
+static_assert(sizeof(OmbrixKeyPart) == 36);
+static_assert(offsetof(OmbrixKeyPart, partSize) == 4 && offsetof(OmbrixKeyPart, levels) == 8);
+static_assert(offsetof(OmbrixKeyPart, offsets) == 12 && offsetof(OmbrixKeyPart, partOption) == 32);
+static_assert(sizeof(OmbrixKeyDefinition) == 24);
+static_assert(offsetof(OmbrixKeyDefinition, keyParts) == 8);
+static_assert(offsetof(OmbrixKeyDefinition, reverseOrder) == 16);
+static_assert(sizeof(OmbrixIterator) == 48);
+static_assert(offsetof(OmbrixIterator, next) == 8 && offsetof(OmbrixIterator, size) == 16);
+static_assert(offsetof(OmbrixIterator, release) == 24 && offsetof(OmbrixIterator, reset) == 32);
+static_assert(offsetof(OmbrixIterator, state) == 40);
+static_assert(sizeof(OmbrixBlob) == 24 && offsetof(OmbrixBlob, blobData) == 16);
 
 const QVPoolOptions poolParms = {};
 const QVLockOptions lockParms = {};
@@ -59,4 +74,4 @@ void releaseIteratorState(OmbrixIterator *it, QVWord *iteratorPool) {
     it->state = nullptr;
 }
 
-}  // namespace ombrix
+}  // namespace omb

@@ -12,7 +12,7 @@
 #include "host_calls.h"
 #include "ombrix/container.h"
 
-namespace ombrix {
+namespace omb {
 
 // The read-only zeroed templates; copied, never written.
 extern const QVPoolOptions poolParms;
@@ -64,4 +64,4 @@ void *openIteratorState(const char *poolName, size_t stateSize, QVWord **iterato
 // Destroys the iterator's pool (freeing its state) and clears `state`.
 void releaseIteratorState(OmbrixIterator *it, QVWord *iteratorPool);
 
-}  // namespace ombrix
+}  // namespace omb

@@ -13,11 +13,11 @@
 #define OMBRIX_BUILD_TIME 0
 #endif
 
-extern "C" OMBRIX_API QVWord *Exported_QVHandle = nullptr;
+OMBRIX_API QVWord *Exported_QVHandle = nullptr;
 
 namespace {
 
-using ombrix::TableLayout;
+using omb::TableLayout;
 
 static_assert(sizeof(OmbrixExtension) == 15 * 8);
 static_assert(offsetof(OmbrixExtension, getReqVersion) == 3 * 8);
@@ -90,13 +90,13 @@ QVStatus getVersion(OmbrixExtension *, uint64_t *major, uint64_t *minor, uint64_
 
 // The record and all four tables live in the extension's pool.
 QVStatus destroyExtension(OmbrixExtension *ext) {
-    if (ext) ombrix::poolDestroy(ext->pool);
+    if (ext) omb::poolDestroy(ext->pool);
     return 0;
 }
 
 OmbrixFunction *allocateTable(QVWord *pool, const TableLayout &layout) {
     auto *table = static_cast<OmbrixFunction *>(
-        ombrix::poolAllocateZeroed(pool, sizeof(OmbrixFunction) * layout.words));
+        omb::poolAllocateZeroed(pool, sizeof(OmbrixFunction) * layout.words));
     if (table) {
         for (int i = 0; i < layout.filled; ++i) table[i] = layout.entries[i];
     }
@@ -107,18 +107,18 @@ OmbrixFunction *allocateTable(QVWord *pool, const TableLayout &layout) {
 // after it is made. False when any allocation is refused.
 bool fillExtension(OmbrixExtension **out, QVWord *pool, QVWord *journal) {
     auto *ext = static_cast<OmbrixExtension *>(
-        ombrix::poolAllocateZeroed(pool, sizeof(OmbrixExtension)));
+        omb::poolAllocateZeroed(pool, sizeof(OmbrixExtension)));
     if (!ext) return false;
     ext->getReqVersion = getReqVersion;
     ext->getVersion = getVersion;
     ext->destroyExtension = destroyExtension;
     ext->pool = pool;
     ext->journal = journal;
-    if (!(ext->factoryTable = allocateTable(pool, ombrix::factoryLayout))) return false;
-    if (!(ext->thinHashMapTable = allocateTable(pool, ombrix::thinHashMapLayout))) return false;
-    if (!(ext->thinArrayListTable = allocateTable(pool, ombrix::thinArrayListLayout)))
+    if (!(ext->factoryTable = allocateTable(pool, omb::factoryLayout))) return false;
+    if (!(ext->thinHashMapTable = allocateTable(pool, omb::thinHashMapLayout))) return false;
+    if (!(ext->thinArrayListTable = allocateTable(pool, omb::thinArrayListLayout)))
         return false;
-    if (!(ext->itemListTable = allocateTable(pool, ombrix::itemListLayout))) return false;
+    if (!(ext->itemListTable = allocateTable(pool, omb::itemListLayout))) return false;
     *out = ext;
     return true;
 }
@@ -151,12 +151,12 @@ OMBRIX_API QVStatus qvvercn1(OmbrixVersionRecord *record) {
 // A pool created here is destroyed again when a later allocation fails, so a
 // refused entry leaves nothing behind in the host.
 OMBRIX_API OmbrixExtension *ombrix(QVWord *host, QVWord *journal) {
-    if (!journal) journal = ombrix::hostDefaultJournal(Exported_QVHandle);
+    if (!journal) journal = omb::hostDefaultJournal(Exported_QVHandle);
     QVPoolOptions options = {};
-    QVWord *pool = ombrix::hostCreatePool(host, options, journal, "ombrix");
+    QVWord *pool = omb::hostCreatePool(host, options, journal, "ombrix");
     OmbrixExtension *ext = nullptr;
     if (pool && fillExtension(&ext, pool, journal)) return ext;
-    ombrix::poolDestroy(pool);
+    omb::poolDestroy(pool);
     if (journal) qvlStatusToJnl(journal, kEntryFailureFacility, kEntryFailureCode);
     return nullptr;
 }

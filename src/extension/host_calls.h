@@ -11,7 +11,7 @@
 #include "ombrix/extension.h"
 #include "ombrix/host.h"
 
-namespace ombrix {
+namespace omb {
 
 template <typename Fn>
 inline Fn slotFunction(QVWord *object, int slot) {
@@ -69,4 +69,4 @@ inline void lockDestroy(QVWord *lock) {
     if (lock) slotFunction<QVLockDestroyFn>(lock, QV_LOCK_DESTROY)(lock);
 }
 
-}  // namespace ombrix
+}  // namespace omb

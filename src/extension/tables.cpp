@@ -2,7 +2,7 @@
 // entry never moves; a family not built in yet leaves its words zero.
 #include "tables.h"
 
-namespace ombrix {
+namespace omb {
 namespace {
 
 // Positions 0..6: arrayListNew, storageNew, linkedListNew, hashMapNew,
@@ -57,4 +57,4 @@ static_assert(sizeof thinHashMapEntries / sizeof(OmbrixFunction) == 22);
 static_assert(sizeof thinArrayListEntries / sizeof(OmbrixFunction) == 3);
 static_assert(sizeof itemListEntries / sizeof(OmbrixFunction) == 13);
 
-}  // namespace ombrix
+}  // namespace omb

@@ -3,7 +3,7 @@
 
 #include "ombrix/extension.h"
 
-namespace ombrix {
+namespace omb {
 
 struct TableLayout {
     const OmbrixFunction *entries; // the filled words, in order
@@ -16,4 +16,4 @@ extern const TableLayout thinHashMapLayout;
 extern const TableLayout thinArrayListLayout;
 extern const TableLayout itemListLayout;
 
-}  // namespace ombrix
+}  // namespace omb

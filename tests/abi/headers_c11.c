@@ -1,0 +1,15 @@
+/* Every public header must compile as strict C11 on its own and together. */
+#include "ombrix/ombrix.h"
+#include "ombrix/container.h"
+#include "ombrix/extension.h"
+#include "ombrix/host.h"
+#include "ombrix/messages.h"
+
+/* The records keep their sizes in C as well. */
+_Static_assert(sizeof(OmbrixExtension) == 15 * 8, "extension record");
+_Static_assert(sizeof(OmbrixKeyPart) == 36, "key part");
+_Static_assert(sizeof(OmbrixKeyDefinition) == 24, "key definition");
+_Static_assert(sizeof(OmbrixIterator) == 48, "iterator");
+_Static_assert(sizeof(OmbrixBlob) == 24, "blob");
+
+int ombrixHeadersCompileAsC11(void) { return (int)sizeof(OmbrixVersionRecord); }

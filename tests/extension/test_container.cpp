@@ -1,0 +1,114 @@
+// The shared container rules: pools named and owned, locks, key part copies
+// and the iterator factory steps.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "extension/container.h"
+#include "host_fixture.h"
+
+namespace {
+
+class ContainerRules : public HostTest {};
+
+TEST_F(ContainerRules, OwnPoolIsNamedFlaggedAndDestroyedWithTheContainer) {
+    omb::ContainerPool own = omb::acquireContainerPool(nullptr, 0x31, "ombrixa");
+    ASSERT_NE(own.pool, nullptr);
+    EXPECT_TRUE(own.ownsPool);
+    EXPECT_STREQ(qvhostPoolName(own.pool), "ombrixa");
+    EXPECT_EQ(qvhostPoolFlags(own.pool), 0x31u) << "the whole word reaches the host";
+    EXPECT_EQ(qvhostPoolJournal(own.pool), nullptr);
+    omb::releaseContainerPool(own);
+    EXPECT_EQ(qvhostFindPool(host, "ombrixa"), nullptr);
+}
+
+TEST_F(ContainerRules, CallersPoolIsUsedAndNeverDestroyed) {
+    QVPoolOptions options{};
+    auto create = reinterpret_cast<QVCreatePoolFn>(host[QV_HOST_CREATE_POOL]);
+    auto *mine = static_cast<QVWord *>(create(host, &options, nullptr, "mine"));
+    ASSERT_NE(mine, nullptr);
+    omb::ContainerPool borrowed = omb::acquireContainerPool(mine, 0, "ombrixl");
+    EXPECT_EQ(borrowed.pool, mine);
+    EXPECT_FALSE(borrowed.ownsPool);
+    EXPECT_EQ(counters().poolsCreated, 1u);
+    omb::releaseContainerPool(borrowed);
+    EXPECT_EQ(qvhostFindPool(host, "mine"), mine);
+    omb::poolDestroy(mine);
+}
+
+TEST_F(ContainerRules, RefusedPoolAndLockComeBackNull) {
+    qvhostFailPoolCreation(host, 1);
+    omb::ContainerPool refused = omb::acquireContainerPool(nullptr, 0, "ombrixh");
+    EXPECT_EQ(refused.pool, nullptr);
+    omb::releaseContainerPool(refused);  // nothing to destroy, and no call to make
+    qvhostFailLockCreation(host, 1);
+    EXPECT_EQ(omb::createContainerLock(), nullptr);
+    EXPECT_EQ(counters().locksCreated, 0u);
+}
+
+TEST_F(ContainerRules, LockScopeTakesTheLockOnceWithArgumentsOneOne) {
+    QVWord *lock = omb::createContainerLock();
+    ASSERT_NE(lock, nullptr);
+    {
+        omb::LockScope held(lock);
+        EXPECT_EQ(counters().lockAcquires, 1u);
+        EXPECT_EQ(counters().lockReleases, 0u);
+    }
+    EXPECT_EQ(counters().lockReleases, 1u);
+    { omb::LockScope none(nullptr); }
+    EXPECT_EQ(counters().lockAcquires, 1u);
+    omb::lockDestroy(lock);
+    EXPECT_EQ(counters().locksDestroyed, 1u);
+}
+
+TEST_F(ContainerRules, KeyPartsAreCopiedIntoThePool) {
+    omb::ContainerPool own = omb::acquireContainerPool(nullptr, 0, "ombrixt");
+    OmbrixKeyPart parts[2] = {};
+    parts[0].partSize = 4;
+    parts[1].partSize = 8;
+    parts[1].levels = 2;
+    parts[1].offsets[1] = 16;
+    bool failed = true;
+    OmbrixKeyPart *copy = omb::copyKeyParts(own.pool, parts, 2, &failed);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_FALSE(failed);
+    EXPECT_NE(copy, parts);
+    EXPECT_EQ(std::memcmp(copy, parts, sizeof parts), 0);
+
+    EXPECT_EQ(omb::copyKeyParts(own.pool, parts, 0, &failed), nullptr);
+    EXPECT_FALSE(failed) << "no parts is not a failure";
+    qvhostFailAllocation(host, 1);
+    EXPECT_EQ(omb::copyKeyParts(own.pool, parts, 2, &failed), nullptr);
+    EXPECT_TRUE(failed);
+    omb::releaseContainerPool(own);
+}
+
+TEST_F(ContainerRules, IteratorStateIsZeroedInAnUnlockedPoolOfItsOwn) {
+    QVWord *pool = nullptr;
+    void *state = omb::openIteratorState("ombrixa iter", 40, &pool);
+    ASSERT_NE(state, nullptr);
+    ASSERT_EQ(pool, qvhostFindPool(host, "ombrixa iter"));
+    EXPECT_EQ(qvhostPoolFlags(pool), 1u);
+    const unsigned char zero[40] = {};
+    EXPECT_EQ(std::memcmp(state, zero, sizeof zero), 0);
+
+    OmbrixIterator it = omb::iter;
+    it.state = state;
+    omb::releaseIteratorState(&it, pool);
+    EXPECT_EQ(it.state, nullptr);
+    EXPECT_EQ(qvhostFindPool(host, "ombrixa iter"), nullptr);
+    omb::releaseIteratorState(&it, pool);  // a second release finds no state
+}
+
+TEST_F(ContainerRules, IteratorStepsLeaveNothingBehindWhenRefused) {
+    QVWord *pool = reinterpret_cast<QVWord *>(&pool);
+    qvhostFailPoolCreation(host, 1);
+    EXPECT_EQ(omb::openIteratorState("ombrixl iter", 32, &pool), nullptr);
+    EXPECT_EQ(pool, nullptr);
+    qvhostFailAllocation(host, 1);
+    EXPECT_EQ(omb::openIteratorState("ombrixl iter", 32, &pool), nullptr);
+    EXPECT_EQ(pool, nullptr);
+    EXPECT_EQ(qvhostLivePools(host), poolsAtStart);
+}
+
+}  // namespace

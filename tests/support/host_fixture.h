@@ -1,0 +1,43 @@
+// A reference host for each test, with the library's handle pointing at it.
+// Tear-down fails the test if a pool was left alive or the library reached
+// a slot outside the host interface.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "ombrix/extension.h"
+#include "qvhost.h"
+
+class HostTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        host = qvhostCreate();
+        ASSERT_NE(host, nullptr);
+        qvhostSetTrapAborts(host, 0);
+        qvhostJournalSetEcho(qvhostDefaultJournal(host), 0);
+        uint64_t major = 0, minor = 0;
+        ASSERT_EQ(qvextver(host, &major, &minor), 0u);
+        poolsAtStart = qvhostLivePools(host);
+    }
+
+    void TearDown() override {
+        QVHostCounters counters{};
+        qvhostCounters(host, &counters);
+        EXPECT_EQ(counters.unexpectedCalls, 0u) << "the library called a slot the host lacks";
+        EXPECT_EQ(qvhostLivePools(host), poolsAtStart) << "a pool was left behind";
+        EXPECT_EQ(counters.lockAcquires, counters.lockReleases) << "a lock is still held";
+        qvhostDestroy(host);
+        Exported_QVHandle = nullptr;
+    }
+
+    QVHostCounters counters() const {
+        QVHostCounters c{};
+        qvhostCounters(host, &c);
+        return c;
+    }
+
+    QVWord *host = nullptr;
+    uint64_t poolsAtStart = 0;
+};
