@@ -119,6 +119,13 @@ typedef QVStatus (*QVRenderFmtFn)(QVWord *host, void *context, uintptr_t v1, uin
 typedef QVStatus (*QVStatusBuffFn)(QVWord *host, void *context, QVStatus status, uintptr_t v1,
                                    uintptr_t v2, uintptr_t v3, va_list ap);
 
+/* Text services slots 31 and 32: one code point upper- or lower-cased (or
+ * folded), with a mode the host interprets; the library passes 1. */
+typedef QVChar (*QVCaseMapFn)(QVWord *textServices, QVChar codePoint, int32_t mode);
+/* Loader slot 9, like handle slot 9. */
+typedef void *(*QVLoadExtensionFn)(QVWord *loader, const QVChar *name, int32_t length,
+                                   int32_t zero);
+
 /* Transcoder slot 4: QVChar text to UTF-8; lengths in bytes. */
 typedef QVStatus (*QVTranscodeFn)(QVWord *transcoder, const void *source, int64_t sourceBytes,
                                   void *destination, int64_t capacity, int64_t *outBytes,

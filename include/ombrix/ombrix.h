@@ -6,5 +6,7 @@
 #include "ombrix/container.h"
 #include "ombrix/extension.h"
 #include "ombrix/messages.h"
+#include "ombrix/case.h"
+#include "ombrix/primitives.h"
 
 #endif

@@ -4,6 +4,8 @@
 #include "ombrix/extension.h"
 #include "ombrix/host.h"
 #include "ombrix/messages.h"
+#include "ombrix/case.h"
+#include "ombrix/primitives.h"
 
 /* The records keep their sizes in C as well. */
 _Static_assert(sizeof(OmbrixExtension) == 15 * 8, "extension record");

@@ -1,0 +1,94 @@
+// Case mapping, case-insensitive equality, case classes and the blank-padded
+// comparison over strings of QVChar units.
+//
+// The static tables cover the BMP in blocks of 128: a block entry of -1
+// means no character of it changes; otherwise the block's deltas start at
+// that entry, and a delta of -128 sends the lookup to a short pair list.
+#include "extension/export.h"
+#include "extension/host_calls.h"
+#include "kernels.h"
+#include "ombrix/case.h"
+#include "ombrix/primitives.h"
+
+namespace {
+
+constexpr int8_t kSeePairList = -128;
+
+struct CaseTable {
+    const int8_t *shift;
+    const uint32_t (*pairs)[2];
+};
+
+const CaseTable lowerTable = {ybz_downshift, ybz_downaux};
+const CaseTable upperTable = {ybz_upshift, ybz_upaux};
+
+QVChar mapWithTable(QVChar c, const CaseTable &table) {
+    if (c >= 0x10000) return c;
+    int16_t block = ybz_metatable[c >> 7];
+    if (block < 0) return c;
+    int8_t delta = table.shift[block + (c & 127)];
+    if (delta != kSeePairList) return c + static_cast<QVChar>(static_cast<int32_t>(delta));
+    for (const uint32_t(*pair)[2] = table.pairs; (*pair)[0]; ++pair)
+        if ((*pair)[0] == c) return (*pair)[1];
+    return c;
+}
+
+QVChar lowerOf(QVChar c) { return mapWithTable(c, lowerTable); }
+
+// Beyond ASCII the host's text services know more than the static tables,
+// so they decide whenever the host offers them.
+void mapString(QVChar *s, int64_t n, const CaseTable &table, int servicesSlot) {
+    if (n < 1) return;
+    QVWord *host = omb::currentHost();
+    QVWord *services = host ? omb::slotValue<QVWord *>(host, QV_HOST_TEXT_SERVICES) : nullptr;
+    if (!services) {
+        for (int64_t i = 0; i < n; ++i) s[i] = mapWithTable(s[i], table);
+        return;
+    }
+    auto map = omb::slotFunction<QVCaseMapFn>(services, servicesSlot);
+    for (int64_t i = 0; i < n; ++i)
+        s[i] = s[i] < 0x80 ? mapWithTable(s[i], table) : map(services, s[i], 1);
+}
+
+}  // namespace
+
+extern "C" {
+
+OMBRIX_API void qvzstlo(QVChar *s, int64_t n) { mapString(s, n, lowerTable, QV_TEXT_TO_LOWER); }
+
+OMBRIX_API void qvzstup(QVChar *s, int64_t n) { mapString(s, n, upperTable, QV_TEXT_TO_UPPER); }
+
+OMBRIX_API int32_t qvzseqn(const QVChar *a, int64_t na, const QVChar *b, int64_t nb) {
+    if (na != nb) return 0;
+    for (int64_t i = 0; i < na; ++i)
+        if (a[i] != b[i] && lowerOf(a[i]) != lowerOf(b[i])) return 0;
+    return 1;
+}
+
+OMBRIX_API void qvzstmin(QVChar *s, int64_t n) {
+    omb::textKernels().classMap(s, n, ybz_min_meta, ybz_minshift);
+}
+
+OMBRIX_API void qvzstmax(QVChar *s, int64_t n) {
+    omb::textKernels().classMap(s, n, ybz_max_meta, ybz_maxshift);
+}
+
+// Trailing blanks never count; case only breaks a tie. 0: the same apart
+// from trailing blanks; -1/+1: the same apart from case, signed by the first
+// pair that differs; -2/+2: different.
+OMBRIX_API int32_t qvzsncmp(const QVChar *a, int64_t na, const QVChar *b, int64_t nb) {
+    int32_t caseOrder = 0;
+    int64_t common = na < nb ? na : nb;
+    for (int64_t i = 0; i < common; ++i) {
+        if (a[i] == b[i]) continue;
+        if (caseOrder == 0)
+            caseOrder = static_cast<int32_t>(a[i]) < static_cast<int32_t>(b[i]) ? -1 : 1;
+        QVChar la = lowerOf(a[i]), lb = lowerOf(b[i]);
+        if (la != lb) return la < lb ? -2 : 2;
+    }
+    if (na == nb) return caseOrder;
+    if (na < nb) return ybMemTNot(0x20, b + na, static_cast<uint64_t>(nb - na)) ? caseOrder : -2;
+    return ybMemTNot(0x20, a + nb, static_cast<uint64_t>(na - nb)) ? caseOrder : 2;
+}
+
+}  // extern "C"

@@ -1,0 +1,113 @@
+// The wide-vector variant: AVX2. Only called after the processor has been
+// found to support it, so the functions carry the target themselves and
+// the file needs no special flags.
+#include <immintrin.h>
+
+#include "kernels.h"
+
+#define WIDE __attribute__((target("avx2")))
+
+namespace omb {
+namespace {
+
+constexpr uint64_t kWidth = 32;
+
+WIDE __m256i load(const void *p) { return _mm256_loadu_si256(static_cast<const __m256i *>(p)); }
+WIDE void store(void *p, __m256i v) { _mm256_storeu_si256(static_cast<__m256i *>(p), v); }
+
+// Adds `delta` to every byte in [low, high]; bytes of 0x80 and above compare
+// as negative and so never match.
+WIDE void shiftRange(char *buffer, uint64_t n, char low, char high, char delta) {
+    const __m256i below = _mm256_set1_epi8(static_cast<char>(low - 1));
+    const __m256i above = _mm256_set1_epi8(static_cast<char>(high + 1));
+    const __m256i step = _mm256_set1_epi8(delta);
+    uint64_t i = 0;
+    for (; i + kWidth <= n; i += kWidth) {
+        __m256i v = load(buffer + i);
+        __m256i in = _mm256_and_si256(_mm256_cmpgt_epi8(v, below), _mm256_cmpgt_epi8(above, v));
+        store(buffer + i, _mm256_add_epi8(v, _mm256_and_si256(in, step)));
+    }
+    for (; i < n; ++i)
+        if (buffer[i] >= low && buffer[i] <= high) buffer[i] = static_cast<char>(buffer[i] + delta);
+}
+
+WIDE void strUp(char *buffer, uint64_t n) { shiftRange(buffer, n, 'a', 'z', -0x20); }
+WIDE void strLow(char *buffer, uint64_t n) { shiftRange(buffer, n, 'A', 'Z', 0x20); }
+
+WIDE void memSet(void *buffer, uint8_t c, uint64_t n) {
+    auto *p = static_cast<unsigned char *>(buffer);
+    const __m256i fill = _mm256_set1_epi8(static_cast<char>(c));
+    uint64_t i = 0;
+    for (; i + kWidth <= n; i += kWidth) store(p + i, fill);
+    for (; i < n; ++i) p[i] = c;
+}
+
+WIDE void memTSet(QVChar *buffer, QVChar c, uint64_t n) {
+    const __m256i fill = _mm256_set1_epi32(static_cast<int>(c));
+    uint64_t i = 0;
+    for (; i + 8 <= n; i += 8) store(buffer + i, fill);
+    for (; i < n; ++i) buffer[i] = c;
+}
+
+WIDE int64_t scanBytes(const void *buffer, uint64_t n, uint8_t c, bool equal) {
+    if (!buffer) return -1;
+    auto *p = static_cast<const unsigned char *>(buffer);
+    const __m256i needle = _mm256_set1_epi8(static_cast<char>(c));
+    uint64_t i = 0;
+    for (; i + kWidth <= n; i += kWidth) {
+        auto mask = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(load(p + i), needle)));
+        if (!equal) mask = ~mask;
+        if (mask) return static_cast<int64_t>(i + __builtin_ctz(mask));
+    }
+    return scanTail(p, i, n, c, equal);
+}
+
+WIDE int64_t memScan(const void *buffer, uint64_t n, uint8_t c) {
+    return scanBytes(buffer, n, c, true);
+}
+WIDE int64_t memNScan(const void *buffer, uint64_t n, uint8_t c) {
+    return scanBytes(buffer, n, c, false);
+}
+
+WIDE int64_t memTNScan(const QVChar *buffer, uint64_t n, QVChar c) {
+    if (!buffer) return -1;
+    const __m256i needle = _mm256_set1_epi32(static_cast<int>(c));
+    uint64_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        auto differ = ~static_cast<uint32_t>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi32(load(buffer + i), needle)));
+        if (differ) return static_cast<int64_t>(i + __builtin_ctz(differ) / 4);
+    }
+    for (; i < n; ++i)
+        if (buffer[i] != c) return static_cast<int64_t>(i);
+    return -1;
+}
+
+// Eight units per step: gather each unit's block entry, then, for the units
+// inside the BMP whose block changes, gather the delta and add it.
+WIDE void classMap(QVChar *s, int64_t n, const int32_t *meta, const int32_t *shift) {
+    const __m256i low7 = _mm256_set1_epi32(127);
+    const __m256i none = _mm256_set1_epi32(-1);
+    int64_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m256i units = load(s + i);
+        // Units are unsigned: anything at or above 0x10000 (the top bit
+        // included) falls outside.
+        __m256i inBmp = _mm256_cmpeq_epi32(_mm256_srli_epi32(units, 16), _mm256_setzero_si256());
+        __m256i block = _mm256_and_si256(_mm256_srli_epi32(units, 7), _mm256_set1_epi32(511));
+        __m256i entry = _mm256_mask_i32gather_epi32(none, meta, block, inBmp, 4);
+        __m256i mapped = _mm256_andnot_si256(_mm256_cmpeq_epi32(entry, none), inBmp);
+        __m256i index = _mm256_add_epi32(entry, _mm256_and_si256(units, low7));
+        __m256i delta =
+            _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), shift, index, mapped, 4);
+        store(s + i, _mm256_add_epi32(units, delta));
+    }
+    for (; i < n; ++i) s[i] = classMapUnit(s[i], meta, shift);
+}
+
+}  // namespace
+
+const TextKernels wideKernels = {strUp, strLow, memSet, memTSet, memScan, memNScan, memTNScan,
+                                 classMap};
+
+}  // namespace omb

@@ -1,0 +1,276 @@
+// Pools: fills, statistics, alignment, large blocks, destruction, the
+// registry and misuse.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "host_test.h"
+
+namespace {
+
+class Pools : public HostTest {};
+
+bool allBytesAre(const void *block, size_t n, unsigned char value) {
+    auto *p = static_cast<const unsigned char *>(block);
+    for (size_t i = 0; i < n; ++i)
+        if (p[i] != value) return false;
+    return true;
+}
+
+TEST_F(Pools, ZeroFlagGivesZeroedMemoryEvenForReusedBlocks) {
+    QVWord *pool = createPool("z");
+    for (uint64_t size : {1u, 16u, 100u, 512u, 513u, 4096u}) {
+        void *dirty = allocate(pool, size);
+        std::memset(dirty, 0x77, size);
+        release(pool, dirty);
+        void *block = allocate(pool, size, QV_ALLOC_ZERO);
+        ASSERT_NE(block, nullptr);
+        EXPECT_TRUE(allBytesAre(block, size, 0)) << "size " << size;
+        release(pool, block);
+    }
+    destroy(pool);
+}
+
+TEST_F(Pools, ScribbleFillsUnzeroedBlocksAndCanBeTurnedOff) {
+    QVWord *pool = createPool("s");
+    void *block = allocate(pool, 48);
+    EXPECT_TRUE(allBytesAre(block, 48, 0xA5));
+    void *large = allocate(pool, 2000);
+    EXPECT_TRUE(allBytesAre(large, 2000, 0xA5));
+
+    qvhostSetScribble(host, 0);
+    std::memset(block, 0x11, 48);
+    release(pool, block);
+    void *fresh = allocate(pool, 48);
+    EXPECT_FALSE(allBytesAre(fresh, 48, 0xA5));
+    if (!UNDER_ASAN) {
+        // The free list reuses the block; past the link word its old
+        // contents are still there.
+        EXPECT_EQ(fresh, block);
+        EXPECT_TRUE(allBytesAre(static_cast<char *>(fresh) + 8, 40, 0x11));
+    }
+    qvhostSetScribble(host, 1);
+    void *again = allocate(pool, 48);
+    EXPECT_TRUE(allBytesAre(again, 48, 0xA5));
+    destroy(pool);
+}
+
+// Scribbling sends every free through the slow path; without it the common
+// case runs inline. Both keep the same books.
+TEST_F(Pools, StatisticsFollowAllocationsAndFrees) {
+    for (int scribble : {1, 0}) {
+        SCOPED_TRACE(scribble ? "scribbling" : "not scribbling");
+        qvhostSetScribble(host, scribble);
+        QVWord *pool = createPool("stats");
+        EXPECT_EQ(stats(pool).liveBlocks, 0u);
+        void *a = allocate(pool, 10);
+        void *b = allocate(pool, 30);
+        void *c = allocate(pool, 1000);
+        QVHostPoolStats s = stats(pool);
+        EXPECT_EQ(s.liveBlocks, 3u);
+        EXPECT_EQ(s.liveBytes, 1040u) << "bytes asked for, not rounded";
+        EXPECT_EQ(s.peakBytes, 1040u);
+        EXPECT_EQ(s.allocations, 3u);
+        EXPECT_EQ(s.frees, 0u);
+
+        release(pool, c);
+        release(pool, nullptr);  // ignored
+        s = stats(pool);
+        EXPECT_EQ(s.liveBlocks, 2u);
+        EXPECT_EQ(s.liveBytes, 40u);
+        EXPECT_EQ(s.peakBytes, 1040u);
+        EXPECT_EQ(s.frees, 1u);
+
+        void *d = allocate(pool, 0);
+        ASSERT_NE(d, nullptr) << "a zero-byte block is still a block";
+        EXPECT_NE(d, a);
+        EXPECT_NE(d, b);
+        release(pool, a);
+        EXPECT_EQ(stats(pool).liveBytes, 30u);
+        release(pool, b);
+        release(pool, d);
+        s = stats(pool);
+        EXPECT_EQ(s.liveBlocks, 0u);
+        EXPECT_EQ(s.liveBytes, 0u);
+        EXPECT_EQ(s.peakBytes, 1040u);
+        EXPECT_EQ(s.allocations, 4u);
+        EXPECT_EQ(s.frees, 4u);
+
+        void *e = allocate(pool, 20);
+        EXPECT_EQ(stats(pool).liveBytes, 20u) << "a reused block counts its new size";
+        release(pool, e);
+        destroy(pool);
+    }
+}
+
+TEST_F(Pools, FreedBlocksAreFilledWhileScribbling) {
+    if (UNDER_ASAN) GTEST_SKIP() << "freed blocks belong to the sanitizer";
+    QVWord *pool = createPool("freed");
+    auto *block = static_cast<unsigned char *>(allocate(pool, 64));
+    std::memset(block, 0x11, 64);
+    release(pool, block);
+    EXPECT_TRUE(allBytesAre(block + 8, 56, 0xDD)) << "past the free-list link";
+
+    qvhostSetScribble(host, 0);
+    block = static_cast<unsigned char *>(allocate(pool, 64));
+    std::memset(block, 0x22, 64);
+    release(pool, block);
+    EXPECT_TRUE(allBytesAre(block + 8, 56, 0x22)) << "left alone without scribbling";
+    destroy(pool);
+}
+
+TEST_F(Pools, BlocksAre16ByteAlignedAndDoNotOverlap) {
+    QVWord *pool = createPool("align", 1);
+    std::vector<std::pair<char *, uint64_t>> blocks;
+    for (uint64_t size = 0; size < 1200; size += 7) {
+        auto *p = static_cast<char *>(allocate(pool, size));
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 16, 0u) << "size " << size;
+        std::memset(p, static_cast<int>(size & 0xff), size);
+        blocks.emplace_back(p, size);
+    }
+    for (auto &[p, size] : blocks)
+        EXPECT_TRUE(allBytesAre(p, size, static_cast<unsigned char>(size & 0xff))) << "size " << size;
+    destroy(pool);
+}
+
+TEST_F(Pools, LargeBlocksAreUsableAndCounted) {
+    QVWord *pool = createPool("large");
+    const uint64_t sizes[] = {513, 64 * 1024, 1 << 20};
+    std::vector<void *> blocks;
+    for (uint64_t size : sizes) {
+        auto *p = static_cast<unsigned char *>(allocate(pool, size, QV_ALLOC_ZERO));
+        ASSERT_NE(p, nullptr);
+        EXPECT_TRUE(allBytesAre(p, size, 0));
+        p[size - 1] = 1;
+        blocks.push_back(p);
+    }
+    EXPECT_EQ(stats(pool).liveBytes, 513u + 65536u + 1048576u);
+    release(pool, blocks[1]);
+    EXPECT_EQ(stats(pool).liveBlocks, 2u);
+    EXPECT_EQ(stats(pool).liveBytes, 513u + 1048576u);
+    destroy(pool);  // frees the other two
+}
+
+TEST_F(Pools, ManyBlocksAcrossChunksThenDestroy) {
+    QVWord *pool = createPool("many", 1);
+    for (int i = 0; i < 20000; ++i) ASSERT_NE(allocate(pool, 16 + i % 200), nullptr);
+    EXPECT_EQ(stats(pool).liveBlocks, 20000u);
+    EXPECT_EQ(qvhostLivePools(host), 1u);
+    destroy(pool);
+    EXPECT_EQ(qvhostLivePools(host), 0u);
+    EXPECT_EQ(counters().poolsCreated, 1u);
+    EXPECT_EQ(counters().poolsDestroyed, 1u);
+}
+
+TEST_F(Pools, CreationRecordsNameFlagsAndJournal) {
+    int journal = 0;
+    QVWord *pool = createPool("named", 0x31, &journal);
+    EXPECT_STREQ(qvhostPoolName(pool), "named");
+    EXPECT_EQ(qvhostPoolFlags(pool), 0x31u);
+    EXPECT_EQ(qvhostPoolJournal(pool), &journal);
+    destroy(pool);
+
+    auto *unnamed = static_cast<QVWord *>(
+        slot<QVCreatePoolFn>(host, QV_HOST_CREATE_POOL)(host, nullptr, nullptr, nullptr));
+    ASSERT_NE(unnamed, nullptr);
+    EXPECT_STREQ(qvhostPoolName(unnamed), "");
+    EXPECT_EQ(qvhostPoolFlags(unnamed), 0u) << "no options: a locked pool";
+    destroy(unnamed);
+}
+
+TEST_F(Pools, FindPoolGivesTheNewestLivePoolOfThatName) {
+    QVWord *first = createPool("twin");
+    QVWord *second = createPool("twin");
+    QVWord *other = createPool("other");
+    EXPECT_EQ(qvhostLivePools(host), 3u);
+    EXPECT_EQ(qvhostFindPool(host, "twin"), second);
+    EXPECT_EQ(qvhostFindPool(host, "other"), other);
+    EXPECT_EQ(qvhostFindPool(host, "none"), nullptr);
+    destroy(second);
+    EXPECT_EQ(qvhostFindPool(host, "twin"), first);
+    destroy(first);
+    EXPECT_EQ(qvhostFindPool(host, "twin"), nullptr);
+    destroy(other);
+    EXPECT_EQ(qvhostLivePools(host), 0u);
+}
+
+TEST_F(Pools, LockedPoolServesTwoThreadsAtOnce) {
+    QVWord *pool = createPool("shared", 0);
+    constexpr int kRounds = 20000;
+    auto work = [pool](unsigned char mark) {
+        std::vector<unsigned char *> mine;
+        for (int i = 0; i < kRounds; ++i) {
+            uint64_t size = 8 + static_cast<uint64_t>(i % 600);
+            auto *p = static_cast<unsigned char *>(allocate(pool, size));
+            if (!p) return false;
+            std::memset(p, mark, size);
+            mine.push_back(p);
+            if (i % 3 == 0) {
+                if (!allBytesAre(mine.front(), 8, mark)) return false;
+                release(pool, mine.front());
+                mine.erase(mine.begin());
+            }
+        }
+        for (auto *p : mine) release(pool, p);
+        return true;
+    };
+    bool okA = false, okB = false;
+    std::thread a([&] { okA = work(0x0A); });
+    std::thread b([&] { okB = work(0x0B); });
+    a.join();
+    b.join();
+    EXPECT_TRUE(okA);
+    EXPECT_TRUE(okB);
+    QVHostPoolStats s = stats(pool);
+    EXPECT_EQ(s.allocations, 2u * kRounds);
+    EXPECT_EQ(s.frees, 2u * kRounds);
+    EXPECT_EQ(s.liveBlocks, 0u);
+    EXPECT_EQ(s.liveBytes, 0u);
+    destroy(pool);
+}
+
+TEST_F(Pools, DoubleFreeAndForeignBlockAreCaughtAndLeaveStatsAlone) {
+    QVWord *pool = createPool("a");
+    QVWord *other = createPool("b");
+    void *block = allocate(pool, 32);
+    void *keep = allocate(pool, 32);
+    void *foreign = allocate(other, 32);
+    release(pool, foreign);
+    EXPECT_EQ(counters().unexpectedCalls, 1u);
+    EXPECT_EQ(stats(pool).frees, 0u);
+    release(pool, block);
+    expectedUnexpected = 1;
+    if (!UNDER_ASAN) {
+        // Under AddressSanitizer the block is gone by now, and a second free
+        // is the sanitizer's to report.
+        release(pool, block);
+        EXPECT_EQ(counters().unexpectedCalls, 2u);
+        EXPECT_EQ(stats(pool).frees, 1u);
+        expectedUnexpected = 2;
+    }
+    EXPECT_EQ(stats(pool).liveBlocks, 1u);
+    release(pool, keep);
+    destroy(other);
+    destroy(pool);
+}
+
+using PoolsDeathTest = Pools;
+
+TEST_F(PoolsDeathTest, UnderAsanOverflowAndUseAfterFreeAreCaught) {
+    if (!UNDER_ASAN) GTEST_SKIP() << "only blocks of their own show the sanitizer an overflow";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    QVWord *pool = createPool("asan");
+    auto *block = static_cast<volatile char *>(allocate(pool, 24));
+    block[23] = 1;
+    EXPECT_DEATH(block[24] = 1, "heap-buffer-overflow");
+    release(pool, const_cast<char *>(block));
+    EXPECT_DEATH((void)block[0], "heap-use-after-free");
+    auto *kept = static_cast<volatile char *>(allocate(pool, 24));
+    destroy(pool);
+    EXPECT_DEATH((void)kept[0], "heap-use-after-free") << "destroy freed the block";
+}
+
+}  // namespace

@@ -1,0 +1,193 @@
+// Both vector variants against a plain scalar reference, on every length up
+// to 300 at every alignment up to 63, matches at every position.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "text/kernels.h"
+
+namespace {
+
+constexpr size_t kMaxLength = 300;
+constexpr size_t kAlignments = 64;
+// Bytes past the end of the range a routine is given; they must survive.
+constexpr size_t kGuard = 64;
+// Byte routines are tried at every alignment; unit routines at every
+// alignment a QVChar may have, which covers each placement in a 64-byte line.
+
+std::vector<const omb::TextKernels *> variants() {
+    std::vector<const omb::TextKernels *> v{&omb::baselineKernels};
+    if (omb::wideKernelsSupported()) v.push_back(&omb::wideKernels);
+    return v;
+}
+
+const char *nameOf(const omb::TextKernels *k) {
+    return k == &omb::wideKernels ? "wide" : "baseline";
+}
+
+// A buffer aligned to 64 so that `offset` sets the alignment exactly.
+struct Arena {
+    alignas(64) unsigned char bytes[kAlignments + kMaxLength * 4 + kGuard];
+};
+
+TEST(Kernels, DispatchPicksTheWideVariantWhenTheProcessorHasIt) {
+    EXPECT_EQ(&omb::textKernels(),
+              omb::wideKernelsSupported() ? &omb::wideKernels : &omb::baselineKernels);
+}
+
+TEST(Kernels, AsciiCaseFoldingMatchesTheScalarRule) {
+    std::mt19937 random(7);
+    auto arena = std::make_unique<Arena>();
+    auto expected = std::make_unique<Arena>();
+    for (auto *k : variants()) {
+        for (size_t align = 0; align < kAlignments; ++align) {
+            for (size_t n = 0; n <= kMaxLength; ++n) {
+                for (int upper = 0; upper < 2; ++upper) {
+                    // Every byte value appears, the range edges often.
+                    for (auto &b : arena->bytes) b = static_cast<unsigned char>(random());
+                    for (size_t i = align; i < align + n; i += 3)
+                        arena->bytes[i] = "@AZ[`az{\x80\xe1\xc1"[random() % 11];
+                    *expected = *arena;
+                    char *e = reinterpret_cast<char *>(expected->bytes) + align;
+                    for (size_t i = 0; i < n; ++i)
+                        e[i] = upper ? omb::asciiUpper(e[i]) : omb::asciiLower(e[i]);
+                    char *p = reinterpret_cast<char *>(arena->bytes) + align;
+                    (upper ? k->strUp : k->strLow)(p, n);
+                    ASSERT_EQ(std::memcmp(arena->bytes, expected->bytes, sizeof arena->bytes), 0)
+                        << nameOf(k) << (upper ? " strUp" : " strLow") << " n=" << n
+                        << " align=" << align;
+                }
+            }
+        }
+    }
+}
+
+TEST(Kernels, FillsWriteExactlyTheRange) {
+    auto arena = std::make_unique<Arena>();
+    for (auto *k : variants()) {
+        for (size_t align = 0; align < kAlignments; ++align) {
+            for (size_t n = 0; n <= kMaxLength; ++n) {
+                std::memset(arena->bytes, 0x11, sizeof arena->bytes);
+                k->memSet(arena->bytes + align, 0xC3, n);
+                for (size_t i = 0; i < sizeof arena->bytes; ++i) {
+                    bool inside = i >= align && i < align + n;
+                    ASSERT_EQ(arena->bytes[i], inside ? 0xC3 : 0x11)
+                        << nameOf(k) << " memSet n=" << n << " align=" << align << " at " << i;
+                }
+                // Units are four-byte aligned: sixteen placements in a line.
+                if (align % 4) continue;
+                std::memset(arena->bytes, 0x11, sizeof arena->bytes);
+                k->memTSet(reinterpret_cast<QVChar *>(arena->bytes + align), 0x8001F600u, n);
+                for (size_t i = 0; i < n; ++i) {
+                    QVChar u;
+                    std::memcpy(&u, arena->bytes + align + 4 * i, 4);
+                    ASSERT_EQ(u, 0x8001F600u) << nameOf(k) << " memTSet n=" << n << " align=" << align;
+                }
+                ASSERT_EQ(arena->bytes[align + 4 * n], 0x11) << "memTSet wrote past the end";
+                if (align) {
+                    ASSERT_EQ(arena->bytes[align - 1], 0x11);
+                }
+            }
+        }
+    }
+}
+
+TEST(Kernels, ScansFindEveryPosition) {
+    auto arena = std::make_unique<Arena>();
+    for (auto *k : variants()) {
+        for (size_t align = 0; align < kAlignments; ++align) {
+            unsigned char *p = arena->bytes + align;
+            for (size_t n = 0; n <= kMaxLength; ++n) {
+                // Matches just past the end must not be seen.
+                std::memset(arena->bytes, 0x5C, sizeof arena->bytes);
+                std::memset(p, 0x20, n);
+                ASSERT_EQ(k->memScan(p, n, 0x5C), -1) << nameOf(k) << " n=" << n << " align=" << align;
+                ASSERT_EQ(k->memNScan(p, n, 0x20), -1) << nameOf(k) << " n=" << n << " align=" << align;
+                for (size_t at = 0; at < n; ++at) {
+                    p[at] = 0x5C;
+                    if (at + 1 < n) p[n - 1] = 0x5C;  // a later match must not win
+                    ASSERT_EQ(k->memScan(p, n, 0x5C), static_cast<int64_t>(at))
+                        << nameOf(k) << " memScan n=" << n << " align=" << align;
+                    ASSERT_EQ(k->memNScan(p, n, 0x20), static_cast<int64_t>(at))
+                        << nameOf(k) << " memNScan n=" << n << " align=" << align;
+                    p[at] = 0x20;
+                    p[n - 1] = 0x20;
+                }
+            }
+        }
+    }
+}
+
+TEST(Kernels, UnitScanFindsEveryPosition) {
+    auto arena = std::make_unique<Arena>();
+    for (auto *k : variants()) {
+        for (size_t align = 0; align < kAlignments; align += 4) {
+            auto *u = reinterpret_cast<QVChar *>(arena->bytes + align);
+            for (size_t n = 0; n <= kMaxLength; ++n) {
+                for (size_t i = 0; i < n + 8; ++i) u[i] = 0x1F600;
+                u[n] = 0x20;  // a difference just past the end
+                ASSERT_EQ(k->memTNScan(u, n, 0x1F600), -1) << nameOf(k) << " n=" << n;
+                for (size_t at = 0; at < n; ++at) {
+                    u[at] = 0x1F601;
+                    ASSERT_EQ(k->memTNScan(u, n, 0x1F600), static_cast<int64_t>(at))
+                        << nameOf(k) << " memTNScan n=" << n << " align=" << align;
+                    u[at] = 0x1F600;
+                }
+            }
+        }
+    }
+}
+
+TEST(Kernels, NullBuffersScanToMinusOne) {
+    for (auto *k : variants()) {
+        EXPECT_EQ(k->memScan(nullptr, 10, 0), -1);
+        EXPECT_EQ(k->memNScan(nullptr, 10, 0), -1);
+        EXPECT_EQ(k->memTNScan(nullptr, 10, 0), -1);
+    }
+}
+
+// A small class table: block 0 maps 'a'..'z' down, block 2 (U+0100..) adds
+// a large delta to odd units, every other block is unchanged.
+struct ClassTable {
+    int32_t meta[512];
+    int32_t shift[2 * 128];
+    ClassTable() {
+        for (auto &m : meta) m = -1;
+        meta[0] = 0;
+        meta[2] = 128;
+        for (int i = 0; i < 256; ++i) shift[i] = 0;
+        for (int c = 'a'; c <= 'z'; ++c) shift[c] = -0x20;
+        for (int i = 1; i < 128; i += 2) shift[128 + i] = 0x10000 - 0x100;
+    }
+};
+
+TEST(Kernels, ClassMappingMatchesTheScalarLookup) {
+    static const ClassTable table;
+    std::mt19937 random(11);
+    auto arena = std::make_unique<Arena>();
+    auto expected = std::make_unique<Arena>();
+    const QVChar samples[] = {'a', 'z', 'A', 0x101, 0x102, 0x17F, 0xFFFF, 0x10000, 0x10061,
+                              0x80000061u, 0xFFFFFFFFu, 0x161};
+    for (auto *k : variants()) {
+        for (size_t align = 0; align < kAlignments; align += 4) {
+            for (size_t n = 0; n <= kMaxLength; ++n) {
+                auto *u = reinterpret_cast<QVChar *>(arena->bytes + align);
+                for (size_t i = 0; i < n; ++i)
+                    u[i] = random() % 2 ? samples[random() % 12] : static_cast<QVChar>(random() % 0x400);
+                *expected = *arena;
+                auto *e = reinterpret_cast<QVChar *>(expected->bytes + align);
+                for (size_t i = 0; i < n; ++i) e[i] = omb::classMapUnit(e[i], table.meta, table.shift);
+                k->classMap(u, static_cast<int64_t>(n), table.meta, table.shift);
+                ASSERT_EQ(std::memcmp(arena->bytes, expected->bytes, sizeof arena->bytes), 0)
+                    << nameOf(k) << " classMap n=" << n << " align=" << align;
+            }
+        }
+    }
+    QVChar odd = 0x101;
+    omb::baselineKernels.classMap(&odd, 1, table.meta, table.shift);
+    EXPECT_EQ(odd, 0x10001u);
+}
+
+}  // namespace
