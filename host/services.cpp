@@ -1,6 +1,7 @@
 // Extension lookup (handle slot 9 and the text services' loader), the text
 // services object (slot 27) and the conversion services with their
 // transcoder (slot 43).
+#include <unicode/uchar.h>
 #include <cstring>
 #include <string>
 
@@ -39,11 +40,15 @@ void *loaderLoad(QVWord *self, const QVChar *name, int32_t length, int32_t zero)
     return findExtension(host, name, length);
 }
 
-// Simple case mapping of one code point. ASCII only for now: every other
-// code point comes back unchanged until the full Unicode tables are in.
-// The mode (mapping or folding) makes no difference to ASCII letters.
-QVChar toUpper(QVWord *, QVChar c, int32_t) { return c >= 'a' && c <= 'z' ? c - 0x20 : c; }
-QVChar toLower(QVWord *, QVChar c, int32_t) { return c >= 'A' && c <= 'Z' ? c + 0x20 : c; }
+// Simple (one code point to one) case mapping, from ICU's character data.
+// Mode 1 maps; mode 0 asks the lower-case slot for the case fold, which
+// differs from the lower case only for a few characters (U+0130, U+03C2,
+// U+1E9E ...). Upper-casing has no fold, so its mode makes no difference.
+QVChar toUpper(QVWord *, QVChar c, int32_t) { return static_cast<QVChar>(u_toupper(static_cast<UChar32>(c))); }
+QVChar toLower(QVWord *, QVChar c, int32_t mode) {
+    auto cp = static_cast<UChar32>(c);
+    return static_cast<QVChar>(mode == 0 ? u_foldCase(cp, U_FOLD_CASE_DEFAULT) : u_tolower(cp));
+}
 
 // Transcoder slot 4: UTF-32 units (host byte order) into UTF-8. Whole
 // characters only: one that does not fit ends the conversion with
