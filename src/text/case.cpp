@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr int8_t kSeePairList = -128;
-
 struct CaseTable {
     const int8_t *shift;
     const uint32_t (*pairs)[2];
@@ -23,14 +21,7 @@ const CaseTable lowerTable = {ybz_downshift, ybz_downaux};
 const CaseTable upperTable = {ybz_upshift, ybz_upaux};
 
 QVChar mapWithTable(QVChar c, const CaseTable &table) {
-    if (c >= 0x10000) return c;
-    int16_t block = ybz_metatable[c >> 7];
-    if (block < 0) return c;
-    int8_t delta = table.shift[block + (c & 127)];
-    if (delta != kSeePairList) return c + static_cast<QVChar>(static_cast<int32_t>(delta));
-    for (const uint32_t(*pair)[2] = table.pairs; (*pair)[0]; ++pair)
-        if ((*pair)[0] == c) return (*pair)[1];
-    return c;
+    return omb::caseMapUnit(c, ybz_metatable, table.shift, table.pairs);
 }
 
 QVChar lowerOf(QVChar c) { return mapWithTable(c, lowerTable); }
@@ -42,7 +33,7 @@ void mapString(QVChar *s, int64_t n, const CaseTable &table, int servicesSlot) {
     QVWord *host = omb::currentHost();
     QVWord *services = host ? omb::slotValue<QVWord *>(host, QV_HOST_TEXT_SERVICES) : nullptr;
     if (!services) {
-        for (int64_t i = 0; i < n; ++i) s[i] = mapWithTable(s[i], table);
+        omb::textKernels().caseMap(s, n, ybz_metatable, table.shift, table.pairs);
         return;
     }
     auto map = omb::slotFunction<QVCaseMapFn>(services, servicesSlot);

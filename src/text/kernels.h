@@ -22,6 +22,10 @@ struct TextKernels {
     // Adds each BMP unit's block delta: meta gives a block's start in shift,
     // or -1 for a block that does not change.
     void (*classMap)(QVChar *s, int64_t n, const int32_t *meta, const int32_t *shift);
+    // Lower- or upper-cases through the shared block index `meta` and a
+    // byte-delta table whose -128 sends a unit to the pair list `pairs`.
+    void (*caseMap)(QVChar *s, int64_t n, const int16_t *meta, const int8_t *shift,
+                    const uint32_t (*pairs)[2]);
 };
 
 extern const TextKernels baselineKernels;  // 16-byte vectors, every x86-64 processor
@@ -40,6 +44,20 @@ inline QVChar classMapUnit(QVChar c, const int32_t *meta, const int32_t *shift) 
     if (c >= 0x10000) return c;
     int32_t block = meta[c >> 7];
     return block < 0 ? c : c + static_cast<QVChar>(shift[block + (c & 127)]);
+}
+
+constexpr int8_t kSeePairList = -128;
+
+inline QVChar caseMapUnit(QVChar c, const int16_t *meta, const int8_t *shift,
+                          const uint32_t (*pairs)[2]) {
+    if (c >= 0x10000) return c;
+    int32_t block = meta[c >> 7];
+    if (block < 0) return c;
+    int8_t delta = shift[block + (c & 127)];
+    if (delta != kSeePairList) return c + static_cast<QVChar>(static_cast<int32_t>(delta));
+    for (const uint32_t(*pair)[2] = pairs; (*pair)[0]; ++pair)
+        if ((*pair)[0] == c) return (*pair)[1];
+    return c;
 }
 
 inline int64_t scanTail(const unsigned char *p, uint64_t from, uint64_t n, unsigned char c,
