@@ -283,4 +283,10 @@ void releaseSpareChunks(Host *host);
 // text services' loader).
 void *findExtension(Host *host, const QVChar *name, int32_t length);
 
+// Shared by the journal and the message services (journal.cpp).
+std::string formatText(const char *format, va_list ap);
+// Copies text into a char buffer of `capacity` bytes, always terminated; a
+// text that does not fit is cut short and gives kBufferTooSmall.
+QVStatus copyToBuffer(const std::string &text, uintptr_t buffer, uintptr_t capacity);
+
 }  // namespace qvh

@@ -27,13 +27,8 @@ struct Journal {
     Journal *next = nullptr;
 };
 
-namespace {
-
-Journal *journalOf(QVWord *slots) { return objectOf<Journal, kWords[kJournal]>(slots); }
-
-unsigned long long ull(uintptr_t v) { return static_cast<unsigned long long>(v); }
-
-std::string vformat(const char *format, va_list ap) {
+// printf into a string of any length.
+std::string formatText(const char *format, va_list ap) {
     va_list copy;
     va_copy(copy, ap);
     char small[256];
@@ -48,11 +43,28 @@ std::string vformat(const char *format, va_list ap) {
     return text;
 }
 
+// Copies text into a caller's buffer of `capacity` bytes, always
+// terminated; a text that does not fit is cut short.
+QVStatus copyToBuffer(const std::string &text, uintptr_t buffer, uintptr_t capacity) {
+    char *out = reinterpret_cast<char *>(buffer);
+    if (!out || capacity == 0) return kBufferTooSmall;
+    size_t n = text.size() < capacity ? text.size() : capacity - 1;
+    std::memcpy(out, text.data(), n);
+    out[n] = '\0';
+    return n == text.size() ? 0 : kBufferTooSmall;
+}
+
+namespace {
+
+Journal *journalOf(QVWord *slots) { return objectOf<Journal, kWords[kJournal]>(slots); }
+
+unsigned long long ull(uintptr_t v) { return static_cast<unsigned long long>(v); }
+
 std::string messageText(uintptr_t id, uintptr_t severity, const char *format, va_list ap) {
     char head[64];
     std::snprintf(head, sizeof head, "message %llu severity %llu", ull(id), ull(severity));
     std::string text = head;
-    if (format) text += ": " + vformat(format, ap);
+    if (format) text += ": " + formatText(format, ap);
     return text;
 }
 
@@ -60,17 +72,6 @@ std::string statusText(uintptr_t facility, uintptr_t code) {
     char text[64];
     std::snprintf(text, sizeof text, "status facility %llu code %llu", ull(facility), ull(code));
     return text;
-}
-
-// Copies text into a caller's buffer of `capacity` bytes, always
-// terminated; a text that does not fit is cut short.
-QVStatus toBuffer(const std::string &text, uintptr_t buffer, uintptr_t capacity) {
-    char *out = reinterpret_cast<char *>(buffer);
-    if (!out || capacity == 0) return kBufferTooSmall;
-    size_t n = text.size() < capacity ? text.size() : capacity - 1;
-    std::memcpy(out, text.data(), n);
-    out[n] = '\0';
-    return n == text.size() ? 0 : kBufferTooSmall;
 }
 
 // The journal's lock is held.
@@ -99,7 +100,7 @@ QVStatus messageToBuf(QVWord *self, uintptr_t buffer, uintptr_t capacity, uintpt
                       uintptr_t severity, uintptr_t format, va_list ap) {
     Journal *journal = journalOf(self);
     remember(journal, QV_JOURNAL_MESSAGE_TO_BUF, {buffer, capacity, id, severity, format});
-    return toBuffer(messageText(id, severity, reinterpret_cast<const char *>(format), ap), buffer,
+    return copyToBuffer(messageText(id, severity, reinterpret_cast<const char *>(format), ap), buffer,
                     capacity);
 }
 
@@ -115,7 +116,7 @@ QVStatus statusToBuf(QVWord *self, uintptr_t buffer, uintptr_t capacity, uintptr
                      uintptr_t code, va_list) {
     Journal *journal = journalOf(self);
     remember(journal, QV_JOURNAL_STATUS_TO_BUF, {buffer, capacity, facility, code});
-    return toBuffer(statusText(facility, code), buffer, capacity);
+    return copyToBuffer(statusText(facility, code), buffer, capacity);
 }
 
 QVStatus statusToJnl(QVWord *self, uintptr_t facility, uintptr_t code, va_list) {

@@ -322,15 +322,6 @@ QVStatus render(QVWord *handle, void *argument, uintptr_t v1, uintptr_t v2) {
     return finish(host, call, 0);
 }
 
-// Copies text into a char buffer of `capacity` bytes, always terminated.
-QVStatus toBuffer(const char *text, size_t length, uintptr_t buffer, uintptr_t capacity) {
-    char *out = reinterpret_cast<char *>(buffer);
-    if (!out || capacity == 0) return kBufferTooSmall;
-    size_t n = length < capacity ? length : capacity - 1;
-    std::memcpy(out, text, n);
-    out[n] = '\0';
-    return n == length ? 0 : kBufferTooSmall;
-}
 
 QVStatus renderFmt(QVWord *handle, void *argument, uintptr_t buffer, uintptr_t capacity,
                    uintptr_t fmt, va_list ap) {
@@ -342,20 +333,8 @@ QVStatus renderFmt(QVWord *handle, void *argument, uintptr_t buffer, uintptr_t c
     call.values[1] = capacity;
     call.values[2] = fmt;
     if (!resolveContext(host, argument, &call.context)) return finish(host, call, kNoContext);
-    std::string text;
-    if (fmt) {
-        va_list copy;
-        va_copy(copy, ap);
-        int n = std::vsnprintf(nullptr, 0, reinterpret_cast<const char *>(fmt), copy);
-        va_end(copy);
-        if (n > 0) {
-            text.resize(static_cast<size_t>(n));
-            va_copy(copy, ap);
-            std::vsnprintf(text.data(), text.size() + 1, reinterpret_cast<const char *>(fmt), copy);
-            va_end(copy);
-        }
-    }
-    return finish(host, call, toBuffer(text.data(), text.size(), buffer, capacity));
+    std::string text = fmt ? formatText(reinterpret_cast<const char *>(fmt), ap) : std::string();
+    return finish(host, call, copyToBuffer(text, buffer, capacity));
 }
 
 QVStatus statusBuff(QVWord *handle, void *argument, QVStatus status, uintptr_t buffer,
@@ -373,7 +352,7 @@ QVStatus statusBuff(QVWord *handle, void *argument, QVStatus status, uintptr_t b
     char text[96];
     int n = std::snprintf(text, sizeof text, "0x%08" PRIx32 ": %s", status,
                           meaning ? meaning : "unknown status");
-    return finish(host, call, toBuffer(text, static_cast<size_t>(n), buffer, capacity));
+    return finish(host, call, copyToBuffer(std::string(text, static_cast<size_t>(n)), buffer, capacity));
 }
 
 }  // namespace
