@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "ombrix/extension.h"
+#include "demo.h"
 #include "qvhost.h"
 
 namespace {
@@ -21,13 +22,6 @@ struct Library {
     QVStatus (*qvvercn1)(OmbrixVersionRecord *);
     OmbrixExtension *(*entry)(QVWord *, QVWord *);
 };
-
-template <typename T>
-bool bind(void *library, const char *name, T *out) {
-    *out = reinterpret_cast<T>(dlsym(library, name));
-    if (!*out) std::fprintf(stderr, "ombrix-demo: %s is not exported\n", name);
-    return *out != nullptr;
-}
 
 bool load(const char *path, Library *lib) {
     lib->handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
@@ -73,30 +67,6 @@ void printTables(const OmbrixExtension *ext) {
                 countFilled(ext->itemListTable, OMBRIX_ITEM_LIST_WORDS), OMBRIX_ITEM_LIST_WORDS);
 }
 
-// The text routines, reached by name like everything else.
-void textTour(void *library) {
-    void (*strUp)(char *, uint64_t) = nullptr;
-    void (*toLower)(QVChar *, int64_t) = nullptr;
-    void (*toMin)(QVChar *, int64_t) = nullptr;
-    int32_t (*compare)(const QVChar *, int64_t, const QVChar *, int64_t) = nullptr;
-    if (!bind(library, "ybStrUp", &strUp) || !bind(library, "qvzstlo", &toLower) ||
-        !bind(library, "qvzstmin", &toMin) || !bind(library, "qvzsncmp", &compare))
-        return;
-    char ascii[] = "hello, qv host";
-    strUp(ascii, sizeof ascii - 1);
-    std::printf("ybStrUp: \"%s\"\n", ascii);
-    QVChar greek[] = {0x0391, 0x0392, 0x0393, 0x00C0, 0x0130};
-    toLower(greek, 5);
-    std::printf("qvzstlo: U+0391 U+0392 U+0393 U+00C0 U+0130 -> U+%04X U+%04X U+%04X U+%04X U+%04X\n",
-                greek[0], greek[1], greek[2], greek[3], greek[4]);
-    QVChar classes[] = {0x0131, 0x017F, 0x212A};
-    toMin(classes, 3);
-    std::printf("qvzstmin: U+0131 U+017F U+212A -> U+%04X U+%04X U+%04X\n", classes[0], classes[1],
-                classes[2]);
-    const QVChar a[] = {'a', 'b', 'c'}, b[] = {'A', 'B', 'C', ' ', ' '};
-    std::printf("qvzsncmp(\"abc\", \"ABC  \") = %d (equal apart from case)\n", compare(a, 3, b, 5));
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -131,6 +101,7 @@ int main(int argc, char **argv) {
     std::printf("pool \"%s\": %" PRIu64 " blocks, %" PRIu64 " bytes\n", qvhostPoolName(ext->pool),
                 stats.liveBlocks, stats.liveBytes);
 
+    // Each family tours itself; see demo.h.
     textTour(lib.handle);
 
     ext->destroyExtension(ext);
