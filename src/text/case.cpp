@@ -4,6 +4,8 @@
 // The static tables cover the BMP in blocks of 128: a block entry of -1
 // means no character of it changes; otherwise the block's deltas start at
 // that entry, and a delta of -128 sends the lookup to a short pair list.
+#include <pthread.h>
+
 #include "extension/export.h"
 #include "extension/host_calls.h"
 #include "kernels.h"
@@ -26,14 +28,44 @@ QVChar mapWithTable(QVChar c, const CaseTable &table) {
 
 QVChar lowerOf(QVChar c) { return mapWithTable(c, lowerTable); }
 
+// The string routines run on the unfolded deltas (kernels.h): one lookup a
+// unit instead of a block lookup, a delta and now and then the pair list.
+// Each direction's 128 KiB are written once, on the first call that needs
+// them: pthread_once makes a racing second caller wait for the first, and
+// the flag, set last with release order, spares later calls the library
+// call.
+struct UnfoldedDeltas {
+    uint16_t entries[omb::kCaseDeltaEntries];
+    bool ready;
+    pthread_once_t once;
+};
+UnfoldedDeltas lowerDeltas = {{}, false, PTHREAD_ONCE_INIT};
+UnfoldedDeltas upperDeltas = {{}, false, PTHREAD_ONCE_INIT};
+
+void unfold(UnfoldedDeltas &deltas, const CaseTable &table) {
+    for (QVChar c = 0; c < 0x10000; ++c)
+        deltas.entries[c] = static_cast<uint16_t>(mapWithTable(c, table) - c);
+    deltas.entries[0x10000] = 0;
+    __atomic_store_n(&deltas.ready, true, __ATOMIC_RELEASE);
+}
+
+const uint16_t *unfolded(UnfoldedDeltas &deltas, void (*unfoldOnce)()) {
+    if (!__atomic_load_n(&deltas.ready, __ATOMIC_ACQUIRE)) pthread_once(&deltas.once, unfoldOnce);
+    return deltas.entries;
+}
+
+void unfoldLower() { unfold(lowerDeltas, lowerTable); }
+void unfoldUpper() { unfold(upperDeltas, upperTable); }
+
 // Beyond ASCII the host's text services know more than the static tables,
 // so they decide whenever the host offers them.
-void mapString(QVChar *s, int64_t n, const CaseTable &table, int servicesSlot) {
+void mapString(QVChar *s, int64_t n, const CaseTable &table, const uint16_t *(*deltas)(),
+               int servicesSlot) {
     if (n < 1) return;
     QVWord *host = omb::currentHost();
     QVWord *services = host ? omb::slotValue<QVWord *>(host, QV_HOST_TEXT_SERVICES) : nullptr;
     if (!services) {
-        omb::textKernels().caseMap(s, n, ybz_metatable, table.shift, table.pairs);
+        omb::textKernels().caseMap(s, n, deltas());
         return;
     }
     auto map = omb::slotFunction<QVCaseMapFn>(services, servicesSlot);
@@ -43,11 +75,18 @@ void mapString(QVChar *s, int64_t n, const CaseTable &table, int servicesSlot) {
 
 }  // namespace
 
+namespace omb {
+
+const uint16_t *lowerCaseDeltas() { return unfolded(lowerDeltas, unfoldLower); }
+const uint16_t *upperCaseDeltas() { return unfolded(upperDeltas, unfoldUpper); }
+
+}  // namespace omb
+
 extern "C" {
 
-OMBRIX_API void qvzstlo(QVChar *s, int64_t n) { mapString(s, n, lowerTable, QV_TEXT_TO_LOWER); }
+OMBRIX_API void qvzstlo(QVChar *s, int64_t n) { mapString(s, n, lowerTable, omb::lowerCaseDeltas, QV_TEXT_TO_LOWER); }
 
-OMBRIX_API void qvzstup(QVChar *s, int64_t n) { mapString(s, n, upperTable, QV_TEXT_TO_UPPER); }
+OMBRIX_API void qvzstup(QVChar *s, int64_t n) { mapString(s, n, upperTable, omb::upperCaseDeltas, QV_TEXT_TO_UPPER); }
 
 OMBRIX_API int32_t qvzseqn(const QVChar *a, int64_t na, const QVChar *b, int64_t nb) {
     if (na != nb) return 0;

@@ -22,10 +22,8 @@ struct TextKernels {
     // Adds each BMP unit's block delta: meta gives a block's start in shift,
     // or -1 for a block that does not change.
     void (*classMap)(QVChar *s, int64_t n, const int32_t *meta, const int32_t *shift);
-    // Lower- or upper-cases through the shared block index `meta` and a
-    // byte-delta table whose -128 sends a unit to the pair list `pairs`.
-    void (*caseMap)(QVChar *s, int64_t n, const int16_t *meta, const int8_t *shift,
-                    const uint32_t (*pairs)[2]);
+    // Lower- or upper-cases through a table of case deltas (below).
+    void (*caseMap)(QVChar *s, int64_t n, const uint16_t *deltas);
 };
 
 extern const TextKernels baselineKernels;  // 16-byte vectors, every x86-64 processor
@@ -58,6 +56,20 @@ inline QVChar caseMapUnit(QVChar c, const int16_t *meta, const int8_t *shift,
     for (const uint32_t(*pair)[2] = pairs; (*pair)[0]; ++pair)
         if ((*pair)[0] == c) return (*pair)[1];
     return c;
+}
+
+// The compact case tables unfolded into one 16-bit delta per BMP unit: c
+// maps to (c + deltas[c]) mod 2^16, the pair lists included, and units
+// beyond the BMP never change. One unit of padding lets a four-byte gather
+// read the last entry. Derived once, on first use, from the compact tables
+// (case.cpp), so the two can never disagree; tests compare every unit.
+constexpr uint32_t kCaseDeltaEntries = 0x10000 + 1;
+const uint16_t *lowerCaseDeltas();
+const uint16_t *upperCaseDeltas();
+
+inline QVChar caseMapDelta(QVChar c, const uint16_t *deltas) {
+    QVChar delta = c < 0x10000 ? deltas[c] : 0;
+    return ((c + delta) & 0xFFFF) | (c & 0xFFFF0000u);
 }
 
 inline int64_t scanTail(const unsigned char *p, uint64_t from, uint64_t n, unsigned char c,

@@ -83,9 +83,8 @@ void classMap(QVChar *s, int64_t n, const int32_t *meta, const int32_t *shift) {
     for (int64_t i = 0; i < n; ++i) s[i] = classMapUnit(s[i], meta, shift);
 }
 
-void caseMap(QVChar *s, int64_t n, const int16_t *meta, const int8_t *shift,
-             const uint32_t (*pairs)[2]) {
-    for (int64_t i = 0; i < n; ++i) s[i] = caseMapUnit(s[i], meta, shift, pairs);
+void caseMap(QVChar *s, int64_t n, const uint16_t *deltas) {
+    for (int64_t i = 0; i < n; ++i) s[i] = caseMapDelta(s[i], deltas);
 }
 
 }  // namespace

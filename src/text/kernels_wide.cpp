@@ -116,46 +116,22 @@ WIDE void classMap(QVChar *s, int64_t n, const int32_t *meta, const int32_t *shi
     for (; i < n; ++i) s[i] = classMapUnit(s[i], meta, shift);
 }
 
-// The signed field of `bits` bits that starts `position` bits into each lane.
-WIDE __m256i signedField(__m256i lanes, __m256i position, int bits) {
-    __m256i up = _mm256_sub_epi32(_mm256_set1_epi32(32 - bits), position);
-    return _mm256_srai_epi32(_mm256_sllv_epi32(lanes, up), 32 - bits);
-}
-
-// Eight units per step, as classMap, over 16-bit block entries and 8-bit
-// deltas. A gather reads four bytes, so each read starts early enough to end
-// at the entry it wants and never runs past a table's end; the entry is then
-// picked out of the lane. A step in which any unit needs the pair list is
-// done unit by unit.
-WIDE void caseMap(QVChar *s, int64_t n, const int16_t *meta, const int8_t *shift,
-                  const uint32_t (*pairs)[2]) {
+// Eight units per step: one gather of the units' deltas, masked to the BMP
+// lanes (the others keep their unit). Each lane reads four bytes starting
+// at its entry; the padding entry keeps U+FFFF's read inside the table.
+WIDE void caseMap(QVChar *s, int64_t n, const uint16_t *deltas) {
     const __m256i zero = _mm256_setzero_si256();
-    const auto *metaBytes = reinterpret_cast<const int *>(meta);
-    const auto *shiftBytes = reinterpret_cast<const int *>(shift);
+    const __m256i low16 = _mm256_set1_epi32(0xFFFF);
+    const auto *entries = reinterpret_cast<const int *>(deltas);
     int64_t i = 0;
     for (; i + 8 <= n; i += 8) {
         __m256i units = load(s + i);
         __m256i inBmp = _mm256_cmpeq_epi32(_mm256_srli_epi32(units, 16), zero);
-        __m256i block = _mm256_and_si256(_mm256_srli_epi32(units, 7), _mm256_set1_epi32(511));
-        __m256i notFirst = _mm256_cmpgt_epi32(block, zero);
-        __m256i metaAt = _mm256_sub_epi32(_mm256_slli_epi32(block, 1),
-                                          _mm256_and_si256(notFirst, _mm256_set1_epi32(2)));
-        __m256i entry = signedField(_mm256_i32gather_epi32(metaBytes, metaAt, 1),
-                                    _mm256_and_si256(notFirst, _mm256_set1_epi32(16)), 16);
-        __m256i mapped = _mm256_andnot_si256(_mm256_cmpgt_epi32(zero, entry), inBmp);
-        __m256i index = _mm256_add_epi32(entry, _mm256_and_si256(units, _mm256_set1_epi32(127)));
-        __m256i shiftAt = _mm256_max_epi32(_mm256_sub_epi32(index, _mm256_set1_epi32(3)), zero);
-        __m256i position = _mm256_slli_epi32(_mm256_sub_epi32(index, shiftAt), 3);
-        __m256i delta = signedField(
-            _mm256_mask_i32gather_epi32(zero, shiftBytes, shiftAt, mapped, 1), position, 8);
-        __m256i paired = _mm256_and_si256(_mm256_cmpeq_epi32(delta, _mm256_set1_epi32(kSeePairList)), mapped);
-        if (!_mm256_testz_si256(paired, paired)) {
-            for (int64_t j = i; j < i + 8; ++j) s[j] = caseMapUnit(s[j], meta, shift, pairs);
-            continue;
-        }
-        store(s + i, _mm256_add_epi32(units, delta));
+        __m256i delta = _mm256_mask_i32gather_epi32(zero, entries, units, inBmp, 2);
+        __m256i mapped = _mm256_and_si256(_mm256_add_epi32(units, delta), low16);
+        store(s + i, _mm256_or_si256(mapped, _mm256_andnot_si256(low16, units)));
     }
-    for (; i < n; ++i) s[i] = caseMapUnit(s[i], meta, shift, pairs);
+    for (; i < n; ++i) s[i] = caseMapDelta(s[i], deltas);
 }
 
 }  // namespace
