@@ -8,5 +8,6 @@
 #include "ombrix/messages.h"
 #include "ombrix/case.h"
 #include "ombrix/primitives.h"
+#include "ombrix/linked_list.h"
 
 #endif

@@ -2,13 +2,21 @@
 // entry never moves; a family not built in yet leaves its words zero.
 #include "tables.h"
 
+#include "ombrix/linked_list.h"
+
 namespace omb {
 namespace {
 
 // Positions 0..6: arrayListNew, storageNew, linkedListNew, hashMapNew,
 // hashMapNewFromBlob, stringBufferNew, treeNew.
 const OmbrixFunction factoryEntries[] = {
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr,                                            // arrayListNew
+    nullptr,                                            // storageNew
+    reinterpret_cast<OmbrixFunction>(linkedListNew),    // linkedListNew
+    nullptr,                                            // hashMapNew
+    nullptr,                                            // hashMapNewFromBlob
+    nullptr,                                            // stringBufferNew
+    nullptr,                                            // treeNew
 };
 
 // Positions 0..21: thinHashMapNew, thinHashMapNewFromBlob, thinHashMapDestroy,

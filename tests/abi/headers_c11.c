@@ -6,6 +6,7 @@
 #include "ombrix/messages.h"
 #include "ombrix/case.h"
 #include "ombrix/primitives.h"
+#include "ombrix/linked_list.h"
 
 /* The records keep their sizes in C as well. */
 _Static_assert(sizeof(OmbrixExtension) == 15 * 8, "extension record");
@@ -13,5 +14,7 @@ _Static_assert(sizeof(OmbrixKeyPart) == 36, "key part");
 _Static_assert(sizeof(OmbrixKeyDefinition) == 24, "key definition");
 _Static_assert(sizeof(OmbrixIterator) == 48, "iterator");
 _Static_assert(sizeof(OmbrixBlob) == 24, "blob");
+_Static_assert(sizeof(OmbrixLinkedListEntry) == 32, "linked list entry");
+_Static_assert(sizeof(OmbrixLinkedList) == 24 + 35 * 8, "linked list");
 
 int ombrixHeadersCompileAsC11(void) { return (int)sizeof(OmbrixVersionRecord); }

@@ -1,0 +1,443 @@
+// The doubly linked list: entries allocated one by one from the list's pool,
+// handed out as handles.
+#include "lists/linked_list.h"
+
+#include "extension/export.h"
+#include "extension/container.h"
+#include "ombrix/primitives.h"
+
+using Entry = OmbrixLinkedListEntry;
+using List = OmbrixLinkedList;
+
+namespace {
+
+constexpr const char *kPoolName = "ombrixl";
+constexpr const char *kIteratorPoolName = "ombrixl iter";
+
+bool isByReference(const List *list) { return list->parms.keyType == OMBRIX_BY_REFERENCE; }
+
+// Returns an entry and, for by-value lists, its copy to the pool.
+void freeEntry(List *list, Entry *entry) {
+    if (!isByReference(list)) omb::poolFree(list->pool, entry->data);
+    omb::poolFree(list->pool, entry);
+}
+
+// The linking rules. Each keeps head and tail in step with the chain; the
+// caller counts the entry.
+void linkFirst(List *list, Entry *entry) {
+    entry->prev = nullptr;
+    entry->next = list->head;
+    if (list->head)
+        list->head->prev = entry;
+    else
+        list->tail = entry;
+    list->head = entry;
+}
+
+void linkLast(List *list, Entry *entry) {
+    entry->next = nullptr;
+    entry->prev = list->tail;
+    if (list->tail)
+        list->tail->next = entry;
+    else
+        list->head = entry;
+    list->tail = entry;
+}
+
+void linkBefore(List *list, Entry *position, Entry *entry) {
+    entry->prev = position->prev;
+    entry->next = position;
+    if (position->prev)
+        position->prev->next = entry;
+    else
+        list->head = entry;
+    position->prev = entry;
+}
+
+void linkAfter(List *list, Entry *position, Entry *entry) {
+    entry->next = position->next;
+    entry->prev = position;
+    if (position->next)
+        position->next->prev = entry;
+    else
+        list->tail = entry;
+    position->next = entry;
+}
+
+void unlink(List *list, Entry *entry) {
+    if (entry->prev)
+        entry->prev->next = entry->next;
+    else
+        list->head = entry->next;
+    if (entry->next)
+        entry->next->prev = entry->prev;
+    else
+        list->tail = entry->prev;
+    entry->prev = nullptr;
+    entry->next = nullptr;
+}
+
+Entry *entryAt(const List *list, int32_t index) {
+    Entry *entry = list->head;
+    for (int32_t i = 0; i < index; ++i) entry = entry->next;
+    return entry;
+}
+
+// The first entry whose data holds the item's keySize bytes. For
+// by-reference lists data is the stored pointer, so the bytes it points to
+// compare.
+Entry *firstEqualEntry(const List *list, const void *item) {
+    uint64_t bytes = list->parms.keySize > 0 ? static_cast<uint64_t>(list->parms.keySize) : 0;
+    for (Entry *entry = list->head; entry; entry = entry->next)
+        if (qvmemcmp(entry->data, item, bytes) == 0) return entry;
+    return nullptr;
+}
+
+void *elementOf(const Entry *entry) { return entry ? entry->data : nullptr; }
+
+// The shape every add shares: under the lock, make the entry, link it with
+// `link`, count it. A refused allocation leaves the list as it was.
+template <typename Link>
+QVStatus addLinked(List *list, const void *item, int32_t keySize, Link link) {
+    omb::LockScope held(list->lock);
+    Entry *entry = linkedListNewEntry(list, item, keySize);
+    if (!entry) return OMBRIX_E_NO_MEMORY;
+    link(entry);
+    list->count += 1;
+    return OMBRIX_OK;
+}
+
+Entry *takeEnd(List *list, bool first) {
+    omb::LockScope held(list->lock);
+    Entry *entry = first ? list->head : list->tail;
+    if (!entry) return nullptr;
+    unlink(list, entry);
+    list->count -= 1;
+    return entry;
+}
+
+// The element of the end entry; its copy (by value) passes to the caller.
+void *removeEnd(List *list, bool first) {
+    if (!list) return nullptr;
+    Entry *entry = takeEnd(list, first);
+    if (!entry) return nullptr;
+    void *element = entry->data;
+    omb::poolFree(list->pool, entry);
+    return element;
+}
+
+// Iterator: the current entry, the count taken when made or reset, the list
+// and the iterator's own pool.
+struct IteratorState {
+    Entry *current;
+    int32_t count;
+    List *list;
+    QVWord *pool;
+};
+
+IteratorState *stateOf(OmbrixIterator *it) { return static_cast<IteratorState *>(it->state); }
+
+void restart(OmbrixIterator *it, IteratorState *state) {
+    state->current = state->list->head;
+    state->count = linkedListSize(state->list);
+    it->hasNext = state->current != nullptr;
+}
+
+void *iteratorNext(OmbrixIterator *it) {
+    IteratorState *state = stateOf(it);
+    if (!state || !state->current) return nullptr;
+    Entry *entry = state->current;
+    state->current = entry->next;
+    it->hasNext = state->current != nullptr;
+    return entry->data;
+}
+
+int32_t iteratorSize(OmbrixIterator *it) {
+    IteratorState *state = stateOf(it);
+    return state ? linkedListSize(state->list) : 0;
+}
+
+void iteratorRelease(OmbrixIterator *it) {
+    IteratorState *state = stateOf(it);
+    if (state) omb::releaseIteratorState(it, state->pool);
+}
+
+QVStatus iteratorReset(OmbrixIterator *it, void *container) {
+    IteratorState *state = stateOf(it);
+    if (!state) return OMBRIX_OK;
+    if (container) state->list = static_cast<List *>(container);
+    restart(it, state);
+    return OMBRIX_OK;
+}
+
+void fillOperations(List *list) {
+    list->destroy = linkedListDestroy;
+    list->add = linkedListAdd;
+    list->addWithKeySize = linkedListAddWithKeySize;
+    list->addLast = linkedListAddLast;
+    list->addLastWithKeySize = linkedListAddLastWithKeySize;
+    list->addFirst = linkedListAddFirst;
+    list->addFirstWithKeySize = linkedListAddFirstWithKeySize;
+    list->remove = linkedListRemove;
+    list->removeFirst = linkedListRemoveFirst;
+    list->removeLast = linkedListRemoveLast;
+    list->newEntry = linkedListNewEntry;
+    list->addFirstEntry = linkedListAddFirstEntry;
+    list->addLastEntry = linkedListAddLastEntry;
+    list->removeEntry = linkedListRemoveEntry;
+    list->getFirstEntry = linkedListGetFirstEntry;
+    list->getLastEntry = linkedListGetLastEntry;
+    list->get = linkedListGet;
+    list->getFirst = linkedListGetFirst;
+    list->getLast = linkedListGetLast;
+    list->find = linkedListFind;
+    list->findByKey = linkedListFindByKey;
+    list->sort = nullptr;  // sorting is not built in yet
+    list->size = linkedListSize;
+    list->reset = linkedListReset;
+    list->iterator = linkedListIterator;
+    list->addBefore = linkedListAddBefore;
+    list->addBeforeWithKeySize = linkedListAddBeforeWithKeySize;
+    list->addAfter = linkedListAddAfter;
+    list->addAfterWithKeySize = linkedListAddAfterWithKeySize;
+}
+
+// A failed constructor gives back what it took: its own pool whole, or each
+// block to the caller's pool.
+List *abandon(List *list, const omb::ContainerPool &owned) {
+    if (owned.ownsPool) {
+        omb::releaseContainerPool(owned);
+    } else if (list) {
+        omb::poolFree(owned.pool, list->parms.keyParts);
+        omb::poolFree(owned.pool, list);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+OMBRIX_API List *linkedListNew(QVWord *pool, OmbrixLinkedListParms parms) {
+    omb::ContainerPool owned = omb::acquireContainerPool(pool, parms.flags, kPoolName);
+    if (!owned.pool) return nullptr;
+    auto *list = static_cast<List *>(omb::poolAllocateZeroed(owned.pool, sizeof(List)));
+    if (!list) return abandon(nullptr, owned);
+    list->parms = parms;
+    bool failed = false;
+    list->parms.keyParts = omb::copyKeyParts(owned.pool, parms.keyParts, parms.keyPartCount,
+                                             &failed);
+    if (failed) return abandon(list, owned);
+    list->pool = owned.pool;
+    list->ownsPool = owned.ownsPool;
+    list->elementSize = parms.keyType == OMBRIX_BY_REFERENCE ? 8 : parms.keySize;
+    if (!(parms.flags & OMBRIX_FLAG_NO_LOCK)) {
+        list->lock = omb::createContainerLock();
+        if (!list->lock) return abandon(list, owned);
+    }
+    fillOperations(list);
+    return list;
+}
+
+OMBRIX_API void linkedListDestroy(List *list) {
+    if (!list) return;
+    linkedListReset(list);
+    omb::lockDestroy(list->lock);
+    omb::ContainerPool owned = {list->pool, list->ownsPool != 0};
+    omb::poolFree(owned.pool, list->parms.keyParts);
+    omb::poolFree(owned.pool, list);
+    omb::releaseContainerPool(owned);
+}
+
+OMBRIX_API Entry *linkedListNewEntry(List *list, const void *item, int32_t keySize) {
+    if (!list || !item) return nullptr;
+    auto *entry = static_cast<Entry *>(omb::poolAllocateZeroed(list->pool, sizeof(Entry)));
+    if (!entry) return nullptr;
+    entry->keySize = static_cast<uint32_t>(keySize);
+    if (isByReference(list)) {
+        entry->data = const_cast<void *>(item);
+        return entry;
+    }
+    uint64_t bytes = list->elementSize > 0 ? static_cast<uint64_t>(list->elementSize) : 0;
+    entry->data = omb::poolAllocateZeroed(list->pool, bytes);
+    if (!entry->data) {
+        omb::poolFree(list->pool, entry);
+        return nullptr;
+    }
+    qvmemcpy(entry->data, item, bytes);
+    return entry;
+}
+
+OMBRIX_API QVStatus linkedListAddFirstWithKeySize(List *list, const void *item, int32_t keySize) {
+    if (!list || !item) return OMBRIX_OK;
+    return addLinked(list, item, keySize, [list](Entry *e) { linkFirst(list, e); });
+}
+
+OMBRIX_API QVStatus linkedListAddFirst(List *list, const void *item) {
+    return linkedListAddFirstWithKeySize(list, item, 0);
+}
+
+OMBRIX_API QVStatus linkedListAddLastWithKeySize(List *list, const void *item, int32_t keySize) {
+    if (!list || !item) return OMBRIX_OK;
+    return addLinked(list, item, keySize, [list](Entry *e) { linkLast(list, e); });
+}
+
+OMBRIX_API QVStatus linkedListAddLast(List *list, const void *item) {
+    return linkedListAddLastWithKeySize(list, item, 0);
+}
+
+OMBRIX_API QVStatus linkedListAddBeforeWithKeySize(List *list, Entry *entry, const void *item,
+                                                   int32_t keySize) {
+    if (!list || !entry || !item) return OMBRIX_OK;
+    return addLinked(list, item, keySize, [list, entry](Entry *e) { linkBefore(list, entry, e); });
+}
+
+OMBRIX_API QVStatus linkedListAddBefore(List *list, Entry *entry, const void *item) {
+    return linkedListAddBeforeWithKeySize(list, entry, item, 0);
+}
+
+OMBRIX_API QVStatus linkedListAddAfterWithKeySize(List *list, Entry *entry, const void *item,
+                                                  int32_t keySize) {
+    if (!list || !entry || !item) return OMBRIX_OK;
+    return addLinked(list, item, keySize, [list, entry](Entry *e) { linkAfter(list, entry, e); });
+}
+
+OMBRIX_API QVStatus linkedListAddAfter(List *list, Entry *entry, const void *item) {
+    return linkedListAddAfterWithKeySize(list, entry, item, 0);
+}
+
+OMBRIX_API QVStatus linkedListAddWithKeySize(List *list, int32_t index, const void *item,
+                                             int32_t keySize) {
+    if (!list || !item) return OMBRIX_OK;
+    // The position is read under the same lock that links the entry.
+    return addLinked(list, item, keySize, [list, index](Entry *e) {
+        if (index == 0 && list->count > 0)
+            linkFirst(list, e);
+        else if (index < 0 || index >= list->count)
+            linkLast(list, e);
+        else
+            linkAfter(list, entryAt(list, index - 1), e);
+    });
+}
+
+OMBRIX_API QVStatus linkedListAdd(List *list, int32_t index, const void *item) {
+    return linkedListAddWithKeySize(list, index, item, 0);
+}
+
+OMBRIX_API QVStatus linkedListAddFirstEntry(List *list, Entry *entry) {
+    if (!list || !entry) return OMBRIX_OK;
+    linkFirst(list, entry);
+    list->count += 1;
+    return OMBRIX_OK;
+}
+
+OMBRIX_API QVStatus linkedListAddLastEntry(List *list, Entry *entry) {
+    if (!list || !entry) return OMBRIX_OK;
+    linkLast(list, entry);
+    list->count += 1;
+    return OMBRIX_OK;
+}
+
+OMBRIX_API void linkedListRemoveEntry(List *list, Entry *entry, uint8_t freeIt) {
+    if (!entry) return;
+    unlink(list, entry);
+    if (freeIt) freeEntry(list, entry);
+    list->count -= 1;
+}
+
+OMBRIX_API void linkedListRemove(List *list, const void *item) {
+    if (!list || !item) return;
+    omb::LockScope held(list->lock);
+    Entry *entry = firstEqualEntry(list, item);
+    if (!entry) return;
+    unlink(list, entry);
+    freeEntry(list, entry);
+    list->count -= 1;
+}
+
+OMBRIX_API void *linkedListRemoveFirst(List *list) { return removeEnd(list, true); }
+
+OMBRIX_API void *linkedListRemoveLast(List *list) { return removeEnd(list, false); }
+
+OMBRIX_API void *linkedListGet(List *list, int32_t index) {
+    if (!list || index < 0) return nullptr;
+    omb::LockScope held(list->lock);
+    return index < list->count ? entryAt(list, index)->data : nullptr;
+}
+
+OMBRIX_API void *linkedListGetFirst(List *list) {
+    if (!list) return nullptr;
+    omb::LockScope held(list->lock);
+    return elementOf(list->head);
+}
+
+OMBRIX_API void *linkedListGetLast(List *list) {
+    if (!list) return nullptr;
+    omb::LockScope held(list->lock);
+    return elementOf(list->tail);
+}
+
+OMBRIX_API Entry *linkedListGetFirstEntry(List *list) {
+    if (!list) return nullptr;
+    omb::LockScope held(list->lock);
+    return list->head;
+}
+
+OMBRIX_API Entry *linkedListGetLastEntry(List *list) {
+    if (!list) return nullptr;
+    omb::LockScope held(list->lock);
+    return list->tail;
+}
+
+OMBRIX_API void *linkedListFind(List *list, const void *item) {
+    omb::LockScope held(list->lock);
+    if (!item) return nullptr;
+    return elementOf(firstEqualEntry(list, item));
+}
+
+OMBRIX_API void *linkedListFindByKey(List *list, const void *item, int32_t keySize,
+                                     OmbrixKeyDefinition keyDefinition) {
+    if (!list || !item) return nullptr;
+    int32_t length = omb::keySearchLength(keyDefinition, keySize);
+    if (length <= 0) return nullptr;
+    omb::LockScope held(list->lock);
+    omb::KeySearch search(list->pool, keyDefinition, item, length);  // freed before the lock
+    if (!search.ready()) return nullptr;
+    for (Entry *entry = list->head; entry; entry = entry->next)
+        if (search.matches(entry->data, entry->keySize)) return entry->data;
+    return nullptr;
+}
+
+OMBRIX_API int32_t linkedListSize(List *list) { return list ? list->count : 0; }
+
+OMBRIX_API void linkedListReset(List *list) {
+    if (!list) return;
+    Entry *entry = list->head;
+    while (entry) {
+        Entry *next = entry->next;
+        freeEntry(list, entry);
+        entry = next;
+    }
+    list->head = nullptr;
+    list->tail = nullptr;
+    list->count = 0;
+}
+
+OMBRIX_API OmbrixIterator linkedListIterator(List *list) {
+    QVWord *pool = nullptr;
+    auto *state = static_cast<IteratorState *>(
+        omb::openIteratorState(kIteratorPoolName, sizeof(IteratorState), &pool));
+    if (!state) return omb::iter;
+    OmbrixIterator it = omb::iter;
+    state->list = list;
+    state->pool = pool;
+    it.next = iteratorNext;
+    it.size = iteratorSize;
+    it.release = iteratorRelease;
+    it.reset = iteratorReset;
+    it.state = state;
+    restart(&it, state);
+    return it;
+}
+
+}  // extern "C"
