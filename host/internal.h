@@ -55,11 +55,13 @@ enum Kind : int {
     kTranscoder,
     kMessageContext,
     kContextOwner,
+    kNormalizer,
+    kNlsData,
     kKindCount
 };
 
 inline constexpr int kWords[kKindCount] = {QV_HOST_SLOT_COUNT, 8, 8, 16, QV_TEXT_SLOT_COUNT,
-                                           16, 8, 8, 8, 8};
+                                           16, 8, 8, 8, 8, 8, 8};
 inline constexpr const char *kKindNames[kKindCount] = {
     "handle",
     "pool",
@@ -71,6 +73,8 @@ inline constexpr const char *kKindNames[kKindCount] = {
     "transcoder",
     "message context",
     "context owner",
+    "normaliser",
+    "qvnlsudb extension",
 };
 
 template <int N>
@@ -187,6 +191,13 @@ struct ContextOwner {
     Head<kWords[kContextOwner]> head;
 };
 
+struct Normalizer {
+    Head<kWords[kNormalizer]> head;
+};
+struct NlsData {
+    Head<kWords[kNlsData]> head;
+};
+
 struct Extension {
     QVHostExtensionFactory factory;
     void *data;
@@ -253,6 +264,8 @@ struct Host {
     Transcoder transcoder;
     MessageContext context;
     ContextOwner owner;
+    Normalizer normalizer;  // made by text services slot 99, then current
+    NlsData nlsData;        // the "qvnlsudb" extension
     void *defaultContextWord = nullptr;  // handle slot 35 points here
 };
 
@@ -269,6 +282,7 @@ void installPoolServices(Host *host);     // handle slot 6
 void installLockServices(Host *host);     // handle slot 3
 void installMessageServices(Host *host);  // handle slots 229 .. 233
 void installTextServices(Host *host);     // slots 9, 27 and 43 with their objects
+void installNormalizerServices(Host *host);  // text services 99 and 136, "qvnlsudb"
 Journal *newJournal(Host *host, bool ownedByHandle);
 void deleteJournal(Journal *journal);
 QVWord *journalSlots(Journal *journal);

@@ -188,9 +188,22 @@ void *qvhostDefaultMessageContext(QVWord *host);
  *
  * Text services (slot 27): slot 5 holds the extension loader, whose slot 9
  * finds extensions as handle slot 9 does; slots 31 and 32 (services, code
- * point, mode) return the upper- and lower-case of one code point, for now
- * for ASCII letters only (other code points come back unchanged, whatever
- * the mode); words 138 and 179 start null and are the caller's to fill.
+ * point, mode) return the simple upper- and lower-case of one code point
+ * (slot 32 in mode 0: its simple case fold); words 138 and 179 start null
+ * and are the caller's to fill.
+ *   99 create normaliser (services): the handle's one normaliser, which it
+ *      also stores in word 138 as the current one. Normaliser slot 0
+ *      (src, srcLength, dst, capacity, int64_t *written, form, options 0):
+ *      UTF-8 text (ill-formed bytes read as U+FFFD) into form 0 NFC, 1 NFD,
+ *      2 NFKC or 3 NFKD; the whole result or nothing is written, *written
+ *      gets its length, 0x803fe807 when it does not fit, 0x803fc004 for
+ *      another form. Slot 1 (a, aLength, b, bLength, form, int32_t
+ *      *result): both normalised, *result -1, 0 or 1 by code point order.
+ *  136 character property (services, code point, property): property 56
+ *      is 1 for a mark (general category Mn, Mc, Me), else 0; it may be
+ *      asked only once word 179 holds the extension "qvnlsudb" (registered
+ *      by every handle, found by handle slot 9 and the loader). Another
+ *      property or an early question is an unexpected call.
  *
  * Conversion services (slot 43): word 2 is the transcoder, whose slot 4
  * converts QVChar units in host byte order into UTF-8 (lengths in bytes,

@@ -132,6 +132,7 @@ void installTextServices(Host *host) {
     host->text.head.slots[QV_TEXT_CURRENT_NORMALIZER] = nullptr;
     host->text.head.slots[QV_TEXT_NLSUDB_EXTENSION] = nullptr;
     host->head.slots[QV_HOST_TEXT_SERVICES] = host->text.head.slots;
+    installNormalizerServices(host);
 
     initHead<kTranscoder>(host->transcoder.head, &host->transcoder, host);
     host->transcoder.head.slots[QV_TRANSCODER_CONVERT] = slotOf(&transcode);

@@ -43,26 +43,11 @@ const uint8_t valid_1st_utf8[256] = {
 
 #undef ROW
 
-namespace {
+namespace omb {
 
-using Bytes = const unsigned char *;
-
-Bytes bytesOf(const char *s) { return reinterpret_cast<Bytes>(s); }
-
-constexpr unsigned char kBlank = 0x20;
-constexpr QVChar kReplacement = 0xFFFD;
-
-QVWord *textServices() {
-    QVWord *host = omb::currentHost();
-    return host ? omb::slotValue<QVWord *>(host, QV_HOST_TEXT_SERVICES) : nullptr;
-}
-
-// Decodes one character of at most `available` (at least 1) bytes. A byte
-// below 0x80 is itself; a lead byte that may start a character gives its
-// payload with the continuation bytes' low six bits, unexamined, or U+FFFD
-// over all available bytes when the sequence does not fit; a rejected lead
-// byte gives U+FFFD over itself and the continuation bytes it announced.
-QVChar readChar(Bytes p, uint64_t available, uint64_t *consumed) {
+// Until the converters' UTF8_UTF32 is in the tree this applies its rule
+// (utf8.h); the two must agree on every input.
+QVChar readUtf8Char(const unsigned char *p, uint64_t available, uint64_t *consumed) {
     static const unsigned char payloadMask[7] = {0, 0x7F, 0x1F, 0x0F, 0x07, 0x03, 0x01};
     unsigned char lead = *p;
     if (lead < 0x80) {
@@ -72,18 +57,33 @@ QVChar readChar(Bytes p, uint64_t available, uint64_t *consumed) {
     uint64_t length = _utf8_len[lead];
     if (!valid_1st_utf8[lead]) {
         uint64_t span = 1;
-        while (span < length && span < available && omb::isContinuation(p[span])) ++span;
+        while (span < length && span < available && isContinuation(p[span])) ++span;
         *consumed = span;
-        return kReplacement;
+        return kReplacementCharacter;
     }
     if (available < length) {
         *consumed = available;
-        return kReplacement;
+        return kReplacementCharacter;
     }
     QVChar c = lead & payloadMask[length];
     for (uint64_t i = 1; i < length; ++i) c = (c << 6) | (p[i] & 0x3F);
     *consumed = length;
     return c;
+}
+
+}  // namespace omb
+
+namespace {
+
+using Bytes = const unsigned char *;
+
+Bytes bytesOf(const char *s) { return reinterpret_cast<Bytes>(s); }
+
+constexpr unsigned char kBlank = 0x20;
+
+QVWord *textServices() {
+    QVWord *host = omb::currentHost();
+    return host ? omb::slotValue<QVWord *>(host, QV_HOST_TEXT_SERVICES) : nullptr;
 }
 
 // Case folding for ordering: the host's fold (mode 0) when it offers text
@@ -126,6 +126,150 @@ struct Walk {
         rb -= nb;
     }
 };
+
+// The output of Encode and Decode: each character is written whole or not
+// at all, and `used` never passes `capacity`.
+struct Output {
+    unsigned char *bytes;
+    uint64_t capacity;
+    uint64_t used;
+
+    bool put(const unsigned char *p, uint64_t n) {
+        if (n > capacity - used) return false;
+        for (uint64_t i = 0; i < n; ++i) bytes[used + i] = p[i];
+        used += n;
+        return true;
+    }
+    bool putByte(unsigned char b) { return put(&b, 1); }
+    bool putReplacement() {
+        static const unsigned char replacement[3] = {0xEF, 0xBF, 0xBD};
+        return put(replacement, 3);
+    }
+    // Three bytes of one 16-bit value (a surrogate in modified UTF-8).
+    bool putThreeByte(QVChar unit) {
+        const unsigned char b[3] = {static_cast<unsigned char>(0xE0 | (unit >> 12)),
+                                    static_cast<unsigned char>(0x80 | ((unit >> 6) & 0x3F)),
+                                    static_cast<unsigned char>(0x80 | (unit & 0x3F))};
+        return put(b, 3);
+    }
+    bool putFourByte(QVChar c) {
+        const unsigned char b[4] = {static_cast<unsigned char>(0xF0 | (c >> 18)),
+                                    static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F)),
+                                    static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F)),
+                                    static_cast<unsigned char>(0x80 | (c & 0x3F))};
+        return put(b, 4);
+    }
+};
+
+constexpr QVStatus kOutputFull = 0x803fe807u;
+constexpr QVStatus kReplaced = 0x803fe808u;
+
+constexpr uint32_t kZeroAsPair = 0x1;       // U+0000 as C0 80, surrogates always
+constexpr uint32_t kReplaceSupplementary = 0x4;
+
+// The continuation bytes that follow the lead at p, at most `wanted` and
+// never beyond `available` bytes from p.
+uint64_t continuationsAfter(Bytes p, uint64_t wanted, uint64_t available) {
+    uint64_t k = 0;
+    while (k < wanted && k + 1 < available && omb::isContinuation(p[k + 1])) ++k;
+    return k;
+}
+
+// ED A0..BF xx: one UTF-16 surrogate written as a three-byte sequence.
+bool isEncodedSurrogate(Bytes p, uint64_t length) {
+    return length == 3 && p[0] == 0xED && (p[1] & 0xA0) == 0xA0;
+}
+
+QVChar payloadOf(Bytes p, uint64_t length) {
+    uint64_t consumed = 0;
+    return omb::readUtf8Char(p, length, &consumed);
+}
+
+QVStatus finish(const Output &out, uint64_t *written, QVStatus status) {
+    if (written) *written = out.used;
+    return status;
+}
+
+// One Encode step for the complete sequence of `length` bytes at p. False
+// when the output is full.
+bool encodeSequence(Output &out, Bytes p, uint64_t length, uint32_t flags, QVStatus &status) {
+    if (length == 1) {
+        if (*p == 0 && (flags & kZeroAsPair)) {
+            static const unsigned char pair[2] = {0xC0, 0x80};
+            return out.put(pair, 2);
+        }
+        if (omb::isContinuation(*p)) {
+            status = kReplaced;
+            return out.putReplacement();
+        }
+        return out.putByte(*p);
+    }
+    if (isEncodedSurrogate(p, length)) {
+        status = kReplaced;
+        return out.putReplacement();
+    }
+    if (length != 4) return out.put(p, length);
+    // A four-byte sequence (F0..F7) becomes a surrogate pair. One that does
+    // not encode a supplementary character (an overlong form below
+    // U+10000, or beyond U+10FFFF from F4 90 up and F5..F7) has no pair and
+    // is replaced like one the flags ask to replace.
+    QVChar c = payloadOf(p, 4);
+    bool pairs = (flags & kZeroAsPair) || !(flags & kReplaceSupplementary);
+    if (!pairs || c < 0x10000 || c > 0x10FFFF) {
+        status = kReplaced;
+        return out.putReplacement();
+    }
+    QVChar offset = c - 0x10000;
+    if (out.capacity - out.used < 6) return false;
+    out.putThreeByte(0xD800 + (offset >> 10));
+    return out.putThreeByte(0xDC00 + (offset & 0x3FF));
+}
+
+// Decode holds back one encoded surrogate until it sees what follows.
+struct HeldSurrogate {
+    QVChar unit = 0;
+    bool held = false;
+};
+
+// A held surrogate that the next sequence does not complete is replaced.
+bool releaseHeld(Output &out, HeldSurrogate &held, QVStatus &status) {
+    if (!held.held) return true;
+    held.held = false;
+    status = kReplaced;
+    return out.putReplacement();
+}
+
+bool decodeSequence(Output &out, Bytes p, uint64_t length, uint32_t flags, HeldSurrogate &held,
+                    QVStatus &status) {
+    if (isEncodedSurrogate(p, length)) {
+        QVChar unit = payloadOf(p, 3);
+        if (!held.held) {
+            held = {unit, true};
+            return true;
+        }
+        held.held = false;
+        return out.putFourByte((((held.unit & 0x3FF) << 10) | (unit & 0x3FF)) + 0x10000);
+    }
+    if (!releaseHeld(out, held, status)) return false;
+    if (length == 2 && p[0] == 0xC0 && p[1] == 0x80 && (flags & kZeroAsPair))
+        return out.putByte(0);
+    if (!valid_1st_utf8[*p]) {
+        status = kReplaced;
+        return out.putReplacement();
+    }
+    return out.put(p, length);
+}
+
+// Blanks removed by qvzsu8StripBlanks beyond U+0020, by mode.
+bool isWideBlank(QVChar c) {
+    return c == 0x20 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
+           c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+bool isBlankInMode(QVChar c, int32_t mode) {
+    if (mode == 2) return isWideBlank(c);
+    return isWideBlank(c) || (c >= 0x09 && c <= 0x0D) || c == 0x85;
+}
 
 }  // namespace
 
@@ -281,7 +425,7 @@ OMBRIX_API int32_t qvzsu8NormCompareText(const char *a, uint64_t an, const char 
             continue;
         }
         uint64_t na = 0, nb = 0;
-        QVChar ua = readChar(w.a, w.ra, &na), ub = readChar(w.b, w.rb, &nb);
+        QVChar ua = omb::readUtf8Char(w.a, w.ra, &na), ub = omb::readUtf8Char(w.b, w.rb, &nb);
         if (tie == 0) tie = ua < ub ? -1 : 1;
         auto fa = static_cast<int32_t>(foldForOrder(ua, services));
         auto fb = static_cast<int32_t>(foldForOrder(ub, services));
@@ -308,7 +452,7 @@ OMBRIX_API int32_t qvzsu8NormEqualText(const char *a, uint64_t an, const char *b
             continue;
         }
         uint64_t na = 0, nb = 0;
-        QVChar ua = readChar(w.a, w.ra, &na), ub = readChar(w.b, w.rb, &nb);
+        QVChar ua = omb::readUtf8Char(w.a, w.ra, &na), ub = omb::readUtf8Char(w.b, w.rb, &nb);
         if (lowerForEquality(ua, services) != lowerForEquality(ub, services)) return 0;
         w.advance(na, nb);
     }
@@ -317,6 +461,97 @@ OMBRIX_API int32_t qvzsu8NormEqualText(const char *a, uint64_t an, const char *b
 
 OMBRIX_API int32_t qvzsu8NormEqual(const char *a, uint64_t an, const char *b, uint64_t bn) {
     return qvzsu8NormEqualText(a, an, b, bn, 20);
+}
+
+// The walk over the source is the same for both directions: a sequence
+// whose continuation bytes are cut short is replaced as far as it goes and
+// the walk resumes at the byte that cut it.
+OMBRIX_API QVStatus qvzsu8Encode(const char *src, uint64_t n, char *dst, uint64_t cap,
+                                 uint64_t *written, uint32_t flags) {
+    Output out{reinterpret_cast<unsigned char *>(dst), cap, 0};
+    QVStatus status = 0;
+    Bytes p = bytesOf(src);
+    for (uint64_t i = 0; i < n;) {
+        uint64_t wanted = _utf8_len[p[i]] - 1;
+        uint64_t present = continuationsAfter(p + i, wanted, n - i);
+        bool ok;
+        if (present < wanted) {
+            status = kReplaced;
+            ok = out.putReplacement();
+        } else {
+            ok = encodeSequence(out, p + i, wanted + 1, flags, status);
+        }
+        if (!ok) return finish(out, written, kOutputFull);
+        i += present + 1;
+    }
+    return finish(out, written, status);
+}
+
+OMBRIX_API QVStatus qvzsu8Decode(const char *src, uint64_t n, char *dst, uint64_t cap,
+                                 uint64_t *written, uint32_t flags) {
+    if (!(flags & kZeroAsPair) && (flags & kReplaceSupplementary)) {
+        uint64_t m = n < cap ? n : cap;
+        uint64_t copied = qvzsu8Copy(src, m, dst, m);
+        if (written) *written = copied;
+        return copied < n ? kOutputFull : 0;
+    }
+    Output out{reinterpret_cast<unsigned char *>(dst), cap, 0};
+    QVStatus status = 0;
+    HeldSurrogate held;
+    Bytes p = bytesOf(src);
+    for (uint64_t i = 0; i < n;) {
+        uint64_t wanted = _utf8_len[p[i]] - 1;
+        uint64_t present = continuationsAfter(p + i, wanted, n - i);
+        bool ok;
+        if (present < wanted) {
+            ok = releaseHeld(out, held, status);
+            status = kReplaced;
+            ok = ok && out.putReplacement();
+        } else {
+            ok = decodeSequence(out, p + i, wanted + 1, flags, held, status);
+        }
+        if (!ok) return finish(out, written, kOutputFull);
+        i += present + 1;
+    }
+    if (!releaseHeld(out, held, status)) return finish(out, written, kOutputFull);
+    return finish(out, written, status);
+}
+
+OMBRIX_API uint64_t qvzsu8CopyText(const char *src, uint64_t sn, int64_t, char *dst,
+                                   uint64_t dn) {
+    if (!src) {
+        ybMemSet(dst, kBlank, dn);
+        return 0;
+    }
+    uint64_t n = UTF8_BLENB(src, sn < dn ? sn : dn);
+    ybMemSCpy(src, dst, n);
+    ybMemSet(dst + n, kBlank, dn - n);
+    return n;
+}
+
+OMBRIX_API uint64_t qvzsu8Copy(const char *src, uint64_t sn, char *dst, uint64_t dn) {
+    return qvzsu8CopyText(src, sn, 20, dst, dn);
+}
+
+OMBRIX_API uint64_t qvzsu8StripBlanks(const char *s, uint64_t n, int32_t mode) {
+    Bytes p = bytesOf(s);
+    if (mode == 0) {
+        while (n > 0 && p[n - 1] == kBlank) --n;
+        return n;
+    }
+    while (n > 0) {
+        uint64_t lead = n - 1;
+        while (lead > 0 && omb::isContinuation(p[lead])) --lead;
+        uint64_t consumed = 0;
+        if (!isBlankInMode(omb::readUtf8Char(p + lead, n - lead, &consumed), mode)) break;
+        n = lead;
+    }
+    return n;
+}
+
+OMBRIX_API int32_t _QVZSU8IsFunct(const char *p, int32_t (*classify)(QVChar)) {
+    uint64_t consumed = 0;
+    return classify(omb::readUtf8Char(bytesOf(p), _utf8_len[*bytesOf(p)], &consumed));
 }
 
 }  // extern "C"

@@ -45,13 +45,19 @@ TEST_F(Handle, ObjectsTrapOutsideTheirSlots) {
     callAllBut(pool, 8, {2, 3, 4});
     callAllBut(lock, 8, {2, 3, 4});
     callAllBut(journal, 16, {4, 5, 6, 7, 12});
-    callAllBut(text, QV_TEXT_SLOT_COUNT, {5, 31, 32, 138, 179});
+    callAllBut(text, QV_TEXT_SLOT_COUNT, {5, 31, 32, 99, 136, 138, 179});
     callAllBut(loader, 16, {9});
     callAllBut(conversion, 8, {2});
     callAllBut(transcoder, 8, {4});
     callAllBut(context, 8, {3});
     callAllBut(owner, 8, {5});
-    EXPECT_EQ(counters().unexpectedCalls, 5u + 5 + 11 + 187 + 15 + 7 + 7 + 7 + 7);
+    auto *normaliser = slot<QVWord *(*)(QVWord *)>(text, QV_TEXT_CREATE_NORMALIZER)(text);
+    static const QVChar nlsName[8] = {'q', 'v', 'n', 'l', 's', 'u', 'd', 'b'};
+    auto *nlsData = static_cast<QVWord *>(
+        slot<QVFindExtensionFn>(host, QV_HOST_FIND_EXTENSION)(host, nlsName, 8, 0));
+    callAllBut(normaliser, 8, {0, 1});
+    callAllBut(nlsData, 8, {});
+    EXPECT_EQ(counters().unexpectedCalls, 5u + 5 + 11 + 185 + 15 + 7 + 7 + 7 + 7 + 6 + 8);
     slot<QVLockDestroyFn>(lock, QV_LOCK_DESTROY)(lock);
     destroy(pool);
 }
@@ -65,8 +71,8 @@ TEST_F(HandleDeathTest, TrapNamesObjectAndSlotAndAborts) {
     QVWord *pool = createPool("p");
     EXPECT_DEATH(slot<AnyCall>(pool, 5)(pool, 0, 0, 0), "qvhost: unexpected call to pool slot 5");
     auto *text = static_cast<QVWord *>(host[QV_HOST_TEXT_SERVICES]);
-    EXPECT_DEATH(slot<AnyCall>(text, 99)(text, 0, 0, 0),
-                 "qvhost: unexpected call to text services slot 99");
+    EXPECT_DEATH(slot<AnyCall>(text, 100)(text, 0, 0, 0),
+                 "qvhost: unexpected call to text services slot 100");
     destroy(pool);
 }
 
