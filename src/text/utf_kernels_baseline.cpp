@@ -15,7 +15,14 @@ inline void store(void *p, __m128i v) { _mm_storeu_si128(static_cast<__m128i *>(
 struct Block {
     static constexpr uint64_t kWidth = 16;
 
-    static uint64_t highBytes(const uint8_t *p) { return uint32_t(_mm_movemask_epi8(load(p))); }
+    static constexpr uint64_t kAllBytes = 0xFFFF;
+
+    // Continuation bytes 80-BF are the signed bytes below -64.
+    static void scan(const uint8_t *p, uint64_t *high, uint64_t *continuation) {
+        __m128i v = load(p);
+        *high = uint32_t(_mm_movemask_epi8(v));
+        *continuation = uint32_t(_mm_movemask_epi8(_mm_cmplt_epi8(v, _mm_set1_epi8(-64))));
+    }
 
     // Each byte becomes a 32-bit lane; a big-endian unit carries its byte in
     // the lane's last byte, which is the top of the lane as loaded.

@@ -20,8 +20,13 @@ OMB_UTF_TARGET inline void store(void *p, __m256i v) {
 struct Block {
     static constexpr uint64_t kWidth = 32;
 
-    OMB_UTF_TARGET static uint64_t highBytes(const uint8_t *p) {
-        return uint32_t(_mm256_movemask_epi8(load(p)));
+    static constexpr uint64_t kAllBytes = 0xFFFFFFFF;
+
+    // Continuation bytes 80-BF are the signed bytes below -64.
+    OMB_UTF_TARGET static void scan(const uint8_t *p, uint64_t *high, uint64_t *continuation) {
+        __m256i v = load(p);
+        *high = uint32_t(_mm256_movemask_epi8(v));
+        *continuation = uint32_t(_mm256_movemask_epi8(_mm256_cmpgt_epi8(_mm256_set1_epi8(-64), v)));
     }
 
     // Eight bytes at a time become eight 32-bit lanes; a big-endian unit

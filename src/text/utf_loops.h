@@ -4,7 +4,9 @@
 // after defining OMB_UTF_TARGET (the function attribute its vectors need)
 // and a policy `Block` with:
 //   kWidth                      bytes on the UTF-8 side of one block;
-//   highBytes(p)                bit i set when byte p[i] is 0x80 or above;
+//   kAllBytes                   a mask with one bit for each byte of a block;
+//   scan(p, &high, &cont)       bit i of high set when byte p[i] is 0x80 or
+//                               above, of cont when it is 80-BF;
 //   widen<be>(p, d)             kWidth ASCII bytes to kWidth 4-byte units;
 //   narrow<be>(p, d)            kWidth 4-byte units to kWidth bytes when all
 //                               are below 0x80, else false with d untouched;
@@ -30,8 +32,66 @@ OMB_UTF_TARGET inline QVChar loadUnit(const uint8_t *s) {
     return bigEndian ? load32be(s) : load32le(s);
 }
 
+// Sequence length of a lead byte that valid_1st_utf8 accepts, 0 for one it
+// rejects.
+struct LeadLengths {
+    uint8_t of[256];
+    constexpr LeadLengths() : of() {
+        for (int b = 0; b < 256; ++b) of[b] = valid_1st_utf8(uint8_t(b)) ? bytesFromUTF8(uint8_t(b)) : 0;
+    }
+};
+constexpr LeadLengths kLeadLengths;
+
+// readUtf8 of a character with an accepted lead byte of length len, at
+// least four bytes being readable: the payload of all four bytes is
+// gathered, then the bytes past the character are shifted out, so that no
+// branch depends on the length.
+OMB_UTF_TARGET inline QVChar decodeWithoutBranches(const uint8_t *s, uint32_t len) {
+    QVChar c = QVChar(s[0] & utf8_mask[len]) << 18 | QVChar(s[1] & 0x3F) << 12 |
+               QVChar(s[2] & 0x3F) << 6 | QVChar(s[3] & 0x3F);
+    return c >> (6 * (4 - len));
+}
+
+// writeUtf8 of c as one 4-byte store whose first utf8Length(c) bytes are
+// the character; the caller makes sure the bytes past it are overwritten.
+OMB_UTF_TARGET inline uint32_t encodeWithoutBranches(QVChar c, uint8_t *d) {
+    static constexpr uint8_t leads[5] = {0, 0, 0xC0, 0xE0, 0xF0};
+    uint32_t len = uint32_t(utf8Length(c));
+    uint32_t trail = (0x80 | (c & 0x3F)) << 24 | (0x80 | ((c >> 6) & 0x3F)) << 16 |
+                     (0x80 | ((c >> 12) & 0x3F)) << 8;
+    uint32_t lead = uint8_t(leads[len] + (c >> (6 * (len - 1))));
+    store32le(d, ((trail >> (8 * (4 - len))) & ~0xFFu) | lead);
+    return len;
+}
+
+// The characters of one block that start at a lead byte whose next lead
+// byte lies exactly where its length says, stored as units: each is one
+// readUtf8 would give the same way, since its bytes are all readable. The
+// lead positions come from a bit mask rather than from the previous
+// character's length, so the loads of successive characters do not wait on
+// each other. Stops before the block's last lead byte (whose length cannot
+// be checked here) and at the first character that is not of that shape.
+// `taken` gets the bytes consumed; returns the units stored.
+template <bool bigEndian>
+OMB_UTF_TARGET inline uint64_t decodeBlock(const uint8_t *s, uint64_t leads, uint8_t *d, uint64_t *taken) {
+    uint64_t start = 0, made = 0;
+    for (leads &= leads - 1; leads != 0; leads &= leads - 1) {
+        uint64_t next = uint64_t(__builtin_ctzll(leads));
+        uint32_t len = kLeadLengths.of[s[start]];
+        if (len != next - start) break;
+        storeUnit<bigEndian>(d + 4 * made, decodeWithoutBranches(s + start, len));
+        ++made;
+        start = next;
+    }
+    *taken = start;
+    return made;
+}
+
 // UTF-8 to UTF-32 units. COPY_UTF32 always finds 4 bytes at a unit position
-// below cap / 4, so the remaining capacity never decides anything.
+// below cap / 4, so the remaining capacity never decides anything. A block
+// is looked at when the input holds it and three bytes more (a character
+// decoded near its end reads four bytes) and the room holds as many units
+// as it has bytes.
 template <bool bigEndian>
 OMB_UTF_TARGET QVStatus utf8ToUtf32Loop(const uint8_t *src, uint64_t n, uint8_t *dst,
                                         uint64_t cap, uint64_t *written) {
@@ -40,36 +100,33 @@ OMB_UTF_TARGET QVStatus utf8ToUtf32Loop(const uint8_t *src, uint64_t n, uint8_t 
     const uint64_t room = cap / 4;
     QVStatus status = 0;
     while (pos < n && units < room) {
-        uint64_t blockEnd = pos + 1;
-        if (n - pos >= W && room - units >= W) {
-            uint64_t high = Block::highBytes(src + pos);
+        if (n - pos >= W + 3 && room - units >= W) {
+            uint64_t high, continuation;
+            Block::scan(src + pos, &high, &continuation);
             if (high == 0) {
                 Block::template widen<bigEndian>(src + pos, dst + 4 * units);
                 pos += W;
                 units += W;
                 continue;
             }
-            // Characters go one by one up to the end of this block before
-            // the next one is tried, so mixed text pays one test per block.
-            blockEnd = pos + W;
-        }
-        do {
-            uint8_t lead = src[pos];
-            if (lead < 0x80) {
-                storeUnit<bigEndian>(dst + 4 * units, lead);
-                ++pos;
-            } else {
-                QVChar c;
-                uint64_t used;
-                status = readUtf8(src + pos, n - pos, &c, &used);
-                if (status != 0) goto done;
-                storeUnit<bigEndian>(dst + 4 * units, c);
-                pos += used;
+            uint64_t leads = ~continuation & Block::kAllBytes;
+            if (leads & 1) {
+                uint64_t taken;
+                uint64_t made = decodeBlock<bigEndian>(src + pos, leads, dst + 4 * units, &taken);
+                pos += taken;
+                units += made;
+                if (made != 0) continue;
             }
-            ++units;
-        } while (pos < blockEnd && pos < n && units < room);
+        }
+        // One character the way the plain driver takes it.
+        QVChar c;
+        uint64_t used;
+        status = readUtf8(src + pos, n - pos, &c, &used);
+        if (status != 0) break;
+        storeUnit<bigEndian>(dst + 4 * units, c);
+        pos += used;
+        ++units;
     }
-done:
     if (written) *written = 4 * units;
     return status;
 }
@@ -92,8 +149,11 @@ OMB_UTF_TARGET QVStatus utf32ToUtf8Loop(const uint8_t *src, uint64_t n, uint8_t 
         uint64_t blockEnd = i + W < count ? i + W : count;
         do {
             QVChar c = loadUnit<bigEndian>(src + 4 * i);
-            if (c < 0x80) {
-                dst[out++] = uint8_t(c);
+            if (count - i >= 4 && cap - out >= 16) {
+                // The store may run up to 3 bytes past the character; the
+                // three units after it fit in the 16 bytes and write over
+                // them before the loop can end.
+                out += encodeWithoutBranches(c, dst + out);
             } else {
                 uint64_t used;
                 status = writeUtf8(c, dst + out, cap - out, &used);
