@@ -169,6 +169,15 @@ QVStatus convertFromUtf32Plain(const uint8_t *src, uint64_t n, uint8_t *dst, uin
 // other character one at a time through readUtf8 / writeUtf8, so each loop
 // gives the same output, written count and status as the plain driver with
 // the matching reader and writer.
+// What one vector block of UTF-8 holds, one bit per byte (bit i for byte
+// i): bytes of 0x80 and above, continuation bytes (80-BF), the continuation
+// bytes that the lead bytes C2-F4 announce (one after C2-DF, two after
+// E0-EF, three after F0-F4; bits past the block dropped), and lead bytes
+// that valid_1st_utf8 rejects (C0, C1, F5-FF).
+struct BlockBytes {
+    uint64_t high, continuation, announced, badLead;
+};
+
 struct UtfKernels {
     // ConvertToUTF32 with UTF8_UTF32 and COPY_UTF32 (BE) or COPY_UTF32_SWAP (LE).
     QVStatus (*utf8ToUtf32Be)(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,

@@ -9,6 +9,10 @@
 namespace omb {
 namespace {
 
+// Defined in utf_loops.h.
+template <bool bigEndian, bool checked>
+uint64_t decodeBlock(const uint8_t *s, uint64_t leads, uint8_t *d, uint64_t *taken);
+
 inline __m128i load(const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); }
 inline void store(void *p, __m128i v) { _mm_storeu_si128(static_cast<__m128i *>(p), v); }
 
@@ -17,11 +21,24 @@ struct Block {
 
     static constexpr uint64_t kAllBytes = 0xFFFF;
 
-    // Continuation bytes 80-BF are the signed bytes below -64.
-    static void scan(const uint8_t *p, uint64_t *high, uint64_t *continuation) {
+    // As signed bytes: continuation bytes 80-BF are -128..-65, leads C2-DF
+    // -62..-33, E0-EF -32..-17, F0-F4 -16..-12.
+    static BlockBytes scan(const uint8_t *p) {
         __m128i v = load(p);
-        *high = uint32_t(_mm_movemask_epi8(v));
-        *continuation = uint32_t(_mm_movemask_epi8(_mm_cmplt_epi8(v, _mm_set1_epi8(-64))));
+        auto mask = [](__m128i m) { return uint64_t(uint32_t(_mm_movemask_epi8(m))); };
+        auto from = [&](int low) { return _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(char(low - 1))),
+                                                         _mm_cmplt_epi8(v, _mm_set1_epi8(-11))); };
+        uint64_t high = mask(v), continuation = mask(_mm_cmplt_epi8(v, _mm_set1_epi8(-64)));
+        uint64_t two = mask(from(-62)), three = mask(from(-32)), four = mask(from(-16));
+        uint64_t announced = ((two << 1) | (three << 2) | (four << 3)) & kAllBytes;
+        return {high, continuation, announced, high & ~continuation & ~two};
+    }
+
+    // One character after the other: SSE2 has no variable shifts or lane
+    // permutations to take several at once.
+    template <bool bigEndian>
+    static uint64_t decodeWellFormed(const uint8_t *s, uint64_t leads, uint8_t *d, uint64_t *taken) {
+        return decodeBlock<bigEndian, false>(s, leads, d, taken);
     }
 
     // Each byte becomes a 32-bit lane; a big-endian unit carries its byte in

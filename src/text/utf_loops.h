@@ -5,11 +5,13 @@
 // and a policy `Block` with:
 //   kWidth                      bytes on the UTF-8 side of one block;
 //   kAllBytes                   a mask with one bit for each byte of a block;
-//   scan(p, &high, &cont)       bit i of high set when byte p[i] is 0x80 or
-//                               above, of cont when it is 80-BF;
+//   scan(p)                     the BlockBytes of the kWidth bytes at p;
 //   widen<be>(p, d)             kWidth ASCII bytes to kWidth 4-byte units;
 //   narrow<be>(p, d)            kWidth 4-byte units to kWidth bytes when all
 //                               are below 0x80, else false with d untouched;
+//   decodeWellFormed<be>(s, leads, d, &taken)
+//                               decodeBlock<be, false> of a block for which
+//                               wellFormedBeforeLastLead holds;
 //   utf8LengthOf(s, n)          the UTF-8 length of n units.
 // Everything here has internal linkage, so each file gets its own copy,
 // compiled for its own processor.
@@ -47,21 +49,39 @@ constexpr LeadLengths kLeadLengths;
 // gathered, then the bytes past the character are shifted out, so that no
 // branch depends on the length.
 OMB_UTF_TARGET inline QVChar decodeWithoutBranches(const uint8_t *s, uint32_t len) {
-    QVChar c = QVChar(s[0] & utf8_mask[len]) << 18 | QVChar(s[1] & 0x3F) << 12 |
-               QVChar(s[2] & 0x3F) << 6 | QVChar(s[3] & 0x3F);
+    uint32_t w = load32be(s);
+    QVChar c = ((w >> 24) & utf8_mask[len]) << 18 | (w >> 4 & 0x3F000) | (w >> 2 & 0xFC0) | (w & 0x3F);
     return c >> (6 * (4 - len));
 }
 
-// writeUtf8 of c as one 4-byte store whose first utf8Length(c) bytes are
-// the character; the caller makes sure the bytes past it are overwritten.
+// How a code point of a given bit width is written in UTF-8: its length,
+// the lead byte's base and how far the payload is shifted for it, and how
+// far the prepared trailing bytes are shifted to follow the lead byte.
+struct Utf8Form {
+    uint8_t length, leadBase, leadShift, trailShift;
+};
+struct Utf8Forms {
+    Utf8Form byBits[33];
+    constexpr Utf8Forms() : byBits() {
+        constexpr uint8_t leads[5] = {0, 0, 0xC0, 0xE0, 0xF0};
+        for (int bits = 0; bits <= 32; ++bits) {
+            uint8_t len = bits <= 7 ? 1 : bits <= 11 ? 2 : bits <= 16 ? 3 : 4;
+            byBits[bits] = {len, leads[len], uint8_t(6 * (len - 1)), uint8_t(8 * (4 - len))};
+        }
+    }
+};
+constexpr Utf8Forms kUtf8Forms;
+
+// writeUtf8 of c as one 4-byte store whose first bytes are the character
+// (utf8Length(c) of them, returned); the caller makes sure the bytes past
+// it are written over before the loop ends.
 OMB_UTF_TARGET inline uint32_t encodeWithoutBranches(QVChar c, uint8_t *d) {
-    static constexpr uint8_t leads[5] = {0, 0, 0xC0, 0xE0, 0xF0};
-    uint32_t len = uint32_t(utf8Length(c));
-    uint32_t trail = (0x80 | (c & 0x3F)) << 24 | (0x80 | ((c >> 6) & 0x3F)) << 16 |
-                     (0x80 | ((c >> 12) & 0x3F)) << 8;
-    uint32_t lead = uint8_t(leads[len] + (c >> (6 * (len - 1))));
-    store32le(d, ((trail >> (8 * (4 - len))) & ~0xFFu) | lead);
-    return len;
+    const Utf8Form &form = kUtf8Forms.byBits[32 - __builtin_clz(c | 1)];
+    // The three trailing bytes of a four-byte form, last one highest.
+    uint32_t trail = (c & 0x3F) << 24 | (c & 0xFC0) << 10 | (c & 0x3F000) >> 4 | 0x80808000u;
+    uint32_t lead = uint8_t(form.leadBase + (c >> form.leadShift));
+    store32le(d, ((trail >> form.trailShift) & ~0xFFu) | lead);
+    return form.length;
 }
 
 // The characters of one block that start at a lead byte whose next lead
@@ -70,21 +90,33 @@ OMB_UTF_TARGET inline uint32_t encodeWithoutBranches(QVChar c, uint8_t *d) {
 // lead positions come from a bit mask rather than from the previous
 // character's length, so the loads of successive characters do not wait on
 // each other. Stops before the block's last lead byte (whose length cannot
-// be checked here) and at the first character that is not of that shape.
-// `taken` gets the bytes consumed; returns the units stored.
-template <bool bigEndian>
+// be checked here) and, unless `checked` is false because the block's masks
+// have shown every length right already, at the first character that is
+// not of that shape. `taken` gets the bytes consumed; returns the units
+// stored.
+template <bool bigEndian, bool checked>
 OMB_UTF_TARGET inline uint64_t decodeBlock(const uint8_t *s, uint64_t leads, uint8_t *d, uint64_t *taken) {
     uint64_t start = 0, made = 0;
     for (leads &= leads - 1; leads != 0; leads &= leads - 1) {
         uint64_t next = uint64_t(__builtin_ctzll(leads));
-        uint32_t len = kLeadLengths.of[s[start]];
-        if (len != next - start) break;
+        uint32_t len = uint32_t(next - start);
+        if (checked && kLeadLengths.of[s[start]] != len) break;
         storeUnit<bigEndian>(d + 4 * made, decodeWithoutBranches(s + start, len));
         ++made;
         start = next;
     }
     *taken = start;
     return made;
+}
+
+// True when every character of the block before its last lead byte has a
+// valid lead byte followed by exactly the continuation bytes its length
+// announces: the continuation bytes the leads announce are the ones there,
+// up to and including the last lead's position.
+OMB_UTF_TARGET inline bool wellFormedBeforeLastLead(const BlockBytes &b, uint64_t leads) {
+    uint64_t last = uint64_t(63 - __builtin_clzll(leads));
+    uint64_t upToLast = (uint64_t(2) << last) - 1, beforeLast = upToLast >> 1;
+    return ((b.announced ^ b.continuation) & upToLast) == 0 && (b.badLead & beforeLast) == 0;
 }
 
 // UTF-8 to UTF-32 units. COPY_UTF32 always finds 4 bytes at a unit position
@@ -101,18 +133,19 @@ OMB_UTF_TARGET QVStatus utf8ToUtf32Loop(const uint8_t *src, uint64_t n, uint8_t 
     QVStatus status = 0;
     while (pos < n && units < room) {
         if (n - pos >= W + 3 && room - units >= W) {
-            uint64_t high, continuation;
-            Block::scan(src + pos, &high, &continuation);
-            if (high == 0) {
+            BlockBytes bytes = Block::scan(src + pos);
+            if (bytes.high == 0) {
                 Block::template widen<bigEndian>(src + pos, dst + 4 * units);
                 pos += W;
                 units += W;
                 continue;
             }
-            uint64_t leads = ~continuation & Block::kAllBytes;
+            uint64_t leads = ~bytes.continuation & Block::kAllBytes;
             if (leads & 1) {
                 uint64_t taken;
-                uint64_t made = decodeBlock<bigEndian>(src + pos, leads, dst + 4 * units, &taken);
+                uint64_t made = wellFormedBeforeLastLead(bytes, leads)
+                    ? Block::template decodeWellFormed<bigEndian>(src + pos, leads, dst + 4 * units, &taken)
+                    : decodeBlock<bigEndian, true>(src + pos, leads, dst + 4 * units, &taken);
                 pos += taken;
                 units += made;
                 if (made != 0) continue;
@@ -131,7 +164,11 @@ OMB_UTF_TARGET QVStatus utf8ToUtf32Loop(const uint8_t *src, uint64_t n, uint8_t 
     return status;
 }
 
-// UTF-32 units to UTF-8.
+// UTF-32 units to UTF-8. Runs of W units go without a check per unit when
+// the input holds three units more than the run and the room holds four
+// bytes for each unit and twelve more: a run's last store may leave up to
+// three spare bytes past the output, and the next three units, which are
+// there and fit, write over them before the loop can end.
 template <bool bigEndian>
 OMB_UTF_TARGET QVStatus utf32ToUtf8Loop(const uint8_t *src, uint64_t n, uint8_t *dst,
                                         uint64_t cap, uint64_t *written) {
@@ -146,24 +183,18 @@ OMB_UTF_TARGET QVStatus utf32ToUtf8Loop(const uint8_t *src, uint64_t n, uint8_t 
             out += W;
             continue;
         }
-        uint64_t blockEnd = i + W < count ? i + W : count;
-        do {
-            QVChar c = loadUnit<bigEndian>(src + 4 * i);
-            if (count - i >= 4 && cap - out >= 16) {
-                // The store may run up to 3 bytes past the character; the
-                // three units after it fit in the 16 bytes and write over
-                // them before the loop can end.
-                out += encodeWithoutBranches(c, dst + out);
-            } else {
-                uint64_t used;
-                status = writeUtf8(c, dst + out, cap - out, &used);
-                if (status != 0) goto done;
-                out += used;
-            }
-            ++i;
-        } while (i < blockEnd && out < cap);
+        if (count - i >= W + 3 && cap - out >= 4 * W + 12) {
+            for (uint64_t end = i + W; i < end; ++i)
+                out += encodeWithoutBranches(loadUnit<bigEndian>(src + 4 * i), dst + out);
+            continue;
+        }
+        // One unit the way the plain driver takes it.
+        uint64_t used;
+        status = writeUtf8(loadUnit<bigEndian>(src + 4 * i), dst + out, cap - out, &used);
+        if (status != 0) break;
+        out += used;
+        ++i;
     }
-done:
     if (written) *written = out;
     return status;
 }
