@@ -1,5 +1,6 @@
 // Chooses, once per process, which variant of the vector routines runs.
 #include "kernels.h"
+#include "utf.h"
 
 namespace omb {
 namespace {
@@ -13,9 +14,18 @@ const TextKernels *chooseKernels() {
 
 const TextKernels *const chosenKernels = chooseKernels();
 
+const UtfKernels *chooseUtfKernels() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? &utfWideKernels : &utfBaselineKernels;
+}
+
+const UtfKernels *const chosenUtfKernels = chooseUtfKernels();
+
 }  // namespace
 
 const TextKernels &textKernels() { return *chosenKernels; }
+
+const UtfKernels &utfKernels() { return *chosenUtfKernels; }
 
 bool wideKernelsSupported() {
     __builtin_cpu_init();

@@ -10,6 +10,7 @@
 #include "extension/host_calls.h"
 #include "ombrix/case.h"
 #include "ombrix/primitives.h"
+#include "ombrix/utf.h"
 #include "text/kernels.h"
 
 #define ROW(v) v, v, v, v, v, v, v, v, v, v, v, v, v, v, v, v
@@ -45,29 +46,9 @@ const uint8_t valid_1st_utf8[256] = {
 
 namespace omb {
 
-// Until the converters' UTF8_UTF32 is in the tree this applies its rule
-// (utf8.h); the two must agree on every input.
 QVChar readUtf8Char(const unsigned char *p, uint64_t available, uint64_t *consumed) {
-    static const unsigned char payloadMask[7] = {0, 0x7F, 0x1F, 0x0F, 0x07, 0x03, 0x01};
-    unsigned char lead = *p;
-    if (lead < 0x80) {
-        *consumed = 1;
-        return lead;
-    }
-    uint64_t length = _utf8_len[lead];
-    if (!valid_1st_utf8[lead]) {
-        uint64_t span = 1;
-        while (span < length && span < available && isContinuation(p[span])) ++span;
-        *consumed = span;
-        return kReplacementCharacter;
-    }
-    if (available < length) {
-        *consumed = available;
-        return kReplacementCharacter;
-    }
-    QVChar c = lead & payloadMask[length];
-    for (uint64_t i = 1; i < length; ++i) c = (c << 6) | (p[i] & 0x3F);
-    *consumed = length;
+    QVChar c = kReplacementCharacter;
+    UTF8_UTF32(p, available, &c, consumed);
     return c;
 }
 

@@ -22,11 +22,9 @@ inline uint64_t charSpan(const unsigned char *p, uint64_t available) {
 
 constexpr QVChar kReplacementCharacter = 0xFFFD;
 
-// Decodes one character of at most `available` (at least 1) bytes. A byte
-// below 0x80 is itself; a lead byte that may start a character gives its
-// payload with the continuation bytes' low six bits, unexamined, or U+FFFD
-// over all available bytes when the sequence does not fit; a rejected lead
-// byte gives U+FFFD over itself and the continuation bytes it announces.
+// One character of at most `available` (at least 1) bytes decoded with
+// UTF8_UTF32: its code point (U+FFFD for a sequence it rejects or that does
+// not fit), *consumed its bytes.
 QVChar readUtf8Char(const unsigned char *p, uint64_t available, uint64_t *consumed);
 
 }  // namespace omb

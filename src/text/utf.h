@@ -1,0 +1,202 @@
+// Internal side of the UTF conversions: the one-character readers and
+// writers as inline functions (the exported routines and the vector loops
+// both use them), the plain per-character drivers that every fast path must
+// agree with, and the processor-dispatched conversion loops.
+#pragma once
+
+#include <cstdint>
+
+#include "ombrix/container.h"
+#include "ombrix/utf.h"
+
+namespace omb {
+
+constexpr QVChar kReplacementChar = 0xFFFD;
+
+// Sequence length announced by a lead byte; a continuation byte counts as a
+// one-byte unit, F8-FB announce five bytes and FC-FF six.
+constexpr uint8_t bytesFromUTF8(uint8_t b) {
+    return b < 0xC0 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : b < 0xF8 ? 4 : b < 0xFC ? 5 : 6;
+}
+// Bytes that may start a character: 00-7F and C2-F4.
+constexpr bool valid_1st_utf8(uint8_t b) { return b < 0x80 || (b >= 0xC2 && b <= 0xF4); }
+// Continuation bytes: 80-BF.
+constexpr bool valid_2nd_utf8(uint8_t b) { return b >= 0x80 && b <= 0xBF; }
+// Payload bits of a lead byte, by sequence length.
+constexpr uint8_t utf8_mask[7] = {0, 0x7F, 0x1F, 0x0F, 0x07, 0x03, 0x01};
+
+inline uint32_t load32be(const uint8_t *p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+inline uint32_t load32le(const uint8_t *p) {
+    return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+}
+inline uint16_t load16be(const uint8_t *p) { return uint16_t(p[0] << 8 | p[1]); }
+inline uint16_t load16le(const uint8_t *p) { return uint16_t(p[1] << 8 | p[0]); }
+inline void store32be(uint8_t *p, uint32_t v) {
+    p[0] = uint8_t(v >> 24); p[1] = uint8_t(v >> 16); p[2] = uint8_t(v >> 8); p[3] = uint8_t(v);
+}
+inline void store32le(uint8_t *p, uint32_t v) {
+    p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); p[2] = uint8_t(v >> 16); p[3] = uint8_t(v >> 24);
+}
+inline void store16be(uint8_t *p, uint32_t v) { p[0] = uint8_t(v >> 8); p[1] = uint8_t(v); }
+inline void store16le(uint8_t *p, uint32_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
+
+inline QVStatus readResult(QVChar value, uint64_t used, QVStatus status, QVChar *cp,
+                           uint64_t *consumed) {
+    *cp = value;
+    *consumed = used;
+    return status;
+}
+
+// One UTF-8 character. Only the lead byte is judged: continuation bytes,
+// overlong forms and encoded surrogates pass (isLegalUTF8 judges those). A
+// rejected lead byte swallows the continuation bytes its length announces,
+// so that one bad sequence gives one U+FFFD. With nothing available there is
+// no lead byte to judge: U+FFFD, nothing consumed, input ends inside a
+// sequence.
+inline QVStatus readUtf8(const uint8_t *s, uint64_t n, QVChar *cp, uint64_t *consumed) {
+    if (n == 0) return readResult(kReplacementChar, 0, OMBRIX_E_TRUNCATED, cp, consumed);
+    uint8_t lead = s[0];
+    if (lead < 0x80) return readResult(lead, 1, 0, cp, consumed);
+    uint64_t len = bytesFromUTF8(lead);
+    if (!valid_1st_utf8(lead)) {
+        uint64_t used = 1;
+        while (used < len && used < n && valid_2nd_utf8(s[used])) ++used;
+        return readResult(kReplacementChar, used, OMBRIX_E_INVALID_SEQUENCE, cp, consumed);
+    }
+    if (n < len) return readResult(kReplacementChar, n, OMBRIX_E_TRUNCATED, cp, consumed);
+    QVChar c = lead & utf8_mask[len];
+    for (uint64_t i = 1; i < len; ++i) c = c << 6 | (s[i] & 0x3F);
+    return readResult(c, len, 0, cp, consumed);
+}
+
+// One UTF-16 character. A high surrogate cut off by the end of the input
+// consumes one byte, so a caller that skips and retries meets the rest as a
+// fresh unit boundary one byte on.
+template <uint16_t (*load)(const uint8_t *)>
+inline QVStatus readUtf16(const uint8_t *s, uint64_t n, QVChar *cp, uint64_t *consumed) {
+    if (n < 2) return readResult(kReplacementChar, n, OMBRIX_E_TRUNCATED, cp, consumed);
+    QVChar u = load(s);
+    if (u < 0xD800 || u > 0xDBFF) {
+        if (u >= 0xDC00 && u <= 0xDFFF)
+            return readResult(kReplacementChar, 2, OMBRIX_E_INVALID_SEQUENCE, cp, consumed);
+        return readResult(u, 2, 0, cp, consumed);
+    }
+    if (n < 4) return readResult(kReplacementChar, 1, OMBRIX_E_TRUNCATED, cp, consumed);
+    QVChar v = load(s + 2);
+    if (v < 0xDC00 || v > 0xDFFF)
+        return readResult(kReplacementChar, 4, OMBRIX_E_INVALID_SEQUENCE, cp, consumed);
+    return readResult((((u & 0x3FF) << 10) | (v & 0x3FF)) + 0x10000, 4, 0, cp, consumed);
+}
+
+// One UTF-32 unit, taken as it is: no range check.
+template <uint32_t (*load)(const uint8_t *)>
+inline QVStatus readUtf32(const uint8_t *s, uint64_t n, QVChar *cp, uint64_t *consumed) {
+    if (n < 4) return readResult(kReplacementChar, n, OMBRIX_E_TRUNCATED, cp, consumed);
+    return readResult(load(s), 4, 0, cp, consumed);
+}
+
+inline QVStatus outputFull(uint64_t *written) {
+    *written = 0;
+    return OMBRIX_E_BUFFER_TOO_SMALL;
+}
+
+template <void (*store)(uint8_t *, uint32_t)>
+inline QVStatus writeUtf32(QVChar c, uint8_t *d, uint64_t n, uint64_t *written) {
+    if (n < 4) return outputFull(written);
+    store(d, c);
+    *written = 4;
+    return 0;
+}
+
+// The low 16 bits as one unit; surrogates are not formed.
+template <void (*store)(uint8_t *, uint32_t)>
+inline QVStatus writeUnit16(QVChar c, uint8_t *d, uint64_t n, uint64_t *written) {
+    if (n < 2) return outputFull(written);
+    store(d, c & 0xFFFF);
+    *written = 2;
+    return 0;
+}
+
+// Above U+FFFF a surrogate pair, both units or neither.
+template <void (*store)(uint8_t *, uint32_t)>
+inline QVStatus writeUtf16(QVChar c, uint8_t *d, uint64_t n, uint64_t *written) {
+    if (c <= 0xFFFF) return writeUnit16<store>(c, d, n, written);
+    if (n < 4) return outputFull(written);
+    store(d, 0xD800 + ((c - 0x10000) >> 10));
+    store(d + 2, 0xDC00 + (c & 0x3FF));
+    *written = 4;
+    return 0;
+}
+
+// Bytes of the UTF-8 form of c: 1 to 4, every value above U+FFFF taking 4.
+inline uint64_t utf8Length(QVChar c) {
+    return 1 + uint64_t(c >= 0x80) + uint64_t(c >= 0x800) + uint64_t(c >= 0x10000);
+}
+
+// At most four bytes: surrogates pass, and values above U+10FFFF keep only
+// what fits the lead byte after the three trailing 6-bit groups.
+inline QVStatus writeUtf8(QVChar c, uint8_t *d, uint64_t n, uint64_t *written) {
+    if (c < 0x80) {
+        if (n < 1) return outputFull(written);
+        d[0] = uint8_t(c);
+        *written = 1;
+        return 0;
+    }
+    uint64_t len = utf8Length(c);
+    if (n < len) return outputFull(written);
+    static constexpr uint8_t leads[5] = {0, 0, 0xC0, 0xE0, 0xF0};
+    for (uint64_t i = len - 1; i > 0; --i) {
+        d[i] = uint8_t(0x80 | (c & 0x3F));
+        c >>= 6;
+    }
+    d[0] = uint8_t(leads[len] + c);
+    *written = len;
+    return 0;
+}
+
+// The drivers as the text describes them, one reader and one writer call
+// per character. The exported drivers take faster routes for some pairs and
+// must give exactly these results; the tests compare the two.
+QVStatus convertToUtf32Plain(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+                             uint64_t *written, OmbrixUtfReader read, OmbrixUtfWriter write);
+QVStatus convertFromUtf32Plain(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+                               uint64_t *written, OmbrixUtfWriter write, OmbrixUtfReader read);
+
+// The conversion loops that come in a baseline (SSE2) and a wide (AVX2)
+// variant. The UTF-8 side moves whole vectors of ASCII at once and every
+// other character one at a time through readUtf8 / writeUtf8, so each loop
+// gives the same output, written count and status as the plain driver with
+// the matching reader and writer.
+// What one vector block of UTF-8 holds, one bit per byte (bit i for byte
+// i): bytes of 0x80 and above, continuation bytes (80-BF), the continuation
+// bytes that the lead bytes C2-F4 announce (one after C2-DF, two after
+// E0-EF, three after F0-F4; bits past the block dropped), and lead bytes
+// that valid_1st_utf8 rejects (C0, C1, F5-FF).
+struct BlockBytes {
+    uint64_t high, continuation, announced, badLead;
+};
+
+struct UtfKernels {
+    // ConvertToUTF32 with UTF8_UTF32 and COPY_UTF32 (BE) or COPY_UTF32_SWAP (LE).
+    QVStatus (*utf8ToUtf32Be)(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+                              uint64_t *written);
+    QVStatus (*utf8ToUtf32Le)(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+                              uint64_t *written);
+    // ConvertFromUTF32 with UTF32_UTF8 and COPY_UTF32b (BE) or COPY_UTF32b_SWAP (LE).
+    QVStatus (*utf32BeToUtf8)(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+                              uint64_t *written);
+    QVStatus (*utf32LeToUtf8)(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+                              uint64_t *written);
+    // The sum of utf8Length over count units.
+    uint64_t (*utf8LengthOf)(const QVChar *s, uint64_t count);
+};
+
+extern const UtfKernels utfBaselineKernels;  // SSE2, every x86-64 processor
+extern const UtfKernels utfWideKernels;      // AVX2 processors only
+
+// The variant this process uses, chosen once in dispatch.cpp.
+const UtfKernels &utfKernels();
+
+}  // namespace omb

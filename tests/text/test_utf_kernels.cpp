@@ -1,0 +1,281 @@
+// The drivers' fast routes against the plain per-character driver: the
+// exported drivers and both vector variants must give the same bytes in the
+// whole destination, the same written count and the same status, for text
+// cut at every position, every capacity and several alignments.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ombrix/utf.h"
+#include "text/kernels.h"
+#include "text/utf.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Loop = QVStatus (*)(const uint8_t *, uint64_t, uint8_t *, uint64_t, uint64_t *);
+
+struct Variant {
+    const char *name;
+    const omb::UtfKernels *kernels;
+};
+
+std::vector<Variant> variants() {
+    std::vector<Variant> v{{"baseline", &omb::utfBaselineKernels}};
+    if (omb::wideKernelsSupported()) v.push_back({"wide", &omb::utfWideKernels});
+    return v;
+}
+
+TEST(UtfKernels, DispatchPicksTheWideVariantWhenTheProcessorHasIt) {
+    EXPECT_EQ(&omb::utfKernels(),
+              omb::wideKernelsSupported() ? &omb::utfWideKernels : &omb::utfBaselineKernels);
+}
+
+struct Result {
+    QVStatus status;
+    uint64_t written;
+    Bytes bytes;  // the destination and a guard after it
+    bool operator==(const Result &o) const {
+        return status == o.status && written == o.written && bytes == o.bytes;
+    }
+};
+
+std::string describe(const Result &r) {
+    return "status " + std::to_string(r.status) + " written " + std::to_string(r.written);
+}
+
+constexpr size_t kGuard = 40;
+
+// The source copied to `align` bytes past a 64-byte boundary.
+class Placed {
+public:
+    Placed(const uint8_t *src, size_t n, size_t align) : storage_(n + align + 64) {
+        auto base = reinterpret_cast<uintptr_t>(storage_.data());
+        start_ = storage_.data() + ((64 - base % 64) % 64) + align;
+        std::copy(src, src + n, start_);
+    }
+    const uint8_t *data() const { return start_; }
+
+private:
+    Bytes storage_;
+    uint8_t *start_;
+};
+
+template <class Run>
+Result run(uint64_t cap, Run body) {
+    Bytes out(cap + kGuard, 0xA5);
+    Result r{0x1234, 0xDEAD, {}};
+    r.status = body(out.data(), &r.written);
+    r.bytes = std::move(out);
+    return r;
+}
+
+// Every prefix of `text` into every capacity up to the one that holds it
+// all and a little more, through the plain driver, the exported one and
+// each variant's loop.
+void compareToUtf32(const Bytes &text, size_t align, OmbrixUtfWriter write) {
+    bool bigEndian = write == COPY_UTF32;
+    for (size_t n = 0; n <= text.size(); ++n) {
+        Placed src(text.data(), n, align);
+        // Only cap / 4 steers the loop; the steps of 3 still meet every
+        // remainder, and the guard shows a store past cap.
+        for (uint64_t cap = 0; cap <= 4 * n + 8; cap += cap < 16 ? 1 : 3) {
+            Result plain = run(cap, [&](uint8_t *d, uint64_t *w) {
+                return omb::convertToUtf32Plain(src.data(), n, d, cap, w, UTF8_UTF32, write);
+            });
+            Result exported = run(cap, [&](uint8_t *d, uint64_t *w) {
+                return ConvertToUTF32(src.data(), n, d, cap, w, UTF8_UTF32, write);
+            });
+            ASSERT_TRUE(exported == plain) << "exported n=" << n << " cap=" << cap << ": "
+                                           << describe(exported) << " vs " << describe(plain);
+            for (const Variant &v : variants()) {
+                Loop loop = bigEndian ? v.kernels->utf8ToUtf32Be : v.kernels->utf8ToUtf32Le;
+                Result vec = run(cap, [&](uint8_t *d, uint64_t *w) { return loop(src.data(), n, d, cap, w); });
+                ASSERT_TRUE(vec == plain) << v.name << " n=" << n << " cap=" << cap << " align=" << align
+                                          << ": " << describe(vec) << " vs " << describe(plain);
+            }
+        }
+    }
+}
+
+void compareFromUtf32(const Bytes &units, size_t align, OmbrixUtfReader read, bool everyCap = true) {
+    bool bigEndian = read == COPY_UTF32b;
+    for (size_t n = 0; n <= units.size(); ++n) {
+        Placed src(units.data(), n, align);
+        for (uint64_t cap = 0; cap <= n + 8; cap += everyCap || cap < 16 ? 1 : 3) {
+            Result plain = run(cap, [&](uint8_t *d, uint64_t *w) {
+                return omb::convertFromUtf32Plain(src.data(), n, d, cap, w, UTF32_UTF8, read);
+            });
+            Result exported = run(cap, [&](uint8_t *d, uint64_t *w) {
+                return ConvertFromUTF32(src.data(), n, d, cap, w, UTF32_UTF8, read);
+            });
+            ASSERT_TRUE(exported == plain) << "exported n=" << n << " cap=" << cap;
+            for (const Variant &v : variants()) {
+                Loop loop = bigEndian ? v.kernels->utf32BeToUtf8 : v.kernels->utf32LeToUtf8;
+                Result vec = run(cap, [&](uint8_t *d, uint64_t *w) { return loop(src.data(), n, d, cap, w); });
+                ASSERT_TRUE(vec == plain) << v.name << " n=" << n << " cap=" << cap << " align=" << align
+                                          << ": " << describe(vec) << " vs " << describe(plain);
+            }
+        }
+    }
+}
+
+// Pieces of UTF-8, good and bad, that the generator strings together.
+const std::vector<Bytes> kPieces = {
+    {0xC3, 0xA9},                          // é
+    {0xE2, 0x82, 0xAC},                    // €
+    {0xF0, 0x9F, 0x98, 0x80},              // U+1F600
+    {0xF4, 0x8F, 0xBF, 0xBF},              // U+10FFFF
+    {0xE2, 0x82},                          // cut short
+    {0xF0, 0x9F},                          // cut short
+    {0x80},                                // stray continuation
+    {0xBF, 0xBF},
+    {0xC0, 0x80},                          // overlong NUL
+    {0xE0, 0x80, 0x80},                    // overlong, read as a value
+    {0xED, 0xA0, 0x80},                    // encoded surrogate
+    {0xF5, 0x80, 0x80, 0x80},              // F5 lead
+    {0xF8, 0x88, 0x80, 0x80, 0x80},        // five-byte form
+    {0xFC, 0x84, 0x80, 0x80, 0x80, 0x80},  // six-byte form
+    {0xFF},
+    {0x00},
+    {0x7F},
+};
+
+Bytes asciiRun(std::mt19937 &random, size_t length) {
+    Bytes run(length);
+    for (auto &b : run) b = uint8_t(0x20 + random() % 0x5F);
+    return run;
+}
+
+// Text that is mostly ASCII with runs long enough for whole vectors, or
+// mostly other pieces; bad pieces only where `bad` allows.
+Bytes generateUtf8(std::mt19937 &random, size_t approx, bool bad) {
+    Bytes text;
+    while (text.size() < approx) {
+        if (random() % 3 == 0) {
+            Bytes run = asciiRun(random, random() % 70);
+            text.insert(text.end(), run.begin(), run.end());
+        } else {
+            size_t pick = random() % (bad ? kPieces.size() : 4);
+            text.insert(text.end(), kPieces[pick].begin(), kPieces[pick].end());
+        }
+    }
+    return text;
+}
+
+TEST(UtfKernels, Utf8ToUtf32MatchesThePlainDriverOnRandomText) {
+    std::mt19937 random(41);
+    for (int round = 0; round < 12; ++round) {
+        Bytes text = generateUtf8(random, 90, round % 3 != 0);
+        for (OmbrixUtfWriter write : {COPY_UTF32, COPY_UTF32_SWAP})
+            ASSERT_NO_FATAL_FAILURE(compareToUtf32(text, round % 7, write)) << "round " << round;
+    }
+}
+
+// Long ASCII with one piece at each position in turn: the vector blocks
+// meet the piece at every offset within a block, and the text ends at
+// every position around it.
+TEST(UtfKernels, Utf8ToUtf32WithOneOddPieceAtEveryPosition) {
+    std::mt19937 random(43);
+    Bytes ascii = asciiRun(random, 72);
+    for (const Bytes &piece : kPieces) {
+        for (size_t at = 0; at <= ascii.size(); at += 5) {
+            Bytes text(ascii.begin(), ascii.begin() + at);
+            text.insert(text.end(), piece.begin(), piece.end());
+            text.insert(text.end(), ascii.begin() + at, ascii.end());
+            ASSERT_NO_FATAL_FAILURE(compareToUtf32(text, at % 3, at % 2 ? COPY_UTF32 : COPY_UTF32_SWAP))
+                << "piece " << testing::PrintToString(piece) << " at " << at;
+        }
+    }
+}
+
+Bytes unitsAsBytes(const std::vector<QVChar> &units, bool bigEndian) {
+    Bytes bytes(4 * units.size());
+    for (size_t i = 0; i < units.size(); ++i)
+        bigEndian ? omb::store32be(&bytes[4 * i], units[i]) : omb::store32le(&bytes[4 * i], units[i]);
+    return bytes;
+}
+
+TEST(UtfKernels, Utf32ToUtf8MatchesThePlainDriverOnRandomUnits) {
+    std::mt19937 random(47);
+    const QVChar odd[] = {0x80, 0x7FF, 0x800, 0xFFFF, 0x10000, 0x10FFFF, 0xD800, 0x110000, 0xFFFFFFFF, 0x80000000};
+    for (int round = 0; round < 16; ++round) {
+        std::vector<QVChar> units;
+        while (units.size() < 90) {
+            if (random() % 3 == 0) {
+                for (size_t k = random() % 70; k > 0; --k) units.push_back(random() % 0x80);
+            } else {
+                units.push_back(odd[random() % (sizeof odd / sizeof odd[0])]);
+            }
+        }
+        bool bigEndian = round % 2;
+        Bytes bytes = unitsAsBytes(units, bigEndian);
+        bytes.push_back(0x41);  // a partial unit at the end is never read
+        // Every prefix in bytes; capacities up to n + 8 cover every unit.
+        Bytes head(bytes.begin(), bytes.begin() + std::min<size_t>(bytes.size(), 4 * 60 + 1));
+        ASSERT_NO_FATAL_FAILURE(compareFromUtf32(head, round % 5 * 4 + round % 4,
+                                                 bigEndian ? COPY_UTF32b : COPY_UTF32b_SWAP))
+            << "round " << round;
+    }
+}
+
+TEST(UtfKernels, Utf32ToUtf8WithOneWideUnitAtEveryPosition) {
+    for (QVChar wide : {QVChar(0x80), QVChar(0x20AC), QVChar(0x1F600), QVChar(0x7FFFFF80)}) {
+        for (size_t at = 0; at < 40; at += 3) {
+            std::vector<QVChar> units(40, 'x');
+            units[at] = wide;
+            for (bool bigEndian : {true, false})
+                ASSERT_NO_FATAL_FAILURE(compareFromUtf32(unitsAsBytes(units, bigEndian), at % 4,
+                                                         bigEndian ? COPY_UTF32b : COPY_UTF32b_SWAP, false))
+                    << std::hex << wide << " at " << std::dec << at;
+        }
+    }
+}
+
+// The UTF-8 length of QVChar strings at every count and alignment, units of
+// every length class including the top of the unsigned range.
+TEST(UtfKernels, Utf8LengthOfMatchesTheUnitSum) {
+    std::mt19937 random(53);
+    const QVChar classes[] = {0, 0x7F, 0x80, 0x7FF, 0x800, 0xFFFF, 0x10000, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
+    std::vector<QVChar> storage(300 + 16);
+    for (auto &u : storage) u = random() % 2 ? classes[random() % 10] : QVChar(random());
+    for (size_t align = 0; align < 16; ++align) {
+        for (size_t n = 0; n <= 300; ++n) {
+            const QVChar *s = storage.data() + align;
+            uint64_t expected = 0;
+            for (size_t i = 0; i < n; ++i) expected += omb::utf8Length(s[i]);
+            for (const Variant &v : variants())
+                ASSERT_EQ(v.kernels->utf8LengthOf(s, n), expected) << v.name << " n=" << n << " align=" << align;
+            ASSERT_EQ(GET_UTF8_LEN_FROM_QVCHAR(s, int64_t(n)), expected);
+        }
+    }
+}
+
+// Round trip of long valid text through the exported drivers, crossing
+// many vector blocks in both directions.
+TEST(UtfKernels, ValidTextSurvivesTheRoundTrip) {
+    std::mt19937 random(59);
+    Bytes text = generateUtf8(random, 20000, false);
+    for (OmbrixUtfWriter write : {COPY_UTF32, COPY_UTF32_SWAP}) {
+        bool bigEndian = write == COPY_UTF32;
+        Bytes units(4 * text.size());
+        uint64_t written = 0;
+        ASSERT_EQ(ConvertToUTF32(text.data(), text.size(), units.data(), units.size(), &written, UTF8_UTF32, write), 0u);
+        ASSERT_EQ(written % 4, 0u);
+        std::vector<QVChar> values(written / 4);
+        for (size_t i = 0; i < values.size(); ++i)
+            values[i] = bigEndian ? omb::load32be(&units[4 * i]) : omb::load32le(&units[4 * i]);
+        EXPECT_EQ(GET_UTF8_LEN_FROM_QVCHAR(values.data(), int64_t(values.size())), text.size());
+        Bytes back(text.size());
+        uint64_t backWritten = 0;
+        ASSERT_EQ(ConvertFromUTF32(units.data(), written, back.data(), back.size(), &backWritten, UTF32_UTF8,
+                                   bigEndian ? COPY_UTF32b : COPY_UTF32b_SWAP), 0u);
+        EXPECT_EQ(backWritten, text.size());
+        EXPECT_EQ(back, text);
+    }
+}
+
+}  // namespace
