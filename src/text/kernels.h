@@ -27,6 +27,15 @@ struct TextKernels {
     // The number of bytes before the first one of 0x80 and above (n when
     // all n are ASCII): the UTF-8 length routines skip ASCII runs with it.
     uint64_t (*asciiPrefix)(const unsigned char *p, uint64_t n);
+    // Steps over whole vectors of well-formed UTF-8 from p, a character
+    // boundary: every lead byte (below 0xF8) followed by exactly the
+    // continuation bytes it announces and no other continuation byte.
+    // Stops at the first vector that is not, or that has fewer than a
+    // vector's bytes left of n; a character running past a vector ends it
+    // at that character's lead. Returns the bytes stepped over, always a
+    // character boundary, and adds their characters to *chars (the count
+    // both ways of stepping agree on over such bytes).
+    uint64_t (*wellFormedRun)(const unsigned char *p, uint64_t n, uint64_t *chars);
 };
 
 extern const TextKernels baselineKernels;  // 16-byte vectors, every x86-64 processor

@@ -97,9 +97,47 @@ uint64_t asciiPrefix(const unsigned char *p, uint64_t n) {
     return asciiPrefixTail(p, i, n);
 }
 
+// Sixteen bytes a step; bit i of each mask is byte i. Bytes compare as
+// signed, so 0x80..0xFF are negative: "at least C0" is "above -65 and
+// negative".
+uint64_t wellFormedRun(const unsigned char *p, uint64_t n, uint64_t *chars) {
+    constexpr uint32_t kAll = 0xFFFF;
+    uint64_t i = 0, count = 0;
+    while (i + kWidth <= n) {
+        __m128i v = load(p + i);
+        auto high = static_cast<uint32_t>(_mm_movemask_epi8(v));
+        if (!high) {
+            count += kWidth;
+            i += kWidth;
+            continue;
+        }
+        auto atLeast = [&](int threshold) {
+            return static_cast<uint32_t>(_mm_movemask_epi8(
+                       _mm_cmpgt_epi8(v, _mm_set1_epi8(static_cast<char>(threshold))))) & high;
+        };
+        uint32_t lead2 = atLeast(-65), lead3 = atLeast(-33), lead4 = atLeast(-17);
+        uint32_t continuation = high & ~lead2;
+        if (atLeast(-9) || (continuation & 1)) break;
+        uint64_t expected = (uint64_t{lead2} << 1) | (uint64_t{lead3} << 2) | (uint64_t{lead4} << 3);
+        if ((expected & kAll) != continuation) break;
+        uint32_t leads = ~continuation & kAll;
+        if (expected >> kWidth) {
+            int last = 31 - __builtin_clz(leads);
+            count += static_cast<uint64_t>(__builtin_popcount(leads) - 1);
+            i += static_cast<uint64_t>(last);
+            if (last == 0) break;
+            continue;
+        }
+        count += static_cast<uint64_t>(__builtin_popcount(leads));
+        i += kWidth;
+    }
+    *chars += count;
+    return i;
+}
+
 }  // namespace
 
 const TextKernels baselineKernels = {strUp, strLow, memSet, memTSet, memScan, memNScan, memTNScan,
-                                     classMap, caseMap, asciiPrefix};
+                                     classMap, caseMap, asciiPrefix, wellFormedRun};
 
 }  // namespace omb

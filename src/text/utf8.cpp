@@ -256,17 +256,21 @@ bool isBlankInMode(QVChar c, int32_t mode) {
 
 extern "C" {
 
+// Both counts below step over vectors of well-formed text with the
+// dispatched kernel and take one character at a time where it stops: at an
+// irregular sequence, or in the last bytes, which the kernel is not called
+// for once fewer than a vector's worth remain.
+constexpr uint64_t kVectorWorth = 16;
+
 OMBRIX_API uint64_t UTF8_SLENB(const char *s, uint64_t n) {
     if (!s) return 0;
-    auto asciiPrefix = omb::textKernels().asciiPrefix;
+    auto wellFormedRun = omb::textKernels().wellFormedRun;
     Bytes p = bytesOf(s), end = p + n;
     uint64_t count = 0;
     while (p < end) {
-        if (*p < 0x80) {
-            uint64_t run = asciiPrefix(p, static_cast<uint64_t>(end - p));
-            count += run;
-            p += run;
-            continue;
+        if (static_cast<uint64_t>(end - p) >= kVectorWorth) {
+            p += wellFormedRun(p, static_cast<uint64_t>(end - p), &count);
+            if (p >= end) break;
         }
         ++count;
         uint64_t length = _utf8_len[*p];
@@ -324,19 +328,16 @@ OMBRIX_API uint64_t _U8CharSize(const char *p, int32_t *valid) {
 OMBRIX_API const char *qvzsu8NextChar(const char *p) { return p + qvzsu8CharSize(p, nullptr); }
 
 OMBRIX_API uint64_t qvzsu8NumChars(const char *s, uint64_t n) {
-    auto asciiPrefix = omb::textKernels().asciiPrefix;
+    auto wellFormedRun = omb::textKernels().wellFormedRun;
     Bytes p = bytesOf(s), end = p + n;
     uint64_t count = 0;
     while (p < end) {
-        uint64_t left = static_cast<uint64_t>(end - p);
-        if (*p < 0x80) {
-            uint64_t run = asciiPrefix(p, left);
-            count += run;
-            p += run;
-            continue;
+        if (static_cast<uint64_t>(end - p) >= kVectorWorth) {
+            p += wellFormedRun(p, static_cast<uint64_t>(end - p), &count);
+            if (p >= end) break;
         }
         ++count;
-        p += omb::charSpan(p, left);
+        p += omb::charSpan(p, static_cast<uint64_t>(end - p));
     }
     return count;
 }

@@ -86,6 +86,49 @@ TEST(Utf8Kernels, AsciiPrefixStopsAtEveryPosition) {
     }
 }
 
+// Well-formed text only: 1- to 4-byte characters, including the forms that
+// counting does not judge (C0 80, F5 80 80 80).
+void fillWellFormed(unsigned char *p, size_t n, std::mt19937 &random) {
+    static const char *pieces[] = {"a", "bcdefghijklmnopqrstuvwxyz0123456789", "\xc3\xa9",
+                                   "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\xc0\x80",
+                                   "\xf5\x80\x80\x80", "\xed\xa0\x80"};
+    size_t i = 0;
+    while (i < n) {
+        const char *piece = pieces[random() % 8];
+        for (size_t k = 0; piece[k] && i < n; ++k) p[i++] = static_cast<unsigned char>(piece[k]);
+    }
+}
+
+TEST(Utf8Kernels, WellFormedRunsEndOnACharacterBoundaryWithTheirCount) {
+    std::mt19937 random(5);
+    auto arena = std::make_unique<Arena>();
+    for (auto *k : variants()) {
+        const uint64_t width = k == &omb::wideKernels ? 32 : 16;
+        for (size_t align = 0; align < kAlignments; ++align) {
+            unsigned char *p = arena->bytes + align;
+            for (size_t n = 0; n <= kMaxLength; ++n) {
+                for (int wellFormed = 0; wellFormed < 2; ++wellFormed) {
+                    std::memset(arena->bytes, 0x80, sizeof arena->bytes);
+                    (wellFormed ? fillWellFormed : fillMixed)(p, n, random);
+                    uint64_t chars = 7;
+                    uint64_t run = k->wellFormedRun(p, n, &chars);
+                    ASSERT_LE(run, n);
+                    uint64_t boundary = 0;
+                    while (boundary < run) boundary += _utf8_len[p[boundary]];
+                    ASSERT_EQ(boundary, run) << "n=" << n << " align=" << align;
+                    ASSERT_EQ(chars - 7, referenceSlenb(p, run)) << "n=" << n << " align=" << align;
+                    ASSERT_EQ(chars - 7, referenceNumChars(p, run)) << "n=" << n << " align=" << align;
+                    // Over well-formed text only the last vector's worth and
+                    // a character running past it are left.
+                    if (wellFormed) {
+                        ASSERT_GE(run + width + 3, n) << "n=" << n << " align=" << align;
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(Utf8Lengths, MatchTheByteByByteRulesOnEveryLengthAndAlignment) {
     std::mt19937 random(11);
     auto arena = std::make_unique<Arena>();
