@@ -1,7 +1,7 @@
 // UTF-8 text as byte strings: lengths, character sizes, comparisons.
 //
-// Lengths never decode: one table lookup per lead byte, and ASCII runs are
-// skipped a vector at a time by the dispatched kernel. The comparisons
+// Lengths never decode: one table lookup per lead byte, and well-formed text
+// is stepped over a vector at a time by the dispatched kernel. The comparisons
 // decode a character only where the bytes differ or are non-ASCII and not
 // identical.
 #include "text/utf8.h"
@@ -61,11 +61,6 @@ using Bytes = const unsigned char *;
 Bytes bytesOf(const char *s) { return reinterpret_cast<Bytes>(s); }
 
 constexpr unsigned char kBlank = 0x20;
-
-QVWord *textServices() {
-    QVWord *host = omb::currentHost();
-    return host ? omb::slotValue<QVWord *>(host, QV_HOST_TEXT_SERVICES) : nullptr;
-}
 
 // Case folding for ordering: the host's fold (mode 0) when it offers text
 // services. Without them the static lower-case tables stand in, so that a
@@ -385,7 +380,7 @@ OMBRIX_API int32_t qvzsu8Compare(const char *a, uint64_t an, const char *b, uint
 // remainder decides: only blanks leave the tie standing.
 OMBRIX_API int32_t qvzsu8NormCompareText(const char *a, uint64_t an, const char *b, uint64_t bn,
                                          int64_t) {
-    QVWord *services = textServices();
+    QVWord *services = omb::textServices();
     Walk w{bytesOf(a), bytesOf(b), an, bn};
     Bytes stop = w.a + (an < bn ? an : bn);
     int32_t tie = 0;
@@ -425,7 +420,7 @@ OMBRIX_API int32_t qvzsu8NormCompare(const char *a, uint64_t an, const char *b, 
 
 OMBRIX_API int32_t qvzsu8NormEqualText(const char *a, uint64_t an, const char *b, uint64_t bn,
                                        int64_t) {
-    QVWord *services = textServices();
+    QVWord *services = omb::textServices();
     Walk w{bytesOf(a), bytesOf(b), an, bn};
     while (w.ra > 0) {
         if (w.rb == 0) return 0;

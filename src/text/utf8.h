@@ -3,9 +3,17 @@
 
 #include <cstdint>
 
+#include "extension/host_calls.h"
 #include "ombrix/utf8.h"
 
 namespace omb {
+
+// The host's text services object, or null when there is no host or it
+// offers none.
+inline QVWord *textServices() {
+    QVWord *host = currentHost();
+    return host ? slotValue<QVWord *>(host, QV_HOST_TEXT_SERVICES) : nullptr;
+}
 
 inline bool isContinuation(unsigned char b) { return valid_2nd_utf8[b] != 0; }
 

@@ -8,11 +8,6 @@ namespace {
 
 constexpr QVStatus kNoMemory = 0x803fc002u;
 
-QVWord *textServices() {
-    QVWord *host = omb::currentHost();
-    return host ? omb::slotValue<QVWord *>(host, QV_HOST_TEXT_SERVICES) : nullptr;
-}
-
 // Property 56 of the text services' character property operation: whether
 // a code point combines.
 constexpr int32_t kCombiningProperty = 56;
@@ -46,7 +41,7 @@ using NormCompareFn = QVStatus (*)(QVWord *normalizer, const void *a, int64_t aL
                                    int32_t *result);
 
 QVWord *normalizer() {
-    QVWord *services = textServices();
+    QVWord *services = omb::textServices();
     if (!services) return nullptr;
     if (auto *current = omb::slotValue<QVWord *>(services, QV_TEXT_CURRENT_NORMALIZER))
         return current;
@@ -82,7 +77,7 @@ OMBRIX_API int32_t qvzsu8IsCombining(const char *p) {
     uint64_t consumed = 0;
     QVChar c = omb::readUtf8Char(bytes, _utf8_len[*bytes], &consumed);
     if (c == 0x200C || c == 0x200D) return 1;
-    QVWord *services = textServices();
+    QVWord *services = omb::textServices();
     if (!services || !haveCombiningData(services)) return 0;
     return omb::slotFunction<CharPropertyFn>(services, QV_TEXT_CHAR_PROPERTY)(services, c,
                                                                             kCombiningProperty);
