@@ -247,15 +247,15 @@ bool isBlankInMode(QVChar c, int32_t mode) {
     return isWideBlank(c) || (c >= 0x09 && c <= 0x0D) || c == 0x85;
 }
 
+// Both counts step over vectors of well-formed text with the dispatched
+// kernel and take one character at a time where it stops: at an irregular
+// sequence, or in the last bytes, which the kernel is not called for once
+// fewer than a vector's worth remain.
+constexpr uint64_t kVectorWorth = 16;
+
 }  // namespace
 
 extern "C" {
-
-// Both counts below step over vectors of well-formed text with the
-// dispatched kernel and take one character at a time where it stops: at an
-// irregular sequence, or in the last bytes, which the kernel is not called
-// for once fewer than a vector's worth remain.
-constexpr uint64_t kVectorWorth = 16;
 
 OMBRIX_API uint64_t UTF8_SLENB(const char *s, uint64_t n) {
     if (!s) return 0;
