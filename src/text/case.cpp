@@ -58,19 +58,24 @@ void unfoldLower() { unfold(lowerDeltas, lowerTable); }
 void unfoldUpper() { unfold(upperDeltas, upperTable); }
 
 // Beyond ASCII the host's text services know more than the static tables,
-// so they decide whenever the host offers them.
+// so they decide whenever the host offers them. Out of line, so that the
+// static path stays a few loads and a jump into the kernel.
+__attribute__((noinline)) void mapThroughServices(QVChar *s, int64_t n, const CaseTable &table,
+                                                  QVWord *services, int servicesSlot) {
+    auto map = omb::slotFunction<QVCaseMapFn>(services, servicesSlot);
+    for (int64_t i = 0; i < n; ++i)
+        s[i] = s[i] < 0x80 ? mapWithTable(s[i], table) : map(services, s[i], 1);
+}
+
 void mapString(QVChar *s, int64_t n, const CaseTable &table, const uint16_t *(*deltas)(),
                int servicesSlot) {
     if (n < 1) return;
     QVWord *host = omb::currentHost();
     QVWord *services = host ? omb::slotValue<QVWord *>(host, QV_HOST_TEXT_SERVICES) : nullptr;
-    if (!services) {
+    if (services)
+        mapThroughServices(s, n, table, services, servicesSlot);
+    else
         omb::textKernels().caseMap(s, n, deltas());
-        return;
-    }
-    auto map = omb::slotFunction<QVCaseMapFn>(services, servicesSlot);
-    for (int64_t i = 0; i < n; ++i)
-        s[i] = s[i] < 0x80 ? mapWithTable(s[i], table) : map(services, s[i], 1);
 }
 
 }  // namespace

@@ -11,11 +11,9 @@ const TextKernels *chooseKernels() {
     return __builtin_cpu_supports("avx2") ? &wideKernels : &baselineKernels;
 }
 
-const TextKernels *const chosenKernels = chooseKernels();
-
 }  // namespace
 
-const TextKernels &textKernels() { return *chosenKernels; }
+const TextKernels *const chosenKernels = chooseKernels();
 
 bool wideKernelsSupported() {
     __builtin_cpu_init();

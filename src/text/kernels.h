@@ -29,8 +29,10 @@ struct TextKernels {
 extern const TextKernels baselineKernels;  // 16-byte vectors, every x86-64 processor
 extern const TextKernels wideKernels;      // 32-byte vectors, AVX2 processors only
 
-// The variant this process uses, chosen once when the library loads.
-const TextKernels &textKernels();
+// The variant this process uses, chosen once when the library loads
+// (dispatch.cpp). Read inline: a short call pays for no further call.
+extern const TextKernels *const chosenKernels;
+inline const TextKernels &textKernels() { return *chosenKernels; }
 bool wideKernelsSupported();
 
 // The scalar steps both variants finish with, for the bytes after their last
