@@ -35,50 +35,57 @@ QVChar lowerOf(QVChar c) { return mapWithTable(c, lowerTable); }
 // the flag, set last with release order, spares later calls the library
 // call.
 struct UnfoldedDeltas {
-    uint16_t entries[omb::kCaseDeltaEntries];
+    omb::CaseDeltas deltas;
     bool ready;
     pthread_once_t once;
 };
 UnfoldedDeltas lowerDeltas = {{}, false, PTHREAD_ONCE_INIT};
 UnfoldedDeltas upperDeltas = {{}, false, PTHREAD_ONCE_INIT};
 
-void unfold(UnfoldedDeltas &deltas, const CaseTable &table) {
+void unfold(UnfoldedDeltas &unfolded, const CaseTable &table) {
+    uint16_t *entries = unfolded.deltas.entries;
     for (QVChar c = 0; c < 0x10000; ++c)
-        deltas.entries[c] = static_cast<uint16_t>(mapWithTable(c, table) - c);
-    deltas.entries[0x10000] = 0;
-    __atomic_store_n(&deltas.ready, true, __ATOMIC_RELEASE);
+        entries[c] = static_cast<uint16_t>(mapWithTable(c, table) - c);
+    entries[0x10000] = 0;
+    omb::findLatinRuns(unfolded.deltas);
+    __atomic_store_n(&unfolded.ready, true, __ATOMIC_RELEASE);
 }
 
-const uint16_t *unfolded(UnfoldedDeltas &deltas, void (*unfoldOnce)()) {
-    if (!__atomic_load_n(&deltas.ready, __ATOMIC_ACQUIRE)) pthread_once(&deltas.once, unfoldOnce);
-    return deltas.entries;
+const omb::CaseDeltas &unfolded(UnfoldedDeltas &unfolded, void (*unfoldOnce)()) {
+    if (!__atomic_load_n(&unfolded.ready, __ATOMIC_ACQUIRE)) pthread_once(&unfolded.once, unfoldOnce);
+    return unfolded.deltas;
 }
 
 void unfoldLower() { unfold(lowerDeltas, lowerTable); }
 void unfoldUpper() { unfold(upperDeltas, upperTable); }
 
 // Beyond ASCII the host's text services know more than the static tables,
-// so they decide whenever the host offers them.
-void mapString(QVChar *s, int64_t n, const CaseTable &table, const uint16_t *(*deltas)(),
+// so they decide whenever the host offers them. Out of line, so that the
+// static path stays a few loads and a jump into the kernel.
+__attribute__((noinline)) void mapThroughServices(QVChar *s, int64_t n, const CaseTable &table,
+                                                  QVWord *services, int servicesSlot) {
+    auto map = omb::slotFunction<QVCaseMapFn>(services, servicesSlot);
+    for (int64_t i = 0; i < n; ++i)
+        s[i] = s[i] < 0x80 ? mapWithTable(s[i], table) : map(services, s[i], 1);
+}
+
+void mapString(QVChar *s, int64_t n, const CaseTable &table, const omb::CaseDeltas *(*deltas)(),
                int servicesSlot) {
     if (n < 1) return;
     QVWord *host = omb::currentHost();
     QVWord *services = host ? omb::slotValue<QVWord *>(host, QV_HOST_TEXT_SERVICES) : nullptr;
-    if (!services) {
-        omb::textKernels().caseMap(s, n, deltas());
-        return;
-    }
-    auto map = omb::slotFunction<QVCaseMapFn>(services, servicesSlot);
-    for (int64_t i = 0; i < n; ++i)
-        s[i] = s[i] < 0x80 ? mapWithTable(s[i], table) : map(services, s[i], 1);
+    if (services)
+        mapThroughServices(s, n, table, services, servicesSlot);
+    else
+        omb::textKernels().caseMap(s, n, *deltas());
 }
 
 }  // namespace
 
 namespace omb {
 
-const uint16_t *lowerCaseDeltas() { return unfolded(lowerDeltas, unfoldLower); }
-const uint16_t *upperCaseDeltas() { return unfolded(upperDeltas, unfoldUpper); }
+const CaseDeltas *lowerCaseDeltas() { return &unfolded(lowerDeltas, unfoldLower); }
+const CaseDeltas *upperCaseDeltas() { return &unfolded(upperDeltas, unfoldUpper); }
 
 }  // namespace omb
 

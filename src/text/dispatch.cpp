@@ -5,14 +5,12 @@
 namespace omb {
 namespace {
 
-// Runs while the library loads, before any exported routine can be called;
-// __builtin_cpu_init makes the processor model ready that early.
+// Both run while the library loads, before any exported routine can be
+// called; __builtin_cpu_init makes the processor model ready that early.
 const TextKernels *chooseKernels() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") ? &wideKernels : &baselineKernels;
 }
-
-const TextKernels *const chosenKernels = chooseKernels();
 
 const UtfKernels *chooseUtfKernels() {
     __builtin_cpu_init();
@@ -23,7 +21,8 @@ const UtfKernels *const chosenUtfKernels = chooseUtfKernels();
 
 }  // namespace
 
-const TextKernels &textKernels() { return *chosenKernels; }
+// Read inline by textKernels(): a short call pays no second call for it.
+const TextKernels *const chosenKernels = chooseKernels();
 
 const UtfKernels &utfKernels() { return *chosenUtfKernels; }
 

@@ -11,6 +11,8 @@
 
 namespace omb {
 
+struct CaseDeltas;
+
 struct TextKernels {
     void (*strUp)(char *buffer, uint64_t n);
     void (*strLow)(char *buffer, uint64_t n);
@@ -23,7 +25,7 @@ struct TextKernels {
     // or -1 for a block that does not change.
     void (*classMap)(QVChar *s, int64_t n, const int32_t *meta, const int32_t *shift);
     // Lower- or upper-cases through a table of case deltas (below).
-    void (*caseMap)(QVChar *s, int64_t n, const uint16_t *deltas);
+    void (*caseMap)(QVChar *s, int64_t n, const CaseDeltas &deltas);
     // The number of bytes before the first one of 0x80 and above (n when
     // all n are ASCII): the UTF-8 length routines skip ASCII runs with it.
     uint64_t (*asciiPrefix)(const unsigned char *p, uint64_t n);
@@ -41,8 +43,10 @@ struct TextKernels {
 extern const TextKernels baselineKernels;  // 16-byte vectors, every x86-64 processor
 extern const TextKernels wideKernels;      // 32-byte vectors, AVX2 processors only
 
-// The variant this process uses, chosen once when the library loads.
-const TextKernels &textKernels();
+// The variant this process uses, chosen once when the library loads
+// (dispatch.cpp). Read inline: a short call pays for no further call.
+extern const TextKernels *const chosenKernels;
+inline const TextKernels &textKernels() { return *chosenKernels; }
 bool wideKernelsSupported();
 
 // The scalar steps both variants finish with, for the bytes after their last
@@ -71,16 +75,58 @@ inline QVChar caseMapUnit(QVChar c, const int16_t *meta, const int8_t *shift,
 }
 
 // The compact case tables unfolded into one 16-bit delta per BMP unit: c
-// maps to (c + deltas[c]) mod 2^16, the pair lists included, and units
+// maps to (c + entries[c]) mod 2^16, the pair lists included, and units
 // beyond the BMP never change. One unit of padding lets a four-byte gather
 // read the last entry. Derived once, on first use, from the compact tables
 // (case.cpp), so the two can never disagree; tests compare every unit.
+//
+// Below U+0100, where text in Latin script spends most of its units, the
+// units that change form a few runs of one delta each (A to Z by +0x20, and
+// so on). `latin` lists them, so that the wide kernel can map a vector of
+// such units with a compare and an addition per run instead of a gather.
+// latinFits is false when there are more than kLatinCaseRuns runs, and the
+// kernels then read the entries; unused runs add 0.
 constexpr uint32_t kCaseDeltaEntries = 0x10000 + 1;
-const uint16_t *lowerCaseDeltas();
-const uint16_t *upperCaseDeltas();
+constexpr int kLatinCaseRuns = 4;
 
-inline QVChar caseMapDelta(QVChar c, const uint16_t *deltas) {
-    QVChar delta = c < 0x10000 ? deltas[c] : 0;
+struct CaseRun {
+    uint16_t first;
+    uint16_t span;   // last - first
+    uint16_t delta;  // added mod 2^16
+};
+
+struct CaseDeltas {
+    uint16_t entries[kCaseDeltaEntries];
+    CaseRun latin[kLatinCaseRuns];
+    bool latinFits;
+};
+
+const CaseDeltas *lowerCaseDeltas();
+const CaseDeltas *upperCaseDeltas();
+
+// Fills `latin` and latinFits from the entries below U+0100.
+inline void findLatinRuns(CaseDeltas &d) {
+    int runs = 0;
+    for (uint32_t c = 0; c < 0x100; ++c) {
+        uint16_t delta = d.entries[c];
+        if (delta == 0) continue;
+        CaseRun *last = runs ? &d.latin[runs - 1] : nullptr;
+        if (last && last->delta == delta && last->first + last->span + 1u == c) {
+            ++last->span;
+            continue;
+        }
+        if (runs == kLatinCaseRuns) {
+            d.latinFits = false;
+            return;
+        }
+        d.latin[runs++] = {static_cast<uint16_t>(c), 0, delta};
+    }
+    for (int r = runs; r < kLatinCaseRuns; ++r) d.latin[r] = {0, 0, 0};
+    d.latinFits = true;
+}
+
+inline QVChar caseMapDelta(QVChar c, const CaseDeltas &deltas) {
+    QVChar delta = c < 0x10000 ? deltas.entries[c] : 0;
     return ((c + delta) & 0xFFFF) | (c & 0xFFFF0000u);
 }
 

@@ -116,21 +116,55 @@ WIDE void classMap(QVChar *s, int64_t n, const int32_t *meta, const int32_t *shi
     for (; i < n; ++i) s[i] = classMapUnit(s[i], meta, shift);
 }
 
-// Eight units per step: one gather of the units' deltas, masked to the BMP
-// lanes (the others keep their unit). Each lane reads four bytes starting
-// at its entry; the padding entry keeps U+FFFF's read inside the table.
-WIDE void caseMap(QVChar *s, int64_t n, const uint16_t *deltas) {
+// Eight units: one gather of their deltas, masked to the BMP lanes (the
+// others keep their unit). Each lane reads four bytes starting at its
+// entry; the padding entry keeps U+FFFF's read inside the table.
+WIDE __m256i mapByGather(__m256i units, const CaseDeltas &deltas) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i low16 = _mm256_set1_epi32(0xFFFF);
-    const auto *entries = reinterpret_cast<const int *>(deltas);
-    int64_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        __m256i units = load(s + i);
-        __m256i inBmp = _mm256_cmpeq_epi32(_mm256_srli_epi32(units, 16), zero);
-        __m256i delta = _mm256_mask_i32gather_epi32(zero, entries, units, inBmp, 2);
-        __m256i mapped = _mm256_and_si256(_mm256_add_epi32(units, delta), low16);
-        store(s + i, _mm256_or_si256(mapped, _mm256_andnot_si256(low16, units)));
+    const auto *entries = reinterpret_cast<const int *>(deltas.entries);
+    __m256i inBmp = _mm256_cmpeq_epi32(_mm256_srli_epi32(units, 16), zero);
+    __m256i delta = _mm256_mask_i32gather_epi32(zero, entries, units, inBmp, 2);
+    __m256i mapped = _mm256_and_si256(_mm256_add_epi32(units, delta), low16);
+    return _mm256_or_si256(mapped, _mm256_andnot_si256(low16, units));
+}
+
+// Sixteen units narrowed to 16 bits (all below U+0100), each Latin run's
+// delta added where a unit falls inside the run; as in the baseline.
+WIDE __m256i mapLatin(__m256i units, const CaseDeltas &deltas) {
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i add = zero;
+    for (const CaseRun &run : deltas.latin) {
+        __m256i offset = _mm256_sub_epi16(units, _mm256_set1_epi16(static_cast<short>(run.first)));
+        __m256i inside = _mm256_cmpeq_epi16(
+            _mm256_subs_epu16(offset, _mm256_set1_epi16(static_cast<short>(run.span))), zero);
+        add = _mm256_add_epi16(add,
+                               _mm256_and_si256(inside, _mm256_set1_epi16(static_cast<short>(run.delta))));
     }
+    return _mm256_add_epi16(units, add);
+}
+
+// Sixteen units a step: mapped in registers by the Latin runs when all lie
+// below U+0100, by two gathers otherwise; then eight by a gather, and the
+// last few one by one.
+WIDE void caseMap(QVChar *s, int64_t n, const CaseDeltas &deltas) {
+    const __m256i aboveLatin = _mm256_set1_epi32(~0xFF);
+    const __m256i zero = _mm256_setzero_si256();
+    int64_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m256i a = load(s + i), b = load(s + i + 8);
+        if (!deltas.latinFits || !_mm256_testz_si256(_mm256_or_si256(a, b), aboveLatin)) {
+            store(s + i, mapByGather(a, deltas));
+            store(s + i + 8, mapByGather(b, deltas));
+            continue;
+        }
+        // The pack works within each 128-bit half and the unpacks undo it
+        // the same way, so a and b come back in their order.
+        __m256i mapped = mapLatin(_mm256_packs_epi32(a, b), deltas);
+        store(s + i, _mm256_unpacklo_epi16(mapped, zero));
+        store(s + i + 8, _mm256_unpackhi_epi16(mapped, zero));
+    }
+    for (; i + 8 <= n; i += 8) store(s + i, mapByGather(load(s + i), deltas));
     for (; i < n; ++i) s[i] = caseMapDelta(s[i], deltas);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -201,7 +202,7 @@ TEST(Kernels, CaseMappingMatchesTheScalarLookupOnTheRealTables) {
     struct {
         const int8_t *shift;
         const uint32_t (*pairs)[2];
-        const uint16_t *deltas;
+        const omb::CaseDeltas *deltas;
     } tables[] = {{ybz_downshift, ybz_downaux, omb::lowerCaseDeltas()},
                   {ybz_upshift, ybz_upaux, omb::upperCaseDeltas()}};
     for (auto *k : variants()) {
@@ -219,7 +220,7 @@ TEST(Kernels, CaseMappingMatchesTheScalarLookupOnTheRealTables) {
                     auto *e = reinterpret_cast<QVChar *>(expected->bytes + align);
                     for (size_t i = 0; i < n; ++i)
                         e[i] = omb::caseMapUnit(e[i], ybz_metatable, t.shift, t.pairs);
-                    k->caseMap(u, static_cast<int64_t>(n), t.deltas);
+                    k->caseMap(u, static_cast<int64_t>(n), *t.deltas);
                     ASSERT_EQ(std::memcmp(arena->bytes, expected->bytes, sizeof arena->bytes), 0)
                         << nameOf(k) << " caseMap n=" << n << " align=" << align;
                 }
@@ -235,10 +236,104 @@ TEST(Kernels, CaseMappingMatchesTheScalarLookupOnTheRealTables) {
         }
         for (auto *k : variants()) {
             std::vector<QVChar> mapped = all;
-            k->caseMap(mapped.data(), 0x10000, t.deltas);
+            k->caseMap(mapped.data(), 0x10000, *t.deltas);
             EXPECT_EQ(mapped, reference) << nameOf(k);
         }
     }
+}
+
+// Units below U+0100 in runs, broken at every place by a unit from beyond
+// (or from beyond the BMP), so that each vector step sees Latin-only blocks,
+// blocks with one stranger in each lane, and the switch between the two.
+void fillLatinRuns(QVChar *u, size_t n, std::mt19937 &random) {
+    const QVChar strangers[] = {0x100, 0x1FF, 0x178, 0x410, 0x4E00, 0xFFFF, 0x10041, 0x80000041u};
+    size_t run = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (run == 0) {
+            run = 1 + random() % 40;
+            u[i] = strangers[random() % 8];
+            continue;
+        }
+        --run;
+        u[i] = static_cast<QVChar>(random() % 0x100);
+    }
+}
+
+void expectCaseMapMatches(const omb::CaseDeltas &deltas, const char *what) {
+    std::mt19937 random(17);
+    auto arena = std::make_unique<Arena>();
+    auto expected = std::make_unique<Arena>();
+    for (auto *k : variants()) {
+        for (size_t align = 0; align < kAlignments; align += 4) {
+            for (size_t n = 0; n <= kMaxLength; ++n) {
+                auto *u = reinterpret_cast<QVChar *>(arena->bytes + align);
+                // Every third round all Latin, the others broken into runs.
+                if (n % 3 == 0)
+                    for (size_t i = 0; i < n; ++i) u[i] = static_cast<QVChar>(random() % 0x100);
+                else
+                    fillLatinRuns(u, n, random);
+                *expected = *arena;
+                auto *e = reinterpret_cast<QVChar *>(expected->bytes + align);
+                for (size_t i = 0; i < n; ++i) e[i] = omb::caseMapDelta(e[i], deltas);
+                k->caseMap(u, static_cast<int64_t>(n), deltas);
+                ASSERT_EQ(std::memcmp(arena->bytes, expected->bytes, sizeof arena->bytes), 0)
+                    << what << ' ' << nameOf(k) << " n=" << n << " align=" << align;
+            }
+        }
+    }
+}
+
+TEST(Kernels, LatinRunsOfTheRealTables) {
+    const omb::CaseDeltas &lower = *omb::lowerCaseDeltas(), &upper = *omb::upperCaseDeltas();
+    ASSERT_TRUE(lower.latinFits);
+    ASSERT_TRUE(upper.latinFits);
+    auto run = [](const omb::CaseRun &r) {
+        return std::vector<unsigned>{r.first, static_cast<unsigned>(r.first + r.span), r.delta};
+    };
+    // A..Z, U+00C0..U+00D6 and U+00D8..U+00DE up by 0x20; U+00D7 stays.
+    EXPECT_EQ(run(lower.latin[0]), (std::vector<unsigned>{0x41, 0x5A, 0x20}));
+    EXPECT_EQ(run(lower.latin[1]), (std::vector<unsigned>{0xC0, 0xD6, 0x20}));
+    EXPECT_EQ(run(lower.latin[2]), (std::vector<unsigned>{0xD8, 0xDE, 0x20}));
+    EXPECT_EQ(lower.latin[3].delta, 0);
+    // a..z down, U+00F7 stays, U+00FF goes up to U+0178; U+00B5 and U+00DF stay.
+    EXPECT_EQ(run(upper.latin[0]), (std::vector<unsigned>{0x61, 0x7A, 0x10000 - 0x20}));
+    EXPECT_EQ(run(upper.latin[1]), (std::vector<unsigned>{0xE0, 0xF6, 0x10000 - 0x20}));
+    EXPECT_EQ(run(upper.latin[2]), (std::vector<unsigned>{0xF8, 0xFE, 0x10000 - 0x20}));
+    EXPECT_EQ(run(upper.latin[3]), (std::vector<unsigned>{0xFF, 0xFF, 0x79}));
+}
+
+TEST(Kernels, CaseMappingOfLatinRunsMatchesTheScalarLookup) {
+    expectCaseMapMatches(*omb::lowerCaseDeltas(), "lower");
+    expectCaseMapMatches(*omb::upperCaseDeltas(), "upper");
+}
+
+// Made-up tables: one whose Latin runs do not fit (the kernels must read
+// the entries), and one with runs at both ends of the range whose deltas
+// use all 16 bits (U+00F0 .. U+00FF go to U+FFF0 .. U+FFFF).
+TEST(Kernels, CaseMappingOfMadeUpLatinRuns) {
+    auto many = std::make_unique<omb::CaseDeltas>();
+    for (uint32_t c = 0; c < omb::kCaseDeltaEntries; ++c) many->entries[c] = 0;
+    for (uint32_t c = 0; c < 0x100; c += 8) many->entries[c] = 1;  // 32 runs of one
+    omb::findLatinRuns(*many);
+    EXPECT_FALSE(many->latinFits);
+    expectCaseMapMatches(*many, "many runs");
+
+    auto edges = std::make_unique<omb::CaseDeltas>();
+    for (uint32_t c = 0; c < omb::kCaseDeltaEntries; ++c) edges->entries[c] = static_cast<uint16_t>(c % 7);
+    for (uint32_t c = 0; c < 0x100; ++c) edges->entries[c] = 0;
+    for (uint32_t c = 0x00; c <= 0x0F; ++c) edges->entries[c] = 0x8000;
+    for (uint32_t c = 0x10; c <= 0x1F; ++c) edges->entries[c] = 0x7000;  // same span, other delta
+    for (uint32_t c = 0xF0; c <= 0xFF; ++c) edges->entries[c] = static_cast<uint16_t>(0xFF00 - c);
+    edges->entries[0xF0] = 0xFF00;  // a run of one, then one run per unit: too many
+    omb::findLatinRuns(*edges);
+    EXPECT_FALSE(edges->latinFits);
+    for (uint32_t c = 0xF0; c <= 0xFF; ++c) edges->entries[c] = 0xFF00;  // to U+FFF0 .. U+FFFF
+    omb::findLatinRuns(*edges);
+    ASSERT_TRUE(edges->latinFits);
+    EXPECT_EQ(edges->latin[2].first, 0xF0);
+    EXPECT_EQ(edges->latin[2].span, 0x0F);
+    EXPECT_EQ(edges->latin[3].delta, 0);
+    expectCaseMapMatches(*edges, "edge runs");
 }
 
 }  // namespace
