@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -120,6 +121,29 @@ TEST_F(Messages, FormatterTextDirectives) {
     EXPECT_EQ(text, U"(null)|(null)");
     EXPECT_EQ(fmt(U"\u00e9\U0001F600 %d", 1), 0u) << "units outside ASCII are copied";
     EXPECT_EQ(text, U"\u00e9\U0001F600 1");
+}
+
+// "%ld" and "%f" into 30 units, as the string buffer formats its numbers:
+// what fits is the C library's text, and a text one unit too long is cut
+// at the capacity with 0x803fe807.
+TEST_F(Messages, FormatterNumbersIntoAFixedBuffer) {
+    EXPECT_EQ(format(&noContext, U"%ld", 30, static_cast<long>(INT32_MIN)), 0u);
+    EXPECT_EQ(text, U"-2147483648");
+    EXPECT_EQ(format(&noContext, U"%f", 30, -0.0), 0u);
+    EXPECT_EQ(text, U"-0.000000");
+    EXPECT_EQ(format(&noContext, U"%f|%f|%F", 30, HUGE_VAL, -HUGE_VAL, HUGE_VAL), 0u);
+    EXPECT_EQ(text, U"inf|-inf|INF");
+    EXPECT_EQ(format(&noContext, U"%f", 30, 1e22), 0u);
+    EXPECT_EQ(text, U"10000000000000000000000.000000");
+    EXPECT_EQ(length, 30) << "an exact fit";
+
+    EXPECT_EQ(format(&noContext, U"%f", 30, 1e24), 0x803fe807u) << "31 units";
+    EXPECT_EQ(length, 30);
+    char expected[400];
+    std::snprintf(expected, sizeof expected, "%f", 1e300);
+    EXPECT_EQ(format(&noContext, U"%f", 30, 1e300), 0x803fe807u);
+    EXPECT_EQ(text, std::u32string(expected, expected + 30)) << "the first 30 units of the text";
+    EXPECT_EQ(unitAfter, 0xFFFFu) << "nothing past the capacity";
 }
 
 TEST_F(Messages, FormatterCopiesWhatIsNoDirective) {
