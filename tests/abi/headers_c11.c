@@ -7,6 +7,7 @@
 #include "ombrix/case.h"
 #include "ombrix/primitives.h"
 #include "ombrix/linked_list.h"
+#include "ombrix/utf8.h"
 
 /* The records keep their sizes in C as well. */
 _Static_assert(sizeof(OmbrixExtension) == 15 * 8, "extension record");
