@@ -10,5 +10,6 @@
 #include "ombrix/primitives.h"
 #include "ombrix/linked_list.h"
 #include "ombrix/utf8.h"
+#include "ombrix/string_buffer.h"
 
 #endif
