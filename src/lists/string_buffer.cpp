@@ -7,6 +7,8 @@
 // terminated without a store of its own.
 #include "lists/string_buffer.h"
 
+#include <cstring>
+
 #include "extension/export.h"
 #include "extension/host_calls.h"
 #include "ombrix/container.h"
@@ -52,8 +54,9 @@ uint64_t grownCapacity(uint64_t capacity) {
 // and a half times the capacity, so appends stay amortised constant time.
 // The piece is copied before the old array goes back to the pool, so it may
 // lie in the buffer's own text. False, with nothing changed, when the pool
-// refuses the array.
-bool appendGrowing(Buffer *buffer, const char *piece, uint64_t n, uint64_t needed) {
+// refuses the array. Kept out of line: the append that fits is the one
+// that must be fast.
+__attribute__((noinline, cold)) bool appendGrowing(Buffer *buffer, const char *piece, uint64_t n, uint64_t needed) {
     uint64_t grown = grownCapacity(buffer->capacity);
     uint64_t capacity = needed > grown ? needed : grown;
     if (capacity == UINT64_MAX) return false;  // capacity + 1 bytes cannot be asked for
@@ -152,8 +155,10 @@ Buffer *stringBufferAddString(Buffer *buffer, const char *piece, uint64_t n, int
             return buffer;
         }
     } else {
-        // memmove: the piece may be a part of the text itself.
-        qvmemmove(buffer->text + buffer->length, piece, n);
+        // memmove: the piece may be a part of the text itself. Called
+        // directly, not through the exported qvmemmove, which a short piece
+        // would pay for with a second call.
+        std::memmove(buffer->text + buffer->length, piece, n);
         buffer->length = needed;
     }
     *status = 0;
