@@ -150,18 +150,18 @@ Buffer *stringBufferAddString(Buffer *buffer, const char *piece, uint64_t n, int
     // The array grows when the text would reach the capacity, not only when
     // it would pass it.
     if (needed >= buffer->capacity) {
-        if (!appendGrowing(buffer, piece, n, needed)) {
-            *status = static_cast<int32_t>(OMBRIX_E_NO_MEMORY);
-            return buffer;
-        }
-    } else {
-        // memmove: the piece may be a part of the text itself. Called
-        // directly, not through the exported qvmemmove, which a short piece
-        // would pay for with a second call.
-        std::memmove(buffer->text + buffer->length, piece, n);
-        buffer->length = needed;
+        *status = appendGrowing(buffer, piece, n, needed) ? 0
+                                                           : static_cast<int32_t>(OMBRIX_E_NO_MEMORY);
+        return buffer;
     }
+    // memmove: the piece may be a part of the text itself. Called directly,
+    // not through the exported qvmemmove, which a short piece would pay for
+    // with a second call; and last, so that the buffer is all that must
+    // outlive the call.
+    char *end = buffer->text + buffer->length;
+    buffer->length = needed;
     *status = 0;
+    std::memmove(end, piece, n);
     return buffer;
 }
 

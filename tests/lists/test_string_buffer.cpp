@@ -118,6 +118,13 @@ TEST_F(StringBufferTest, LengthZeroMeasuresWholeUtf8Characters) {
     b->addString(b, "z\xE2\x82", 0, &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(textOf(b), "\xC3\xA9t\xC3\xA9z");
+    // Text whose last byte can start no character measures 0: nothing is
+    // appended, and that is no failure.
+    b->addString(b, "abc\xFF", 0, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(b->length, 6u);
+    b->addString(b, "abc\xFF", 4, &status);  // a given length is not measured
+    EXPECT_EQ(textOf(b), "\xC3\xA9t\xC3\xA9zabc\xFF");
     b->destroy(b, 1);
 }
 
