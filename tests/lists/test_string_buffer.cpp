@@ -308,6 +308,13 @@ TEST_F(StringBufferTest, NumbersNeedTheHostsContextAndTranscoder) {
     EXPECT_EQ(status, static_cast<int32_t>(OMBRIX_E_UNSUPPORTED));
     EXPECT_EQ(qvhostMessageCallCount(host), calls) << "nothing is formatted that cannot be converted";
     EXPECT_EQ(b->length, 0u);
+    // Before the host has handed over its handle there is no transcoder either.
+    status = 0;
+    Exported_QVHandle = nullptr;
+    b->addInt(b, 3, &status);
+    Exported_QVHandle = host;
+    EXPECT_EQ(status, static_cast<int32_t>(OMBRIX_E_UNSUPPORTED));
+    EXPECT_EQ(b->length, 0u);
     b->addString(b, "text still works", 0, &(status = 0));
     EXPECT_EQ(textOf(b), "text still works");
     b->destroy(b, 1);
