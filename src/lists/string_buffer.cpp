@@ -29,6 +29,7 @@ constexpr int64_t kNumberBytes = 30;
 
 // "%ld" and the default "%f", in QVChar units.
 constexpr QVChar kIntegerFormat[] = {'%', 'l', 'd'};
+constexpr int32_t kIntegerFormatUnits = 3;
 constexpr QVChar kDoubleFormat[] = {'%', 'f'};
 constexpr int32_t kDoubleFormatUnits = 2;
 
@@ -56,7 +57,8 @@ uint64_t grownCapacity(uint64_t capacity) {
 // lie in the buffer's own text. False, with nothing changed, when the pool
 // refuses the array. Kept out of line: the append that fits is the one
 // that must be fast.
-__attribute__((noinline, cold)) bool appendGrowing(Buffer *buffer, const char *piece, uint64_t n, uint64_t needed) {
+__attribute__((noinline, cold)) bool appendGrowing(Buffer *buffer, const char *piece, uint64_t n,
+                                                   uint64_t needed) {
     uint64_t grown = grownCapacity(buffer->capacity);
     uint64_t capacity = needed > grown ? needed : grown;
     if (capacity == UINT64_MAX) return false;  // capacity + 1 bytes cannot be asked for
@@ -150,8 +152,8 @@ Buffer *stringBufferAddString(Buffer *buffer, const char *piece, uint64_t n, int
     // The array grows when the text would reach the capacity, not only when
     // it would pass it.
     if (needed >= buffer->capacity) {
-        *status = appendGrowing(buffer, piece, n, needed) ? 0
-                                                           : static_cast<int32_t>(OMBRIX_E_NO_MEMORY);
+        bool grown = appendGrowing(buffer, piece, n, needed);
+        *status = grown ? 0 : static_cast<int32_t>(OMBRIX_E_NO_MEMORY);
         return buffer;
     }
     // memmove: the piece may be a part of the text itself. Called directly,
@@ -168,7 +170,8 @@ Buffer *stringBufferAddString(Buffer *buffer, const char *piece, uint64_t n, int
 Buffer *stringBufferAddInt(Buffer *buffer, int32_t value, int32_t *status) {
     if (!mayAppend(buffer, status)) return buffer;
     // "%ld" reads a 64-bit argument.
-    return appendNumber(buffer, kIntegerFormat, 3, intOpts, status, static_cast<long>(value));
+    return appendNumber(buffer, kIntegerFormat, kIntegerFormatUnits, intOpts, status,
+                        static_cast<long>(value));
 }
 
 Buffer *stringBufferAddDouble(Buffer *buffer, const QVChar *format, int32_t formatLength,

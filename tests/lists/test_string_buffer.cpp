@@ -63,7 +63,7 @@ class StringBufferTest : public HostTest {
 
 TEST_F(StringBufferTest, NewNeedsAPoolAndStartsEmptyAndTerminated) {
     EXPECT_EQ(stringBufferNew(nullptr, 16), nullptr);
-    EXPECT_EQ(stringBufferNew(pool, UINT64_MAX), nullptr) << "capacity + 1 bytes cannot be asked for";
+    EXPECT_EQ(stringBufferNew(pool, UINT64_MAX), nullptr) << "capacity + 1 cannot be asked for";
     EXPECT_EQ(liveBlocks(), 0u);
 
     Buffer *b = stringBufferNew(pool, 0);
@@ -306,7 +306,7 @@ TEST_F(StringBufferTest, NumbersNeedTheHostsContextAndTranscoder) {
     uint64_t calls = qvhostMessageCallCount(host);
     b->addDouble(b, nullptr, 0, &status, 1.0);
     EXPECT_EQ(status, static_cast<int32_t>(OMBRIX_E_UNSUPPORTED));
-    EXPECT_EQ(qvhostMessageCallCount(host), calls) << "nothing is formatted that cannot be converted";
+    EXPECT_EQ(qvhostMessageCallCount(host), calls) << "nothing formatted that cannot be converted";
     EXPECT_EQ(b->length, 0u);
     // Before the host has handed over its handle there is no transcoder either.
     status = 0;
