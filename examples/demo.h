@@ -20,3 +20,4 @@ inline bool bind(void *library, const char *name, T *out) {
 // and create their own pools from the host handle.
 void textTour(void *library);
 void utf8Tour(void *library);
+void stringBufferTour(QVWord *host, const OmbrixExtension *ext);

@@ -104,6 +104,7 @@ int main(int argc, char **argv) {
     // Each family tours itself; see demo.h.
     textTour(lib.handle);
     utf8Tour(lib.handle);
+    stringBufferTour(host, ext);
 
     ext->destroyExtension(ext);
     std::printf("destroyed the extension; pools still alive: %" PRIu64 "\n", qvhostLivePools(host));

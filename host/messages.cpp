@@ -1,12 +1,15 @@
 // Message services of the handle (slots 229 .. 233): the buffer formatter
 // over QVChar text, status texts, and the record of the last call that
 // tests read back through qvhostLastMessageCall.
+#include <charconv>
 #include <cinttypes>
+#include <cmath>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "internal.h"
 
@@ -154,10 +157,37 @@ unsigned long long unsignedArgument(Length length, va_list &ap) {
     }
 }
 
+// The directives numbers are most often formatted with ("%d", "%ld", "%u",
+// "%f", "%.2f": no flags, no width) come from std::to_chars, which writes
+// the C library's text (for doubles the exact value, rounded as printf
+// rounds) without building and parsing a format again. False: the
+// directive needs the C library.
+template <typename T>
+bool printPlain(Units &out, const Directive &d, T value) {
+    if (!d.flags.empty() || d.width >= 0) return false;
+    char text[64];
+    std::to_chars_result r{};
+    if constexpr (std::is_integral_v<T>) {
+        bool decimal = d.conversion == 'd' || d.conversion == 'i' || d.conversion == 'u';
+        if (d.precision >= 0 || !decimal) return false;
+        r = std::to_chars(text, text + sizeof text, value);
+    } else if constexpr (std::is_same_v<T, double>) {
+        if (d.conversion != 'f' || !std::isfinite(value)) return false;
+        r = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed,
+                          d.precision < 0 ? 6 : d.precision);
+    } else {
+        return false;
+    }
+    if (r.ec != std::errc()) return false;  // longer than the stack buffer
+    out.bytes(text, static_cast<size_t>(r.ptr - text));
+    return true;
+}
+
 // The numeric conversions go through the C library's formatting with the
 // directive rebuilt in 8-bit form, the length normalised.
 template <typename T>
 void printNumber(Units &out, const Directive &d, const char *length, T value) {
+    if (printPlain(out, d, value)) return;
     std::string cFormat(1, '%');
     cFormat += d.flags;
     if (d.width >= 0) cFormat += std::to_string(d.width);

@@ -11,5 +11,6 @@
 #include "ombrix/linked_list.h"
 #include "ombrix/utf.h"
 #include "ombrix/utf8.h"
+#include "ombrix/string_buffer.h"
 
 #endif

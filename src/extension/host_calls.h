@@ -69,4 +69,18 @@ inline void lockDestroy(QVWord *lock) {
     if (lock) slotFunction<QVLockDestroyFn>(lock, QV_LOCK_DESTROY)(lock);
 }
 
+// The transcoder of the host's conversion services, or null when the host
+// has none.
+inline QVWord *hostTranscoder(QVWord *host) {
+    QVWord *conversion = host ? slotValue<QVWord *>(host, QV_HOST_CONVERSION_SERVICES) : nullptr;
+    return conversion ? slotValue<QVWord *>(conversion, QV_CONVERSION_TRANSCODER) : nullptr;
+}
+
+inline QVStatus transcode(QVWord *transcoder, const void *source, int64_t sourceBytes,
+                          void *destination, int64_t capacity, int64_t *outBytes,
+                          const void *options) {
+    return slotFunction<QVTranscodeFn>(transcoder, QV_TRANSCODER_CONVERT)(
+        transcoder, source, sourceBytes, destination, capacity, outBytes, options);
+}
+
 }  // namespace omb

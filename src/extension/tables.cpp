@@ -3,6 +3,7 @@
 #include "tables.h"
 
 #include "ombrix/linked_list.h"
+#include "ombrix/string_buffer.h"
 
 namespace omb {
 namespace {
@@ -15,7 +16,7 @@ const OmbrixFunction factoryEntries[] = {
     reinterpret_cast<OmbrixFunction>(linkedListNew),    // linkedListNew
     nullptr,                                            // hashMapNew
     nullptr,                                            // hashMapNewFromBlob
-    nullptr,                                            // stringBufferNew
+    reinterpret_cast<OmbrixFunction>(stringBufferNew),  // stringBufferNew
     nullptr,                                            // treeNew
 };
 

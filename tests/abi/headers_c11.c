@@ -9,6 +9,7 @@
 #include "ombrix/linked_list.h"
 #include "ombrix/utf.h"
 #include "ombrix/utf8.h"
+#include "ombrix/string_buffer.h"
 
 /* The records keep their sizes in C as well. */
 _Static_assert(sizeof(OmbrixExtension) == 15 * 8, "extension record");
@@ -18,5 +19,6 @@ _Static_assert(sizeof(OmbrixIterator) == 48, "iterator");
 _Static_assert(sizeof(OmbrixBlob) == 24, "blob");
 _Static_assert(sizeof(OmbrixLinkedListEntry) == 32, "linked list entry");
 _Static_assert(sizeof(OmbrixLinkedList) == 24 + 35 * 8, "linked list");
+_Static_assert(sizeof(OmbrixStringBuffer) == 9 * 8, "string buffer");
 
 int ombrixHeadersCompileAsC11(void) { return (int)sizeof(OmbrixVersionRecord); }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -120,6 +121,58 @@ TEST_F(Messages, FormatterTextDirectives) {
     EXPECT_EQ(text, U"(null)|(null)");
     EXPECT_EQ(fmt(U"\u00e9\U0001F600 %d", 1), 0u) << "units outside ASCII are copied";
     EXPECT_EQ(text, U"\u00e9\U0001F600 1");
+}
+
+// "%ld" and "%f" into 30 units, as the string buffer formats its numbers:
+// what fits is the C library's text, and a text one unit too long is cut
+// at the capacity with 0x803fe807.
+TEST_F(Messages, FormatterNumbersIntoAFixedBuffer) {
+    EXPECT_EQ(format(&noContext, U"%ld", 30, static_cast<long>(INT32_MIN)), 0u);
+    EXPECT_EQ(text, U"-2147483648");
+    EXPECT_EQ(format(&noContext, U"%f", 30, -0.0), 0u);
+    EXPECT_EQ(text, U"-0.000000");
+    EXPECT_EQ(format(&noContext, U"%f|%f|%F", 30, HUGE_VAL, -HUGE_VAL, HUGE_VAL), 0u);
+    EXPECT_EQ(text, U"inf|-inf|INF");
+    EXPECT_EQ(format(&noContext, U"%f", 30, 1e22), 0u);
+    EXPECT_EQ(text, U"10000000000000000000000.000000");
+    EXPECT_EQ(length, 30) << "an exact fit";
+
+    EXPECT_EQ(format(&noContext, U"%f", 30, 1e24), 0x803fe807u) << "31 units";
+    EXPECT_EQ(length, 30);
+    char expected[400];
+    std::snprintf(expected, sizeof expected, "%f", 1e300);
+    EXPECT_EQ(format(&noContext, U"%f", 30, 1e300), 0x803fe807u);
+    EXPECT_EQ(text, std::u32string(expected, expected + 30)) << "the first 30 units of the text";
+    EXPECT_EQ(unitAfter, 0xFFFFu) << "nothing past the capacity";
+}
+
+// Plain decimal and "%f" directives take a shorter path than the others;
+// its text must be the C library's, rounding of exact ties included.
+TEST_F(Messages, FormatterPlainNumbersReadAsTheCLibraryWritesThem) {
+    auto same = [&](const char *cFormat, const std::u32string &qvFormat, auto value) {
+        char expected[512];
+        int n = std::snprintf(expected, sizeof expected, cFormat, value);
+        ASSERT_EQ(fmt(qvFormat, value), 0u) << cFormat;
+        EXPECT_EQ(text, std::u32string(expected, expected + n)) << cFormat << " " << expected;
+    };
+    const long integers[] = {0, 1, -1, 9, 10, -10, 2147483647L, -2147483648L, INT64_MAX, INT64_MIN};
+    for (long v : integers) {
+        same("%ld", U"%ld", v);
+        same("%d", U"%d", static_cast<int>(v));
+        same("%lu", U"%lu", static_cast<unsigned long>(v));
+    }
+    const double doubles[] = {0.0,    -0.0,   0.5,     1.5,     2.5,    0.125, 0.375,
+                              1e-7,   5e-7,   4.5e-7,  0.1,     1.0 / 3, 2.0 / 3, 123456.789,
+                              1e15,   1e22,   1e23,    -9.999999e-5, 5e-324, 1e100};
+    for (double v : doubles) {
+        same("%f", U"%f", v);
+        same("%.0f", U"%.0f", v);
+        same("%.2f", U"%.2f", v);
+        same("%.17f", U"%.17f", v);
+    }
+    same("%f", U"%f", std::nan(""));
+    same("%f", U"%f", -HUGE_VAL);
+    same("%.40f", U"%.40f", 0.1);
 }
 
 TEST_F(Messages, FormatterCopiesWhatIsNoDirective) {

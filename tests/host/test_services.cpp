@@ -168,6 +168,22 @@ TEST_F(Services, TranscoderStopsAtWholeCharacterWhenFull) {
     EXPECT_EQ(written, 0);
 }
 
+TEST_F(Services, TranscoderIgnoresItsOptionsRecord) {
+    // Eight words, as the string buffer passes them; their content changes nothing.
+    const uint64_t options[8] = {~0ull, 1, 2, 3, 4, 5, 6, 7};
+    unsigned char out[30];
+    std::memset(out, 0xEE, sizeof out);
+    int64_t bytes = -1;
+    std::u32string source = U"-12.5\u00b0";
+    EXPECT_EQ(slot<QVTranscodeFn>(transcoder(), QV_TRANSCODER_CONVERT)(
+                  transcoder(), source.data(), static_cast<int64_t>(source.size() * 4), out,
+                  sizeof out, &bytes, options),
+              0u);
+    EXPECT_EQ(bytes, 7);
+    EXPECT_EQ(std::memcmp(out, "-12.5\xC2\xB0", 7), 0);
+    EXPECT_EQ(out[7], 0xEE) << "no terminator";
+}
+
 TEST_F(Services, TranscoderRejectsInvalidCodePointsAndPartialUnits) {
     unsigned char out[16];
     std::u32string surrogate = U"ab";
