@@ -149,16 +149,16 @@ OMBRIX_API int32_t isLegalUTF8(const uint8_t *s, int32_t len, int32_t *index) {
     if (len < 1 || len > 4) return 1;
     int32_t legal = 1;
     for (int32_t pos = len - 1; pos >= 1; --pos) {
-        if (!valid_2nd_utf8(s[pos])) {
+        if (!utf8rules::valid_2nd_utf8(s[pos])) {
             *index = pos;
             legal = 0;
         }
     }
-    if (len >= 2 && valid_2nd_utf8(s[1])) {
+    if (len >= 2 && utf8rules::valid_2nd_utf8(s[1])) {
         if ((s[0] == 0xE0 && s[1] < 0xA0) || (s[0] == 0xED && s[1] > 0x9F) || (s[0] == 0xF0 && s[1] < 0x90))
             legal = 0;
     }
-    if (!valid_1st_utf8(s[0])) return 0;
+    if (!utf8rules::valid_1st_utf8(s[0])) return 0;
     return legal;
 }
 
