@@ -43,6 +43,14 @@ struct Result {
     }
 };
 
+// `shifted` ran with its destination `offset` bytes on: the same result,
+// and the bytes before the destination untouched.
+bool sameAfterOffset(const Result &shifted, const Result &plain, size_t offset) {
+    Bytes before(shifted.bytes.begin(), shifted.bytes.begin() + offset);
+    Result moved{shifted.status, shifted.written, Bytes(shifted.bytes.begin() + offset, shifted.bytes.end())};
+    return before == Bytes(offset, 0xA5) && moved == plain;
+}
+
 std::string describe(const Result &r) {
     return "status " + std::to_string(r.status) + " written " + std::to_string(r.written);
 }
@@ -64,11 +72,13 @@ private:
     uint8_t *start_;
 };
 
+// The destination starts `offset` bytes into the buffer; the bytes before
+// it and the guard after it must stay as they were.
 template <class Run>
-Result run(uint64_t cap, Run body) {
-    Bytes out(cap + kGuard, 0xA5);
+Result run(uint64_t cap, Run body, size_t offset = 0) {
+    Bytes out(offset + cap + kGuard, 0xA5);
     Result r{0x1234, 0xDEAD, {}};
-    r.status = body(out.data(), &r.written);
+    r.status = body(out.data() + offset, &r.written);
     r.bytes = std::move(out);
     return r;
 }
@@ -231,6 +241,53 @@ TEST(UtfKernels, Utf32ToUtf8WithOneWideUnitAtEveryPosition) {
                 ASSERT_NO_FATAL_FAILURE(compareFromUtf32(unitsAsBytes(units, bigEndian), at % 4,
                                                          bigEndian ? COPY_UTF32b : COPY_UTF32b_SWAP, false))
                     << std::hex << wide << " at " << std::dec << at;
+        }
+    }
+}
+
+// Source and destination at every alignment within a 64-byte line (the
+// destination one further on each time), every length, with room for
+// everything and with room that runs out mid-text.
+TEST(UtfKernels, EveryAlignmentAndLength) {
+    std::mt19937 random(61);
+    Bytes text = generateUtf8(random, 140, true);
+    std::vector<QVChar> values;
+    while (values.size() < 140) values.push_back(random() % 4 ? random() % 0x80 : random() % 0x110000);
+    for (size_t align = 0; align < 64; ++align) {
+        for (size_t n = 0; n <= 140; ++n) {
+            Placed src(text.data(), n, align);
+            for (uint64_t cap : {uint64_t(4 * n), uint64_t(2 * n + 1)}) {
+                for (const Variant &v : variants()) {
+                    for (bool bigEndian : {true, false}) {
+                        OmbrixUtfWriter write = bigEndian ? COPY_UTF32 : COPY_UTF32_SWAP;
+                        Result plain = run(cap, [&](uint8_t *d, uint64_t *w) {
+                            return omb::convertToUtf32Plain(src.data(), n, d, cap, w, UTF8_UTF32, write);
+                        });
+                        Loop loop = bigEndian ? v.kernels->utf8ToUtf32Be : v.kernels->utf8ToUtf32Le;
+                        Result vec = run(
+                            cap, [&](uint8_t *d, uint64_t *w) { return loop(src.data(), n, d, cap, w); },
+                            (align + 1) % 64);
+                        ASSERT_TRUE(sameAfterOffset(vec, plain, (align + 1) % 64))
+                            << v.name << " to UTF-32 n=" << n << " align=" << align;
+                    }
+                }
+            }
+            Bytes units = unitsAsBytes(std::vector<QVChar>(values.begin(), values.begin() + n), align % 2);
+            Placed unitSrc(units.data(), units.size(), align);
+            OmbrixUtfReader read = align % 2 ? COPY_UTF32b : COPY_UTF32b_SWAP;
+            for (uint64_t cap : {uint64_t(4 * n), uint64_t(n + 1)}) {
+                Result plain = run(cap, [&](uint8_t *d, uint64_t *w) {
+                    return omb::convertFromUtf32Plain(unitSrc.data(), units.size(), d, cap, w, UTF32_UTF8, read);
+                });
+                for (const Variant &v : variants()) {
+                    Loop loop = align % 2 ? v.kernels->utf32BeToUtf8 : v.kernels->utf32LeToUtf8;
+                    Result vec = run(
+                        cap, [&](uint8_t *d, uint64_t *w) { return loop(unitSrc.data(), units.size(), d, cap, w); },
+                        (align + 1) % 64);
+                    ASSERT_TRUE(sameAfterOffset(vec, plain, (align + 1) % 64))
+                        << v.name << " to UTF-8 n=" << n << " align=" << align;
+                }
+            }
         }
     }
 }
