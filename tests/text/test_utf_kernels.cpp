@@ -268,6 +268,64 @@ TEST(UtfKernels, Utf32ToUtf8RunEndingWhereTheRoomRunsOut) {
     }
 }
 
+// The UTF-16 pairs the drivers run with the routines inlined, in every
+// combination of orders: lone and cut surrogates, every prefix (odd ones
+// too), every capacity.
+TEST(UtfKernels, Utf16PairsMatchThePlainDriver) {
+    std::mt19937 random(67);
+    const uint16_t odd[] = {0xD83D, 0xDE00, 0xDBFF, 0xDFFF, 0xD800, 0xDC00, 0xFFFF, 0x00E9, 0x20AC};
+    std::vector<uint16_t> units;
+    while (units.size() < 60) {
+        if (random() % 3 == 0) {
+            units.push_back(0xD83D);  // a proper pair
+            units.push_back(0xDE00);
+        } else {
+            units.push_back(random() % 2 ? uint16_t('a' + random() % 26) : odd[random() % 9]);
+        }
+    }
+    std::vector<QVChar> scalars;
+    for (int i = 0; i < 40; ++i) scalars.push_back(random() % 2 ? random() % 0x110000 : random() % 0x80);
+    for (bool bigEndian : {true, false}) {
+        Bytes text;
+        for (uint16_t u : units) {
+            uint8_t two[2];
+            bigEndian ? omb::store16be(two, u) : omb::store16le(two, u);
+            text.insert(text.end(), two, two + 2);
+        }
+        OmbrixUtfReader read16 = bigEndian ? UTF16_UTF32 : UTF16_UTF32_SWAP;
+        OmbrixUtfReader read32 = bigEndian ? COPY_UTF32b : COPY_UTF32b_SWAP;
+        Bytes utf32 = unitsAsBytes(scalars, bigEndian);
+        for (size_t n = 0; n <= text.size(); ++n) {
+            Placed src(text.data(), n, n % 8);
+            for (OmbrixUtfWriter write : {COPY_UTF32, COPY_UTF32_SWAP}) {
+                for (uint64_t cap = 0; cap <= 2 * n + 8; ++cap) {
+                    Result plain = run(cap, [&](uint8_t *d, uint64_t *w) {
+                        return omb::convertToUtf32Plain(src.data(), n, d, cap, w, read16, write);
+                    });
+                    Result exported = run(cap, [&](uint8_t *d, uint64_t *w) {
+                        return ConvertToUTF32(src.data(), n, d, cap, w, read16, write);
+                    });
+                    ASSERT_TRUE(exported == plain) << "to UTF-32 n=" << n << " cap=" << cap;
+                }
+            }
+        }
+        for (size_t n = 0; n <= utf32.size(); ++n) {
+            Placed src(utf32.data(), n, n % 8);
+            for (OmbrixUtfWriter write : {UTF32_UTF16s, UTF32_UTF16s_SWAP}) {
+                for (uint64_t cap = 0; cap <= n + 8; ++cap) {
+                    Result plain = run(cap, [&](uint8_t *d, uint64_t *w) {
+                        return omb::convertFromUtf32Plain(src.data(), n, d, cap, w, write, read32);
+                    });
+                    Result exported = run(cap, [&](uint8_t *d, uint64_t *w) {
+                        return ConvertFromUTF32(src.data(), n, d, cap, w, write, read32);
+                    });
+                    ASSERT_TRUE(exported == plain) << "to UTF-16 n=" << n << " cap=" << cap;
+                }
+            }
+        }
+    }
+}
+
 // Source and destination at every alignment within a 64-byte line (the
 // destination one further on each time), every length, with room for
 // everything and with room that runs out mid-text.
