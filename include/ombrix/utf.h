@@ -29,17 +29,26 @@ typedef QVStatus (*OmbrixUtfReader)(const uint8_t *src, uint64_t available, QVCh
 typedef QVStatus (*OmbrixUtfWriter)(QVChar cp, uint8_t *dst, uint64_t available,
                                     uint64_t *written);
 
-/* Readers. */
+/* Readers. On failure the code point is U+FFFD. UTF-32 readers take any
+ * 4 bytes as they are; fewer than 4 bytes are consumed whole with
+ * OMBRIX_E_TRUNCATED. UTF-16 readers: a lone low surrogate (2 bytes), or a
+ * high surrogate followed by anything but a low one (4 bytes), is
+ * OMBRIX_E_INVALID_SEQUENCE; a high surrogate cut off by the end consumes 1
+ * byte with OMBRIX_E_TRUNCATED. */
 QVStatus COPY_UTF32b(const uint8_t *src, uint64_t available, QVChar *cp, uint64_t *consumed);      /* UTF-32 BE */
 QVStatus COPY_UTF32b_SWAP(const uint8_t *src, uint64_t available, QVChar *cp, uint64_t *consumed); /* UTF-32 LE */
 QVStatus UTF16_UTF32(const uint8_t *src, uint64_t available, QVChar *cp, uint64_t *consumed);      /* UTF-16 BE */
 QVStatus UTF16_UTF32_SWAP(const uint8_t *src, uint64_t available, QVChar *cp, uint64_t *consumed); /* UTF-16 LE */
 /* UTF-8. Continuation bytes, overlongs and surrogates are not examined
- * (isLegalUTF8 does that); a rejected lead byte (80-C1, F5-FF) gives U+FFFD
- * and swallows the continuation bytes that follow it. */
+ * (isLegalUTF8 does that); a rejected lead byte (80-C1, F5-FF) gives
+ * OMBRIX_E_INVALID_SEQUENCE and swallows the continuation bytes that follow
+ * it, up to the length it announces; a sequence cut off by the end consumes
+ * all that is left with OMBRIX_E_TRUNCATED, and so does an empty input
+ * (nothing consumed). */
 QVStatus UTF8_UTF32(const uint8_t *src, uint64_t available, QVChar *cp, uint64_t *consumed);
 
-/* Writers. */
+/* Writers. Without room for the whole character they write nothing, set
+ * `written` to 0 and return OMBRIX_E_BUFFER_TOO_SMALL. */
 QVStatus COPY_UTF32(QVChar cp, uint8_t *dst, uint64_t available, uint64_t *written);        /* UTF-32 BE */
 QVStatus COPY_UTF32_SWAP(QVChar cp, uint8_t *dst, uint64_t available, uint64_t *written);   /* UTF-32 LE */
 QVStatus UTF32_UTF16(QVChar cp, uint8_t *dst, uint64_t available, uint64_t *written);       /* low 16 bits, LE */

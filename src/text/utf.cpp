@@ -3,7 +3,8 @@
 // The one-character routines live in utf.h as inline functions; here they
 // get their exported names. The drivers hand the pairs hosts use most
 // (UTF-8 to UTF-32 in either byte order and back) to the vector loops of
-// utf_loops.h and run every other pair through the plain loop.
+// utf_loops.h, run UTF-16 to UTF-32 and back through the plain loop with
+// the routines inlined, and every other pair through the plain loop.
 #include "text/utf.h"
 
 #include <cstring>
@@ -11,9 +12,13 @@
 #include "extension/export.h"
 
 namespace omb {
+namespace {
 
-QVStatus convertToUtf32Plain(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
-                             uint64_t *written, OmbrixUtfReader read, OmbrixUtfWriter write) {
+// The two drivers' loops, over any reader and writer: function pointers for
+// the plain drivers, inlined routines for the pairs the drivers recognise.
+template <class Read, class Write>
+inline QVStatus toUtf32Loop(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+                            uint64_t *written, Read read, Write write) {
     uint64_t units = 0, pos = 0, remaining = cap;
     QVStatus status = 0;
     while (pos < n && units < cap / 4) {
@@ -33,8 +38,9 @@ QVStatus convertToUtf32Plain(const uint8_t *src, uint64_t n, uint8_t *dst, uint6
 
 // The reader sees one 4-byte unit at a time; its status is not looked at,
 // the text being UTF-32 already.
-QVStatus convertFromUtf32Plain(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
-                               uint64_t *written, OmbrixUtfWriter write, OmbrixUtfReader read) {
+template <class Read, class Write>
+inline QVStatus fromUtf32Loop(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+                              uint64_t *written, Write write, Read read) {
     uint64_t out = 0;
     QVStatus status = 0;
     for (uint64_t i = 0; i < n / 4 && out < cap; ++i) {
@@ -47,6 +53,42 @@ QVStatus convertFromUtf32Plain(const uint8_t *src, uint64_t n, uint8_t *dst, uin
     }
     if (written) *written = out;
     return status;
+}
+
+using Loop = QVStatus (*)(const uint8_t *, uint64_t, uint8_t *, uint64_t, uint64_t *);
+
+template <OmbrixUtfReader reader, OmbrixUtfWriter writer>
+QVStatus toUtf32Inlined(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap, uint64_t *written) {
+    return toUtf32Loop(
+        src, n, dst, cap, written,
+        [](const uint8_t *s, uint64_t a, QVChar *c, uint64_t *u) { return reader(s, a, c, u); },
+        [](QVChar c, uint8_t *d, uint64_t a, uint64_t *w) { return writer(c, d, a, w); });
+}
+
+template <OmbrixUtfWriter writer, OmbrixUtfReader reader>
+QVStatus fromUtf32Inlined(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap, uint64_t *written) {
+    return fromUtf32Loop(
+        src, n, dst, cap, written,
+        [](QVChar c, uint8_t *d, uint64_t a, uint64_t *w) { return writer(c, d, a, w); },
+        [](const uint8_t *s, uint64_t a, QVChar *c, uint64_t *u) { return reader(s, a, c, u); });
+}
+
+struct RecognisedPair {
+    OmbrixUtfReader read;
+    OmbrixUtfWriter write;
+    Loop loop;
+};
+
+}  // namespace
+
+QVStatus convertToUtf32Plain(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+                             uint64_t *written, OmbrixUtfReader read, OmbrixUtfWriter write) {
+    return toUtf32Loop(src, n, dst, cap, written, read, write);
+}
+
+QVStatus convertFromUtf32Plain(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+                               uint64_t *written, OmbrixUtfWriter write, OmbrixUtfReader read) {
+    return fromUtf32Loop(src, n, dst, cap, written, write, read);
 }
 
 }  // namespace omb
@@ -103,10 +145,41 @@ OMBRIX_API uint16_t Byte2Word_swap(const uint8_t *p) { return load16be(p); }
 OMBRIX_API QVChar BYTE_UTF16_UTF32(const uint8_t *p) { return load16be(p); }
 OMBRIX_API QVChar BYTE_UTF16_UTF32_SWAP(const uint8_t *p) { return load16le(p); }
 
+}  // extern "C"
+
+namespace {
+
+// UTF-16 in either order to UTF-32 in either order and back: the plain
+// loop with the routines' inline bodies, which the exported names (open to
+// interposition in a shared library) would not let the compiler inline.
+const RecognisedPair kInlinedToUtf32[] = {
+    {UTF16_UTF32, COPY_UTF32, toUtf32Inlined<readUtf16<load16be>, writeUtf32<store32be>>},
+    {UTF16_UTF32, COPY_UTF32_SWAP, toUtf32Inlined<readUtf16<load16be>, writeUtf32<store32le>>},
+    {UTF16_UTF32_SWAP, COPY_UTF32, toUtf32Inlined<readUtf16<load16le>, writeUtf32<store32be>>},
+    {UTF16_UTF32_SWAP, COPY_UTF32_SWAP, toUtf32Inlined<readUtf16<load16le>, writeUtf32<store32le>>},
+};
+const RecognisedPair kInlinedFromUtf32[] = {
+    {COPY_UTF32b, UTF32_UTF16s, fromUtf32Inlined<writeUtf16<store16le>, readUtf32<load32be>>},
+    {COPY_UTF32b, UTF32_UTF16s_SWAP, fromUtf32Inlined<writeUtf16<store16be>, readUtf32<load32be>>},
+    {COPY_UTF32b_SWAP, UTF32_UTF16s, fromUtf32Inlined<writeUtf16<store16le>, readUtf32<load32le>>},
+    {COPY_UTF32b_SWAP, UTF32_UTF16s_SWAP, fromUtf32Inlined<writeUtf16<store16be>, readUtf32<load32le>>},
+};
+
+Loop recognised(const RecognisedPair (&pairs)[4], OmbrixUtfReader read, OmbrixUtfWriter write) {
+    for (const RecognisedPair &pair : pairs)
+        if (pair.read == read && pair.write == write) return pair.loop;
+    return nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
 OMBRIX_API QVStatus ConvertToUTF32(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
                                    uint64_t *written, OmbrixUtfReader read, OmbrixUtfWriter write) {
     if (read == UTF8_UTF32 && write == COPY_UTF32) return utfKernels().utf8ToUtf32Be(src, n, dst, cap, written);
     if (read == UTF8_UTF32 && write == COPY_UTF32_SWAP) return utfKernels().utf8ToUtf32Le(src, n, dst, cap, written);
+    if (Loop loop = recognised(kInlinedToUtf32, read, write)) return loop(src, n, dst, cap, written);
     return convertToUtf32Plain(src, n, dst, cap, written, read, write);
 }
 
@@ -114,6 +187,7 @@ OMBRIX_API QVStatus ConvertFromUTF32(const uint8_t *src, uint64_t n, uint8_t *ds
                                      uint64_t *written, OmbrixUtfWriter write, OmbrixUtfReader read) {
     if (write == UTF32_UTF8 && read == COPY_UTF32b) return utfKernels().utf32BeToUtf8(src, n, dst, cap, written);
     if (write == UTF32_UTF8 && read == COPY_UTF32b_SWAP) return utfKernels().utf32LeToUtf8(src, n, dst, cap, written);
+    if (Loop loop = recognised(kInlinedFromUtf32, read, write)) return loop(src, n, dst, cap, written);
     return convertFromUtf32Plain(src, n, dst, cap, written, write, read);
 }
 
@@ -149,16 +223,16 @@ OMBRIX_API int32_t isLegalUTF8(const uint8_t *s, int32_t len, int32_t *index) {
     if (len < 1 || len > 4) return 1;
     int32_t legal = 1;
     for (int32_t pos = len - 1; pos >= 1; --pos) {
-        if (!valid_2nd_utf8(s[pos])) {
+        if (!utf8rules::valid_2nd_utf8(s[pos])) {
             *index = pos;
             legal = 0;
         }
     }
-    if (len >= 2 && valid_2nd_utf8(s[1])) {
+    if (len >= 2 && utf8rules::valid_2nd_utf8(s[1])) {
         if ((s[0] == 0xE0 && s[1] < 0xA0) || (s[0] == 0xED && s[1] > 0x9F) || (s[0] == 0xF0 && s[1] < 0x90))
             legal = 0;
     }
-    if (!valid_1st_utf8(s[0])) return 0;
+    if (!utf8rules::valid_1st_utf8(s[0])) return 0;
     return legal;
 }
 

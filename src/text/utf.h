@@ -13,6 +13,11 @@ namespace omb {
 
 constexpr QVChar kReplacementChar = 0xFFFD;
 
+// The UTF-8 rules the readers keep to themselves. They repeat the rules of
+// the exported UTF-8 tables, in a namespace of their own so that the two
+// never meet in one lookup.
+namespace utf8rules {
+
 // Sequence length announced by a lead byte; a continuation byte counts as a
 // one-byte unit, F8-FB announce five bytes and FC-FF six.
 constexpr uint8_t bytesFromUTF8(uint8_t b) {
@@ -24,6 +29,8 @@ constexpr bool valid_1st_utf8(uint8_t b) { return b < 0x80 || (b >= 0xC2 && b <=
 constexpr bool valid_2nd_utf8(uint8_t b) { return b >= 0x80 && b <= 0xBF; }
 // Payload bits of a lead byte, by sequence length.
 constexpr uint8_t utf8_mask[7] = {0, 0x7F, 0x1F, 0x0F, 0x07, 0x03, 0x01};
+
+}  // namespace utf8rules
 
 inline uint32_t load32be(const uint8_t *p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
@@ -59,14 +66,14 @@ inline QVStatus readUtf8(const uint8_t *s, uint64_t n, QVChar *cp, uint64_t *con
     if (n == 0) return readResult(kReplacementChar, 0, OMBRIX_E_TRUNCATED, cp, consumed);
     uint8_t lead = s[0];
     if (lead < 0x80) return readResult(lead, 1, 0, cp, consumed);
-    uint64_t len = bytesFromUTF8(lead);
-    if (!valid_1st_utf8(lead)) {
+    uint64_t len = utf8rules::bytesFromUTF8(lead);
+    if (!utf8rules::valid_1st_utf8(lead)) {
         uint64_t used = 1;
-        while (used < len && used < n && valid_2nd_utf8(s[used])) ++used;
+        while (used < len && used < n && utf8rules::valid_2nd_utf8(s[used])) ++used;
         return readResult(kReplacementChar, used, OMBRIX_E_INVALID_SEQUENCE, cp, consumed);
     }
     if (n < len) return readResult(kReplacementChar, n, OMBRIX_E_TRUNCATED, cp, consumed);
-    QVChar c = lead & utf8_mask[len];
+    QVChar c = lead & utf8rules::utf8_mask[len];
     for (uint64_t i = 1; i < len; ++i) c = c << 6 | (s[i] & 0x3F);
     return readResult(c, len, 0, cp, consumed);
 }

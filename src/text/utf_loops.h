@@ -17,9 +17,12 @@
 // compiled for its own processor.
 //
 // Every vector step stands for a run of characters that the plain driver
-// would take one by one with the same result: a block is taken whole only
-// when all of it is ASCII and both the input left and the room left hold
-// it, and nothing is stored outside what the plain driver stores.
+// would take one by one with the same result: a step is taken only when the
+// input left and the room left hold all it reads and writes, it ends before
+// the first character it cannot take whole, and when the loop ends no byte
+// outside the written count differs from what the plain driver leaves.
+// Everything else goes one character at a time through readUtf8 and
+// writeUtf8.
 
 namespace omb {
 namespace {
@@ -39,7 +42,8 @@ OMB_UTF_TARGET inline QVChar loadUnit(const uint8_t *s) {
 struct LeadLengths {
     uint8_t of[256];
     constexpr LeadLengths() : of() {
-        for (int b = 0; b < 256; ++b) of[b] = valid_1st_utf8(uint8_t(b)) ? bytesFromUTF8(uint8_t(b)) : 0;
+        for (int b = 0; b < 256; ++b)
+            of[b] = utf8rules::valid_1st_utf8(uint8_t(b)) ? utf8rules::bytesFromUTF8(uint8_t(b)) : 0;
     }
 };
 constexpr LeadLengths kLeadLengths;
@@ -50,7 +54,7 @@ constexpr LeadLengths kLeadLengths;
 // branch depends on the length.
 OMB_UTF_TARGET inline QVChar decodeWithoutBranches(const uint8_t *s, uint32_t len) {
     uint32_t w = load32be(s);
-    QVChar c = ((w >> 24) & utf8_mask[len]) << 18 | (w >> 4 & 0x3F000) | (w >> 2 & 0xFC0) | (w & 0x3F);
+    QVChar c = ((w >> 24) & utf8rules::utf8_mask[len]) << 18 | (w >> 4 & 0x3F000) | (w >> 2 & 0xFC0) | (w & 0x3F);
     return c >> (6 * (4 - len));
 }
 

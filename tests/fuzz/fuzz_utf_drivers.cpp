@@ -1,8 +1,10 @@
 // The two drivers over arbitrary input and every output capacity, with both
 // buffers exactly sized on the heap: the exported driver, each vector
 // variant and the plain per-character driver agree on every output byte,
-// the written count and the status; and valid text survives the round trip
-// UTF-32 -> UTF-8 -> UTF-32.
+// the written count and the status, for any reader and writer (the pairs
+// the vector loops take come up half the time); valid text survives the
+// round trip UTF-32 -> UTF-8 -> UTF-32; and both variants' UTF-8 length of
+// QVChar strings is the unit-by-unit sum.
 #include <cstdint>
 #include <vector>
 
@@ -17,8 +19,7 @@ const OmbrixUtfReader kReaders[] = {UTF8_UTF32, UTF16_UTF32, UTF16_UTF32_SWAP, C
 const OmbrixUtfWriter kWriters[] = {COPY_UTF32, COPY_UTF32_SWAP, UTF32_UTF16, UTF32_UTF16_SWAP,
                                     UTF32_UTF16s, UTF32_UTF16s_SWAP, UTF32_UTF8, UTF16_UTF8};
 
-// The reader and writer pairs the drivers hand to the vector loops come up
-// half the time; any pair the rest.
+// One of the routines, by a byte of the input.
 template <class T, size_t N>
 T pick(const T (&all)[N], uint8_t choice) { return all[choice % N]; }
 

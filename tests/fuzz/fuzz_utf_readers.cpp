@@ -54,7 +54,7 @@ void checkUtf8Extras(const uint8_t *s, uint64_t available, QVChar c, uint64_t us
     }
     // A character read without complaint has as many bytes as its lead
     // byte announces.
-    FUZZ_CHECK(used == omb::bytesFromUTF8(s[0]));
+    FUZZ_CHECK(used == omb::utf8rules::bytesFromUTF8(s[0]));
 }
 
 }  // namespace

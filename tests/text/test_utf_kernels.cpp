@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -43,32 +44,45 @@ struct Result {
     }
 };
 
+// `shifted` ran with its destination `offset` bytes on: the same result,
+// and the bytes before the destination untouched.
+bool sameAfterOffset(const Result &shifted, const Result &plain, size_t offset) {
+    Bytes before(shifted.bytes.begin(), shifted.bytes.begin() + offset);
+    Result moved{shifted.status, shifted.written, Bytes(shifted.bytes.begin() + offset, shifted.bytes.end())};
+    return before == Bytes(offset, 0xA5) && moved == plain;
+}
+
 std::string describe(const Result &r) {
     return "status " + std::to_string(r.status) + " written " + std::to_string(r.written);
 }
 
 constexpr size_t kGuard = 40;
 
-// The source copied to `align` bytes past a 64-byte boundary.
+// The source copied to `align` bytes past a 64-byte boundary, at the very
+// end of its heap block, so that AddressSanitizer reports a read past it.
 class Placed {
 public:
-    Placed(const uint8_t *src, size_t n, size_t align) : storage_(n + align + 64) {
-        auto base = reinterpret_cast<uintptr_t>(storage_.data());
-        start_ = storage_.data() + ((64 - base % 64) % 64) + align;
+    Placed(const uint8_t *src, size_t n, size_t align)
+        : block_(static_cast<uint8_t *>(::operator new(align + n, std::align_val_t{64}))), start_(block_ + align) {
         std::copy(src, src + n, start_);
     }
+    ~Placed() { ::operator delete(block_, std::align_val_t{64}); }
+    Placed(const Placed &) = delete;
+    Placed &operator=(const Placed &) = delete;
     const uint8_t *data() const { return start_; }
 
 private:
-    Bytes storage_;
+    uint8_t *block_;
     uint8_t *start_;
 };
 
+// The destination starts `offset` bytes into the buffer; the bytes before
+// it and the guard after it must stay as they were.
 template <class Run>
-Result run(uint64_t cap, Run body) {
-    Bytes out(cap + kGuard, 0xA5);
+Result run(uint64_t cap, Run body, size_t offset = 0) {
+    Bytes out(offset + cap + kGuard, 0xA5);
     Result r{0x1234, 0xDEAD, {}};
-    r.status = body(out.data(), &r.written);
+    r.status = body(out.data() + offset, &r.written);
     r.bytes = std::move(out);
     return r;
 }
@@ -80,9 +94,9 @@ void compareToUtf32(const Bytes &text, size_t align, OmbrixUtfWriter write) {
     bool bigEndian = write == COPY_UTF32;
     for (size_t n = 0; n <= text.size(); ++n) {
         Placed src(text.data(), n, align);
-        // Only cap / 4 steers the loop; the steps of 3 still meet every
+        // Only cap / 4 steers the loop; the steps of 7 still meet every
         // remainder, and the guard shows a store past cap.
-        for (uint64_t cap = 0; cap <= 4 * n + 8; cap += cap < 16 ? 1 : 3) {
+        for (uint64_t cap = 0; cap <= 4 * n + 8; cap += cap < 16 ? 1 : 7) {
             Result plain = run(cap, [&](uint8_t *d, uint64_t *w) {
                 return omb::convertToUtf32Plain(src.data(), n, d, cap, w, UTF8_UTF32, write);
             });
@@ -105,7 +119,7 @@ void compareFromUtf32(const Bytes &units, size_t align, OmbrixUtfReader read, bo
     bool bigEndian = read == COPY_UTF32b;
     for (size_t n = 0; n <= units.size(); ++n) {
         Placed src(units.data(), n, align);
-        for (uint64_t cap = 0; cap <= n + 8; cap += everyCap || cap < 16 ? 1 : 3) {
+        for (uint64_t cap = 0; cap <= n + 8; cap += everyCap || cap < 16 ? 1 : 5) {
             Result plain = run(cap, [&](uint8_t *d, uint64_t *w) {
                 return omb::convertFromUtf32Plain(src.data(), n, d, cap, w, UTF32_UTF8, read);
             });
@@ -202,7 +216,7 @@ Bytes unitsAsBytes(const std::vector<QVChar> &units, bool bigEndian) {
 TEST(UtfKernels, Utf32ToUtf8MatchesThePlainDriverOnRandomUnits) {
     std::mt19937 random(47);
     const QVChar odd[] = {0x80, 0x7FF, 0x800, 0xFFFF, 0x10000, 0x10FFFF, 0xD800, 0x110000, 0xFFFFFFFF, 0x80000000};
-    for (int round = 0; round < 16; ++round) {
+    for (int round = 0; round < 8; ++round) {
         std::vector<QVChar> units;
         while (units.size() < 90) {
             if (random() % 3 == 0) {
@@ -231,6 +245,130 @@ TEST(UtfKernels, Utf32ToUtf8WithOneWideUnitAtEveryPosition) {
                 ASSERT_NO_FATAL_FAILURE(compareFromUtf32(unitsAsBytes(units, bigEndian), at % 4,
                                                          bigEndian ? COPY_UTF32b : COPY_UTF32b_SWAP, false))
                     << std::hex << wide << " at " << std::dec << at;
+        }
+    }
+}
+
+// A run of four-byte characters that ends with a short one leaves spare
+// bytes past the output, and a four-byte character after it that does not
+// fit must not leave them there: every capacity around the end of the run,
+// for the run lengths of both variants.
+TEST(UtfKernels, Utf32ToUtf8RunEndingWhereTheRoomRunsOut) {
+    for (size_t run : {16u, 32u}) {
+        for (QVChar shortChar : {QVChar('x'), QVChar(0xE9), QVChar(0x20AC)}) {
+            std::vector<QVChar> units(run - 1, 0x1F600);
+            units.push_back(shortChar);
+            units.insert(units.end(), 4, 0x1F600);
+            units.insert(units.end(), 3, 'y');
+            for (bool bigEndian : {true, false})
+                ASSERT_NO_FATAL_FAILURE(compareFromUtf32(unitsAsBytes(units, bigEndian), 0,
+                                                         bigEndian ? COPY_UTF32b : COPY_UTF32b_SWAP))
+                    << "run " << run << " short " << std::hex << shortChar;
+        }
+    }
+}
+
+// The UTF-16 pairs the drivers run with the routines inlined, in every
+// combination of orders: lone and cut surrogates, every prefix (odd ones
+// too), every capacity.
+TEST(UtfKernels, Utf16PairsMatchThePlainDriver) {
+    std::mt19937 random(67);
+    const uint16_t odd[] = {0xD83D, 0xDE00, 0xDBFF, 0xDFFF, 0xD800, 0xDC00, 0xFFFF, 0x00E9, 0x20AC};
+    std::vector<uint16_t> units;
+    while (units.size() < 60) {
+        if (random() % 3 == 0) {
+            units.push_back(0xD83D);  // a proper pair
+            units.push_back(0xDE00);
+        } else {
+            units.push_back(random() % 2 ? uint16_t('a' + random() % 26) : odd[random() % 9]);
+        }
+    }
+    std::vector<QVChar> scalars;
+    for (int i = 0; i < 40; ++i) scalars.push_back(random() % 2 ? random() % 0x110000 : random() % 0x80);
+    for (bool bigEndian : {true, false}) {
+        Bytes text;
+        for (uint16_t u : units) {
+            uint8_t two[2];
+            bigEndian ? omb::store16be(two, u) : omb::store16le(two, u);
+            text.insert(text.end(), two, two + 2);
+        }
+        OmbrixUtfReader read16 = bigEndian ? UTF16_UTF32 : UTF16_UTF32_SWAP;
+        OmbrixUtfReader read32 = bigEndian ? COPY_UTF32b : COPY_UTF32b_SWAP;
+        Bytes utf32 = unitsAsBytes(scalars, bigEndian);
+        for (size_t n = 0; n <= text.size(); ++n) {
+            Placed src(text.data(), n, n % 8);
+            for (OmbrixUtfWriter write : {COPY_UTF32, COPY_UTF32_SWAP}) {
+                for (uint64_t cap = 0; cap <= 2 * n + 8; ++cap) {
+                    Result plain = run(cap, [&](uint8_t *d, uint64_t *w) {
+                        return omb::convertToUtf32Plain(src.data(), n, d, cap, w, read16, write);
+                    });
+                    Result exported = run(cap, [&](uint8_t *d, uint64_t *w) {
+                        return ConvertToUTF32(src.data(), n, d, cap, w, read16, write);
+                    });
+                    ASSERT_TRUE(exported == plain) << "to UTF-32 n=" << n << " cap=" << cap;
+                }
+            }
+        }
+        for (size_t n = 0; n <= utf32.size(); ++n) {
+            Placed src(utf32.data(), n, n % 8);
+            for (OmbrixUtfWriter write : {UTF32_UTF16s, UTF32_UTF16s_SWAP}) {
+                for (uint64_t cap = 0; cap <= n + 8; ++cap) {
+                    Result plain = run(cap, [&](uint8_t *d, uint64_t *w) {
+                        return omb::convertFromUtf32Plain(src.data(), n, d, cap, w, write, read32);
+                    });
+                    Result exported = run(cap, [&](uint8_t *d, uint64_t *w) {
+                        return ConvertFromUTF32(src.data(), n, d, cap, w, write, read32);
+                    });
+                    ASSERT_TRUE(exported == plain) << "to UTF-16 n=" << n << " cap=" << cap;
+                }
+            }
+        }
+    }
+}
+
+// Source and destination at every alignment within a 64-byte line (the
+// destination one further on each time), every length, with room for
+// everything and with room that runs out mid-text.
+TEST(UtfKernels, EveryAlignmentAndLength) {
+    std::mt19937 random(61);
+    Bytes text = generateUtf8(random, 140, true);
+    std::vector<QVChar> values;
+    while (values.size() < 140) values.push_back(random() % 4 ? random() % 0x80 : random() % 0x110000);
+    for (size_t align = 0; align < 64; ++align) {
+        for (size_t n = 0; n <= 140; ++n) {
+            Placed src(text.data(), n, align);
+            for (uint64_t cap : {uint64_t(4 * n), uint64_t(2 * n + 1)}) {
+                for (const Variant &v : variants()) {
+                    for (bool bigEndian : {true, false}) {
+                        OmbrixUtfWriter write = bigEndian ? COPY_UTF32 : COPY_UTF32_SWAP;
+                        Result plain = run(cap, [&](uint8_t *d, uint64_t *w) {
+                            return omb::convertToUtf32Plain(src.data(), n, d, cap, w, UTF8_UTF32, write);
+                        });
+                        Loop loop = bigEndian ? v.kernels->utf8ToUtf32Be : v.kernels->utf8ToUtf32Le;
+                        Result vec = run(
+                            cap, [&](uint8_t *d, uint64_t *w) { return loop(src.data(), n, d, cap, w); },
+                            (align + 1) % 64);
+                        ASSERT_TRUE(sameAfterOffset(vec, plain, (align + 1) % 64))
+                            << v.name << " to UTF-32 n=" << n << " align=" << align;
+                    }
+                }
+            }
+            Bytes units = unitsAsBytes(std::vector<QVChar>(values.begin(), values.begin() + n), align % 2);
+            Placed unitSrc(units.data(), units.size(), align);
+            OmbrixUtfReader read = align % 2 ? COPY_UTF32b : COPY_UTF32b_SWAP;
+            for (uint64_t cap : {uint64_t(4 * n), uint64_t(n + 1)}) {
+                Result plain = run(cap, [&](uint8_t *d, uint64_t *w) {
+                    return omb::convertFromUtf32Plain(unitSrc.data(), units.size(), d, cap, w, UTF32_UTF8, read);
+                });
+                for (const Variant &v : variants()) {
+                    Loop loop = align % 2 ? v.kernels->utf32BeToUtf8 : v.kernels->utf32LeToUtf8;
+                    Result vec = run(
+                        cap, [&](uint8_t *d, uint64_t *w) { return loop(unitSrc.data(), units.size(), d, cap, w); },
+                        (align + 1) % 64);
+                    ASSERT_TRUE(sameAfterOffset(vec, plain, (align + 1) % 64))
+                        << v.name << " to UTF-8 n=" << n << " align=" << align;
+                }
+            }
         }
     }
 }
