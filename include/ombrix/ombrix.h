@@ -9,5 +9,8 @@
 #include "ombrix/case.h"
 #include "ombrix/primitives.h"
 #include "ombrix/linked_list.h"
+#include "ombrix/array_list.h"
+#include "ombrix/thin_array_list.h"
+#include "ombrix/storage.h"
 
 #endif
