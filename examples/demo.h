@@ -19,3 +19,6 @@ inline bool bind(void *library, const char *name, T *out) {
 // get the extension record, whose factory table creates their containers,
 // and create their own pools from the host handle.
 void textTour(void *library);
+// The array list, linked list, storage and thin array list, made through the
+// factory and thin array list tables.
+void listsTour(OmbrixExtension *ext, QVWord *host);
