@@ -50,23 +50,24 @@ void *allocateSlots(QVWord *pool, int32_t slots, int32_t slotSize) {
 
 // Moves to a larger array (and key-size array, when one exists or
 // `withKeySizes` asks for it). Both new arrays are had before anything
-// changes, so a refused allocation leaves the list exactly as it was.
+// changes, so a refused allocation leaves the list exactly as it was. A
+// full list has count == capacity, so the whole old array is copied.
 bool grow(List *list, bool withKeySizes) {
     int32_t capacity = omb::grownCapacity(list->parms.capacity);
     if (capacity == 0) return false;
-    void *elements = allocateSlots(list->pool, capacity, list->elementSize);
+    void *elements = omb::allocateGrownSlots(list->pool, list->elements, list->count, capacity,
+                                             list->elementSize);
     if (!elements) return false;
     int32_t *keySizes = nullptr;
     if (list->keySizes || withKeySizes) {
-        keySizes = static_cast<int32_t *>(allocateSlots(list->pool, capacity, sizeof(int32_t)));
+        keySizes = static_cast<int32_t *>(omb::allocateGrownSlots(
+            list->pool, list->keySizes, list->keySizes ? list->count : 0, capacity,
+            sizeof(int32_t)));
         if (!keySizes) {
             omb::poolFree(list->pool, elements);
             return false;
         }
-        if (list->keySizes)
-            qvmemcpy(keySizes, list->keySizes, omb::slotBytes(list->count, sizeof(int32_t)));
     }
-    qvmemcpy(elements, list->elements, omb::slotBytes(list->count, list->elementSize));
     omb::poolFree(list->pool, list->elements);
     omb::poolFree(list->pool, list->keySizes);
     list->elements = elements;
@@ -107,6 +108,35 @@ QVStatus insertAt(List *list, int32_t index, const void *item, int32_t keySize) 
     if (list->keySizes) list->keySizes[index] = keySize;
     list->count += 1;
     return OMBRIX_OK;
+}
+
+__attribute__((noinline)) QVStatus appendLocked(List *list, const void *item, int32_t keySize) {
+    omb::LockScope held(list->lock);
+    return insertAt(list, list->count, item, keySize);  // the count read under the lock
+}
+
+// The append both AddLast forms share. The common case, an unlocked list of
+// 8-byte elements (pointers or 8-byte values) with a free slot and no key
+// sizes to keep, is one store and a count, with no call and nothing saved;
+// everything else goes the long way.
+inline QVStatus append(List *list, const void *item, int32_t keySize) {
+    int32_t count = list->count;
+    if (list->lock || count >= list->parms.capacity || list->keySizes || keySize > 0 ||
+        list->elementSize != 8)
+        return appendLocked(list, item, keySize);
+    unsigned char *slot = static_cast<unsigned char *>(list->elements) + 8 * static_cast<size_t>(count);
+    std::memcpy(slot, isByReference(list) ? static_cast<const void *>(&item) : item, 8);
+    list->count = count + 1;
+    return OMBRIX_OK;
+}
+
+void *elementIfHeld(const List *list, int32_t index) {
+    return index < list->count ? elementAt(list, index) : nullptr;
+}
+
+__attribute__((noinline)) void *getLocked(List *list, int32_t index) {
+    omb::LockScope held(list->lock);
+    return elementIfHeld(list, index);
 }
 
 // Iterator: the position, the count taken when made or reset, the list and
@@ -242,12 +272,12 @@ OMBRIX_API QVStatus arrayListAdd(List *list, int32_t index, const void *item) {
 
 OMBRIX_API QVStatus arrayListAddLastWithKeySize(List *list, const void *item, int32_t keySize) {
     if (!list || !item) return OMBRIX_OK;
-    omb::LockScope held(list->lock);
-    return insertAt(list, list->count, item, keySize);  // the count read under the lock
+    return append(list, item, keySize);
 }
 
 OMBRIX_API QVStatus arrayListAddLast(List *list, const void *item) {
-    return arrayListAddLastWithKeySize(list, item, 0);
+    if (!list || !item) return OMBRIX_OK;
+    return append(list, item, 0);
 }
 
 OMBRIX_API void arrayListRemove(List *list, const void *item) {
@@ -269,8 +299,8 @@ OMBRIX_API void *arrayListRemoveLast(List *list) {
 
 OMBRIX_API void *arrayListGet(List *list, int32_t index) {
     if (!list || index < 0) return nullptr;
-    omb::LockScope held(list->lock);
-    return index < list->count ? elementAt(list, index) : nullptr;
+    if (!list->lock) return elementIfHeld(list, index);  // a leaf for the common read
+    return getLocked(list, index);
 }
 
 OMBRIX_API void *arrayListGetLast(List *list) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "extension/host_calls.h"
+
 namespace omb {
 
 // The slot count after a full array of `capacity` slots: half as many again
@@ -18,6 +20,21 @@ inline int32_t grownCapacity(int32_t capacity) {
 // Bytes of `slots` slots of `slotSize` bytes; both are non-negative.
 inline uint64_t slotBytes(int32_t slots, int32_t slotSize) {
     return static_cast<uint64_t>(slots) * static_cast<uint64_t>(slotSize);
+}
+
+// A larger array that holds the `used` slots of `old` followed by zeros:
+// what a zero-filled block with the old slots copied in holds. The block is
+// asked for without the zero flag and only the slots past the copy are
+// cleared, so growth writes each byte once. Null when refused.
+inline void *allocateGrownSlots(QVWord *pool, const void *old, int32_t used, int32_t slots,
+                                int32_t slotSize) {
+    uint64_t bytes = slotBytes(slots, slotSize);
+    uint64_t kept = slotBytes(used, slotSize);
+    auto *block = static_cast<unsigned char *>(poolAllocate(pool, bytes, 0));
+    if (!block) return nullptr;
+    if (kept) std::memcpy(block, old, kept);
+    std::memset(block + kept, 0, bytes - kept);
+    return block;
 }
 
 // Puts an element into its slot: by reference the item pointer's own 8

@@ -4,7 +4,6 @@
 #include "extension/container.h"
 #include "extension/export.h"
 #include "lists/slots.h"
-#include "ombrix/primitives.h"
 
 using List = OmbrixThinArrayList;
 
@@ -22,9 +21,9 @@ void *allocateSlots(QVWord *pool, int32_t slots, int32_t slotSize) {
 bool grow(List *list) {
     int32_t capacity = omb::grownCapacity(list->capacity);
     if (capacity == 0) return false;
-    void *elements = allocateSlots(list->pool, capacity, list->elementSize);
+    void *elements = omb::allocateGrownSlots(list->pool, list->elements, list->count, capacity,
+                                             list->elementSize);
     if (!elements) return false;
-    qvmemcpy(elements, list->elements, omb::slotBytes(list->count, list->elementSize));
     omb::poolFree(list->pool, list->elements);
     list->elements = elements;
     list->capacity = capacity;

@@ -120,6 +120,11 @@ TEST_F(ArrayListTest, GrowsByHalfPlusOneAndMovesTheElements) {
     arrayListAddLast(list, &v);
     expected.push_back(v);
     EXPECT_EQ(list->parms.capacity, 25) << "the 17th append";
+    const auto *slots = static_cast<const int32_t *>(list->elements);
+    EXPECT_EQ(std::vector<int32_t>(slots + 17, slots + 25), std::vector<int32_t>(8, 0))
+        << "the grown array reads zero past the elements";
+    EXPECT_EQ(std::vector<int32_t>(list->keySizes + 17, list->keySizes + 25),
+              std::vector<int32_t>(8, 0));
     EXPECT_NE(arrayListGet(list, 0), before) << "the element's address moved with the array";
     for (v = 17; v < 26; ++v) {
         arrayListAddLast(list, &v);
@@ -144,6 +149,33 @@ TEST_F(ArrayListTest, GrowsByHalfPlusOneAndMovesTheElements) {
     EXPECT_EQ(keySizes(late), (std::vector<int32_t>{0, 0, 0, 7}));
     arrayListDestroy(late);
     arrayListDestroy(list);
+}
+
+// Unlocked lists of 8-byte elements append without the general path until
+// a key size or a full array sends them through it; both paths agree.
+TEST_F(ArrayListTest, UnlockedEightByteAppendsAgreeWithTheGeneralPath) {
+    List *values8 = arrayListNew(nullptr, byValue(8, 2, OMBRIX_FLAG_NO_LOCK));
+    int64_t items[40];
+    for (int64_t i = 0; i < 40; ++i) {
+        items[i] = i * 1000003;
+        QVStatus status = i == 20 ? arrayListAddLastWithKeySize(values8, &items[i], 8)
+                                  : arrayListAddLast(values8, &items[i]);
+        EXPECT_EQ(status, OMBRIX_OK);
+    }
+    EXPECT_EQ(values8->parms.capacity, 40) << "2 -> 4 -> 7 -> 11 -> 17 -> 26 -> 40";
+    ASSERT_EQ(arrayListSize(values8), 40);
+    for (int32_t i = 0; i < 40; ++i)
+        EXPECT_EQ(*static_cast<int64_t *>(arrayListGet(values8, i)), items[i]);
+    EXPECT_EQ(values8->keySizes[20], 8);
+    EXPECT_EQ(values8->keySizes[21], 0) << "after the first key size every add records one";
+
+    List *refs = arrayListNew(nullptr, byReference(OMBRIX_FLAG_NO_LOCK));
+    for (int64_t &item : items) EXPECT_EQ(arrayListAddLast(refs, &item), OMBRIX_OK);
+    for (int32_t i = 0; i < 40; ++i) EXPECT_EQ(arrayListGet(refs, i), &items[i]);
+    EXPECT_EQ(refs->parms.capacity, 58);
+    EXPECT_EQ(refs->keySizes, nullptr);
+    arrayListDestroy(refs);
+    arrayListDestroy(values8);
 }
 
 TEST_F(ArrayListTest, ByReferenceListsHandBackTheStoredPointers) {

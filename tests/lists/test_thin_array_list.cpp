@@ -44,6 +44,9 @@ TEST_F(ThinArrayListTest, GrowsFromEightSlotsByHalfPlusOne) {
     thinArrayListAdd(list, &v);
     expected.push_back(v);
     EXPECT_EQ(list->capacity, 13) << "the ninth add";
+    const auto *slots = static_cast<const int32_t *>(list->elements);
+    EXPECT_EQ(std::vector<int32_t>(slots + 9, slots + 13), std::vector<int32_t>(4, 0))
+        << "the grown array reads zero past the elements";
     for (v = 109; v < 114; ++v) {
         thinArrayListAdd(list, &v);
         expected.push_back(v);
