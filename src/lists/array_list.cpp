@@ -120,9 +120,9 @@ __attribute__((noinline)) QVStatus appendLocked(List *list, const void *item, in
 // sizes to keep, is one store and a count, with no call and nothing saved;
 // everything else goes the long way.
 inline QVStatus append(List *list, const void *item, int32_t keySize) {
+    if (list->lock) return appendLocked(list, item, keySize);  // nothing read before the lock
     int32_t count = list->count;
-    if (list->lock || count >= list->parms.capacity || list->keySizes || keySize > 0 ||
-        list->elementSize != 8)
+    if (count >= list->parms.capacity || list->keySizes || keySize > 0 || list->elementSize != 8)
         return appendLocked(list, item, keySize);
     unsigned char *slot = static_cast<unsigned char *>(list->elements) + 8 * static_cast<size_t>(count);
     std::memcpy(slot, isByReference(list) ? static_cast<const void *>(&item) : item, 8);
