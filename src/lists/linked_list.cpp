@@ -101,7 +101,7 @@ void *elementOf(const Entry *entry) { return entry ? entry->data : nullptr; }
 // are asked for without the zero flag: every byte of the entry is written
 // here and the copy is overwritten whole, so they read as zero-filled blocks
 // would, without the host's slower zeroing path on every add.
-Entry *makeEntry(List *list, const void *item, int32_t keySize) {
+inline Entry *makeEntry(List *list, const void *item, int32_t keySize) {
     auto *entry = static_cast<Entry *>(omb::poolAllocate(list->pool, sizeof(Entry), 0));
     if (!entry) return nullptr;
     std::memset(entry, 0, sizeof(Entry));
@@ -130,6 +130,18 @@ QVStatus addLinked(List *list, const void *item, int32_t keySize, Link link) {
     link(entry);
     list->count += 1;
     return OMBRIX_OK;
+}
+
+// The adds at either end, shared by the plain and WithKeySize forms so that
+// neither goes through the other's exported entry.
+inline QVStatus addAtEnd(List *list, const void *item, int32_t keySize, bool first) {
+    if (!list || !item) return OMBRIX_OK;
+    return addLinked(list, item, keySize, [list, first](Entry *e) {
+        if (first)
+            linkFirst(list, e);
+        else
+            linkLast(list, e);
+    });
 }
 
 Entry *takeEnd(List *list, bool first) {
@@ -280,21 +292,19 @@ OMBRIX_API Entry *linkedListNewEntry(List *list, const void *item, int32_t keySi
 }
 
 OMBRIX_API QVStatus linkedListAddFirstWithKeySize(List *list, const void *item, int32_t keySize) {
-    if (!list || !item) return OMBRIX_OK;
-    return addLinked(list, item, keySize, [list](Entry *e) { linkFirst(list, e); });
+    return addAtEnd(list, item, keySize, true);
 }
 
 OMBRIX_API QVStatus linkedListAddFirst(List *list, const void *item) {
-    return linkedListAddFirstWithKeySize(list, item, 0);
+    return addAtEnd(list, item, 0, true);
 }
 
 OMBRIX_API QVStatus linkedListAddLastWithKeySize(List *list, const void *item, int32_t keySize) {
-    if (!list || !item) return OMBRIX_OK;
-    return addLinked(list, item, keySize, [list](Entry *e) { linkLast(list, e); });
+    return addAtEnd(list, item, keySize, false);
 }
 
 OMBRIX_API QVStatus linkedListAddLast(List *list, const void *item) {
-    return linkedListAddLastWithKeySize(list, item, 0);
+    return addAtEnd(list, item, 0, false);
 }
 
 OMBRIX_API QVStatus linkedListAddBeforeWithKeySize(List *list, Entry *entry, const void *item,
