@@ -2,6 +2,8 @@
 // list's pool, grown by half plus one slot when full.
 #include "lists/array_list.h"
 
+#include <cstring>
+
 #include "extension/container.h"
 #include "extension/export.h"
 #include "lists/slots.h"
@@ -110,7 +112,10 @@ QVStatus insertAt(List *list, int32_t index, const void *item, int32_t keySize) 
     return OMBRIX_OK;
 }
 
-__attribute__((noinline)) QVStatus appendLocked(List *list, const void *item, int32_t keySize) {
+// The general append: under the lock when the list has one, growing or
+// keeping key sizes as needed.
+__attribute__((noinline)) QVStatus appendInGeneral(List *list, const void *item,
+                                                   int32_t keySize) {
     omb::LockScope held(list->lock);
     return insertAt(list, list->count, item, keySize);  // the count read under the lock
 }
@@ -120,12 +125,12 @@ __attribute__((noinline)) QVStatus appendLocked(List *list, const void *item, in
 // sizes to keep, is one store and a count, with no call and nothing saved;
 // everything else goes the long way.
 inline QVStatus append(List *list, const void *item, int32_t keySize) {
-    if (list->lock) return appendLocked(list, item, keySize);  // nothing read before the lock
+    if (list->lock) return appendInGeneral(list, item, keySize);  // nothing read before the lock
     int32_t count = list->count;
     if (count >= list->parms.capacity || list->keySizes || keySize > 0 || list->elementSize != 8)
-        return appendLocked(list, item, keySize);
-    unsigned char *slot = static_cast<unsigned char *>(list->elements) + 8 * static_cast<size_t>(count);
-    std::memcpy(slot, isByReference(list) ? static_cast<const void *>(&item) : item, 8);
+        return appendInGeneral(list, item, keySize);
+    auto *slot = static_cast<unsigned char *>(list->elements) + 8 * static_cast<size_t>(count);
+    omb::storeSlot(slot, item, isByReference(list), 8);
     list->count = count + 1;
     return OMBRIX_OK;
 }
