@@ -223,6 +223,8 @@ TEST_F(LinkedListTest, EntryHandlesLinkAndUnlinkWithoutTheLock) {
     Entry *first = linkedListNewEntry(list, &v, 4);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->keySize, 4u);
+    EXPECT_EQ(first->prev, nullptr) << "a new entry links to nothing";
+    EXPECT_EQ(first->next, nullptr);
     EXPECT_EQ(list->count, 1) << "a new entry is not linked";
     v = 2;
     Entry *last = linkedListNewEntry(list, &v, 0);
