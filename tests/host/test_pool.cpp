@@ -260,6 +260,41 @@ TEST_F(LargeSpares, FreedLargeBlocksAreFilledWhileScribbling) {
     destroy(pool);
 }
 
+// The handle keeps at most 64 MiB. A block that does not fit goes back to
+// malloc, unless smaller spares can make room for it; malloc hands blocks
+// of this size back to the system, so a block that was not kept loses its
+// contents.
+TEST_F(LargeSpares, LargerBlocksPushSmallerSparesOutWhenTheCacheIsFull) {
+    QVWord *pool = createPool("limit", 1);
+    auto filled = [pool](uint64_t size, unsigned char mark) {
+        void *block = allocate(pool, size);
+        if (block) std::memset(block, mark, size);
+        return block;
+    };
+    void *a = filled(30 * kMiB, 0xA1);
+    void *b = filled(30 * kMiB, 0xB2);
+    void *c = filled(20 * kMiB, 0xC3);
+    void *d = filled(40 * kMiB, 0xD4);
+    ASSERT_TRUE(a && b && c && d);
+    release(pool, a);
+    release(pool, b);  // 60 MiB kept
+    release(pool, c);  // would make 80: the spares are larger, so c goes
+    release(pool, d);  // 40 MiB pushes both 30 MiB spares out
+
+    void *again = allocate(pool, 40 * kMiB);
+    EXPECT_EQ(again, d);
+    EXPECT_TRUE(allBytesAre(again, 40 * kMiB, 0xD4));
+    for (unsigned char mark : {0xA1, 0xB2}) {
+        auto *other = static_cast<unsigned char *>(allocate(pool, 30 * kMiB));
+        ASSERT_NE(other, nullptr);
+        EXPECT_FALSE(allBytesAre(other, 30 * kMiB, mark)) << "a spare that was pushed out";
+    }
+    auto *small = static_cast<unsigned char *>(allocate(pool, 20 * kMiB));
+    ASSERT_NE(small, nullptr);
+    EXPECT_FALSE(allBytesAre(small, 20 * kMiB, 0xC3)) << "the block that did not fit";
+    destroy(pool);
+}
+
 // Each thread's pool is unlocked; the spares they share are the handle's.
 TEST_F(LargeSpares, PoolsOfTwoThreadsShareTheSpares) {
     auto work = [this](unsigned char mark) {
