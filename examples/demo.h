@@ -21,3 +21,6 @@ inline bool bind(void *library, const char *name, T *out) {
 void textTour(void *library);
 void utf8Tour(void *library);
 void stringBufferTour(QVWord *host, const OmbrixExtension *ext);
+// The array list, linked list, storage and thin array list, made through the
+// factory and thin array list tables.
+void listsTour(OmbrixExtension *ext, QVWord *host);

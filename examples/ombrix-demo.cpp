@@ -105,6 +105,7 @@ int main(int argc, char **argv) {
     textTour(lib.handle);
     utf8Tour(lib.handle);
     stringBufferTour(host, ext);
+    listsTour(ext, host);
 
     ext->destroyExtension(ext);
     std::printf("destroyed the extension; pools still alive: %" PRIu64 "\n", qvhostLivePools(host));

@@ -249,6 +249,11 @@ struct Host {
     std::mutex chunkMutex;
     void *spareChunks = nullptr;
     uint64_t spareChunkCount = 0;
+    // Freed large blocks, smallest first, kept for later large requests
+    // for the same reason; also guarded by chunkMutex.
+    void *spareLarge = nullptr;
+    uint64_t spareLargeBytes = 0;
+    uint64_t spareLargeCount = 0;
 
     std::recursive_mutex extensionMutex;
     std::map<std::string, Extension> extensions;

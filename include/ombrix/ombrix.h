@@ -12,5 +12,8 @@
 #include "ombrix/utf.h"
 #include "ombrix/utf8.h"
 #include "ombrix/string_buffer.h"
+#include "ombrix/array_list.h"
+#include "ombrix/thin_array_list.h"
+#include "ombrix/storage.h"
 
 #endif

@@ -2,8 +2,11 @@
 // entry never moves; a family not built in yet leaves its words zero.
 #include "tables.h"
 
+#include "ombrix/array_list.h"
 #include "ombrix/linked_list.h"
 #include "ombrix/string_buffer.h"
+#include "ombrix/storage.h"
+#include "ombrix/thin_array_list.h"
 
 namespace omb {
 namespace {
@@ -11,8 +14,8 @@ namespace {
 // Positions 0..6: arrayListNew, storageNew, linkedListNew, hashMapNew,
 // hashMapNewFromBlob, stringBufferNew, treeNew.
 const OmbrixFunction factoryEntries[] = {
-    nullptr,                                            // arrayListNew
-    nullptr,                                            // storageNew
+    reinterpret_cast<OmbrixFunction>(arrayListNew),     // arrayListNew
+    reinterpret_cast<OmbrixFunction>(storageNew),       // storageNew
     reinterpret_cast<OmbrixFunction>(linkedListNew),    // linkedListNew
     nullptr,                                            // hashMapNew
     nullptr,                                            // hashMapNewFromBlob
@@ -36,7 +39,9 @@ const OmbrixFunction thinHashMapEntries[] = {
 
 // Positions 0..2: thinArrayListNew, thinArrayListAdd, thinArrayListDestroy.
 const OmbrixFunction thinArrayListEntries[] = {
-    nullptr, nullptr, nullptr,
+    reinterpret_cast<OmbrixFunction>(thinArrayListNew),
+    reinterpret_cast<OmbrixFunction>(thinArrayListAdd),
+    reinterpret_cast<OmbrixFunction>(thinArrayListDestroy),
 };
 
 // Positions 0..12: itemListNew, itemListAddInt32, itemListAddInt64,

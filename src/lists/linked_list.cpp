@@ -2,6 +2,8 @@
 // handed out as handles.
 #include "lists/linked_list.h"
 
+#include <cstring>
+
 #include "extension/export.h"
 #include "extension/container.h"
 #include "ombrix/primitives.h"
@@ -64,7 +66,8 @@ void linkAfter(List *list, Entry *position, Entry *entry) {
     position->next = entry;
 }
 
-void unlink(List *list, Entry *entry) {
+// Joins the entry's neighbours; the entry itself still points at them.
+void detach(List *list, Entry *entry) {
     if (entry->prev)
         entry->prev->next = entry->next;
     else
@@ -73,6 +76,11 @@ void unlink(List *list, Entry *entry) {
         entry->next->prev = entry->prev;
     else
         list->tail = entry->prev;
+}
+
+// Detaches an entry that lives on as a handle, which then links nowhere.
+void unlink(List *list, Entry *entry) {
+    detach(list, entry);
     entry->prev = nullptr;
     entry->next = nullptr;
 }
@@ -95,35 +103,97 @@ Entry *firstEqualEntry(const List *list, const void *item) {
 
 void *elementOf(const Entry *entry) { return entry ? entry->data : nullptr; }
 
+// Gives a new entry of a by-value list its copy of the item; null (with the
+// entry freed) when the copy block is refused. Out of line, so that the
+// by-reference add keeps little across its one pool call.
+__attribute__((noinline)) Entry *attachCopy(List *list, Entry *entry, const void *item) {
+    uint64_t bytes = list->elementSize > 0 ? static_cast<uint64_t>(list->elementSize) : 0;
+    entry->data = omb::poolAllocate(list->pool, bytes, 0);
+    if (!entry->data) {
+        omb::poolFree(list->pool, entry);
+        return nullptr;
+    }
+    std::memcpy(entry->data, item, bytes);
+    return entry;
+}
+
+// A new unlinked entry holding the item, or null when refused. Its blocks
+// are asked for without the zero flag: every byte of the entry is written
+// here and the copy is overwritten whole, so they read as zero-filled blocks
+// would, without the host's slower zeroing path on every add.
+inline Entry *makeEntry(List *list, const void *item, int32_t keySize) {
+    auto *entry = static_cast<Entry *>(omb::poolAllocate(list->pool, sizeof(Entry), 0));
+    if (!entry) return nullptr;
+    std::memset(entry, 0, sizeof(Entry));
+    entry->keySize = static_cast<uint32_t>(keySize);
+    if (!isByReference(list)) return attachCopy(list, entry, item);
+    entry->data = const_cast<void *>(item);
+    return entry;
+}
+
 // The shape every add shares: under the lock, make the entry, link it with
 // `link`, count it. A refused allocation leaves the list as it was.
 template <typename Link>
-QVStatus addLinked(List *list, const void *item, int32_t keySize, Link link) {
-    omb::LockScope held(list->lock);
-    Entry *entry = linkedListNewEntry(list, item, keySize);
+inline QVStatus addLinkedHeld(List *list, const void *item, int32_t keySize, Link link) {
+    Entry *entry = makeEntry(list, item, keySize);
     if (!entry) return OMBRIX_E_NO_MEMORY;
     link(entry);
     list->count += 1;
     return OMBRIX_OK;
 }
 
-Entry *takeEnd(List *list, bool first) {
+template <typename Link>
+QVStatus addLinked(List *list, const void *item, int32_t keySize, Link link) {
     omb::LockScope held(list->lock);
-    Entry *entry = first ? list->head : list->tail;
-    if (!entry) return nullptr;
-    unlink(list, entry);
-    list->count -= 1;
-    return entry;
+    return addLinkedHeld(list, item, keySize, link);
 }
 
-// The element of the end entry; its copy (by value) passes to the caller.
-void *removeEnd(List *list, bool first) {
-    if (!list) return nullptr;
-    Entry *entry = takeEnd(list, first);
+// The add at either end once the lock, if any, is held.
+inline QVStatus addAtEndHeld(List *list, const void *item, int32_t keySize, bool first) {
+    return addLinkedHeld(list, item, keySize, [list, first](Entry *e) {
+        if (first)
+            linkFirst(list, e);
+        else
+            linkLast(list, e);
+    });
+}
+
+__attribute__((noinline)) QVStatus addAtEndLocked(List *list, const void *item, int32_t keySize,
+                                                  bool first) {
+    omb::LockScope held(list->lock);
+    return addAtEndHeld(list, item, keySize, first);
+}
+
+// The adds at either end, shared by the plain and WithKeySize forms so that
+// neither goes through the other's exported entry. A list without a lock
+// takes the short way, with nothing to keep across the lock calls.
+inline QVStatus addAtEnd(List *list, const void *item, int32_t keySize, bool first) {
+    if (!list || !item) return OMBRIX_OK;
+    if (list->lock) return addAtEndLocked(list, item, keySize, first);
+    return addAtEndHeld(list, item, keySize, first);
+}
+
+// Unlinks the end entry and frees it, once the lock, if any, is held; its
+// element (by value, the copy, which passes to the caller) comes back.
+inline void *removeEndHeld(List *list, bool first) {
+    Entry *entry = first ? list->head : list->tail;
     if (!entry) return nullptr;
+    detach(list, entry);  // freed below, so its own links are left as they are
+    list->count -= 1;
     void *element = entry->data;
     omb::poolFree(list->pool, entry);
     return element;
+}
+
+__attribute__((noinline)) void *removeEndLocked(List *list, bool first) {
+    omb::LockScope held(list->lock);
+    return removeEndHeld(list, first);
+}
+
+inline void *removeEnd(List *list, bool first) {
+    if (!list) return nullptr;
+    if (list->lock) return removeEndLocked(list, first);
+    return removeEndHeld(list, first);
 }
 
 // Iterator: the current entry, the count taken when made or reset, the list
@@ -251,39 +321,23 @@ OMBRIX_API void linkedListDestroy(List *list) {
 
 OMBRIX_API Entry *linkedListNewEntry(List *list, const void *item, int32_t keySize) {
     if (!list || !item) return nullptr;
-    auto *entry = static_cast<Entry *>(omb::poolAllocateZeroed(list->pool, sizeof(Entry)));
-    if (!entry) return nullptr;
-    entry->keySize = static_cast<uint32_t>(keySize);
-    if (isByReference(list)) {
-        entry->data = const_cast<void *>(item);
-        return entry;
-    }
-    uint64_t bytes = list->elementSize > 0 ? static_cast<uint64_t>(list->elementSize) : 0;
-    entry->data = omb::poolAllocateZeroed(list->pool, bytes);
-    if (!entry->data) {
-        omb::poolFree(list->pool, entry);
-        return nullptr;
-    }
-    qvmemcpy(entry->data, item, bytes);
-    return entry;
+    return makeEntry(list, item, keySize);
 }
 
 OMBRIX_API QVStatus linkedListAddFirstWithKeySize(List *list, const void *item, int32_t keySize) {
-    if (!list || !item) return OMBRIX_OK;
-    return addLinked(list, item, keySize, [list](Entry *e) { linkFirst(list, e); });
+    return addAtEnd(list, item, keySize, true);
 }
 
 OMBRIX_API QVStatus linkedListAddFirst(List *list, const void *item) {
-    return linkedListAddFirstWithKeySize(list, item, 0);
+    return addAtEnd(list, item, 0, true);
 }
 
 OMBRIX_API QVStatus linkedListAddLastWithKeySize(List *list, const void *item, int32_t keySize) {
-    if (!list || !item) return OMBRIX_OK;
-    return addLinked(list, item, keySize, [list](Entry *e) { linkLast(list, e); });
+    return addAtEnd(list, item, keySize, false);
 }
 
 OMBRIX_API QVStatus linkedListAddLast(List *list, const void *item) {
-    return linkedListAddLastWithKeySize(list, item, 0);
+    return addAtEnd(list, item, 0, false);
 }
 
 OMBRIX_API QVStatus linkedListAddBeforeWithKeySize(List *list, Entry *entry, const void *item,

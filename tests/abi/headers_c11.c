@@ -10,6 +10,9 @@
 #include "ombrix/utf.h"
 #include "ombrix/utf8.h"
 #include "ombrix/string_buffer.h"
+#include "ombrix/array_list.h"
+#include "ombrix/thin_array_list.h"
+#include "ombrix/storage.h"
 
 /* The records keep their sizes in C as well. */
 _Static_assert(sizeof(OmbrixExtension) == 15 * 8, "extension record");
@@ -20,5 +23,8 @@ _Static_assert(sizeof(OmbrixBlob) == 24, "blob");
 _Static_assert(sizeof(OmbrixLinkedListEntry) == 32, "linked list entry");
 _Static_assert(sizeof(OmbrixLinkedList) == 24 + 35 * 8, "linked list");
 _Static_assert(sizeof(OmbrixStringBuffer) == 9 * 8, "string buffer");
+_Static_assert(sizeof(OmbrixArrayList) == 32 + 22 * 8, "array list");
+_Static_assert(sizeof(OmbrixThinArrayList) == 40, "thin array list");
+_Static_assert(sizeof(OmbrixStorage) == 64 + 16 * 8, "storage");
 
 int ombrixHeadersCompileAsC11(void) { return (int)sizeof(OmbrixVersionRecord); }

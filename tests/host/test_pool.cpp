@@ -154,6 +154,171 @@ TEST_F(Pools, LargeBlocksAreUsableAndCounted) {
     destroy(pool);  // frees the other two
 }
 
+// Freed large blocks stay with the handle for later large requests, so an
+// array grown again and again keeps its pages. A block that went back to
+// malloc would come back (if at the same address at all) as fresh zero
+// pages from the system or with malloc's links in its first bytes, so the
+// address together with every byte of the old contents shows the reuse.
+class LargeSpares : public Pools {
+  protected:
+    void SetUp() override {
+        Pools::SetUp();
+        if (UNDER_ASAN) GTEST_SKIP() << "every large block goes back to the sanitizer at once";
+        qvhostSetScribble(host, 0);
+    }
+};
+
+constexpr uint64_t kMiB = 1 << 20;
+
+TEST_F(LargeSpares, AFreedBlockServesTheNextPoolWithItsPagesAndContents) {
+    QVWord *first = createPool("first", 1);
+    void *block = allocate(first, kMiB);
+    std::memset(block, 0x5A, kMiB);
+    release(first, block);
+    destroy(first);
+
+    QVWord *second = createPool("second", 1);
+    void *again = allocate(second, kMiB);
+    EXPECT_EQ(again, block);
+    EXPECT_TRUE(allBytesAre(again, kMiB, 0x5A)) << "not asked zero-filled: left as it was";
+    release(second, again);
+    again = allocate(second, kMiB, QV_ALLOC_ZERO);
+    EXPECT_EQ(again, block);
+    EXPECT_TRUE(allBytesAre(again, kMiB, 0)) << "asked zero-filled: zeroed although reused";
+    destroy(second);  // gives the live block back to the handle as well
+
+    QVWord *third = createPool("third");
+    EXPECT_EQ(allocate(third, kMiB), block);
+    destroy(third);
+}
+
+TEST_F(LargeSpares, AReusedBlockCountsTheSizeAskedFor) {
+    QVWord *pool = createPool("sizes", 1);
+    void *block = allocate(pool, kMiB);
+    release(pool, block);
+    const uint64_t smaller = kMiB - 100 * 1024;  // within a quarter of the spare
+    void *again = allocate(pool, smaller);
+    EXPECT_EQ(again, block);
+    QVHostPoolStats s = stats(pool);
+    EXPECT_EQ(s.liveBytes, smaller);
+    EXPECT_EQ(s.peakBytes, kMiB);
+    EXPECT_EQ(s.liveBlocks, 1u);
+    release(pool, again);
+    EXPECT_EQ(stats(pool).liveBytes, 0u);
+    destroy(pool);
+}
+
+TEST_F(LargeSpares, ASmallRequestDoesNotTakeAMuchLargerSpare) {
+    QVWord *pool = createPool("pin", 1);
+    auto *big = static_cast<unsigned char *>(allocate(pool, 4 * kMiB));
+    release(pool, big);
+    // A quarter of a request is the most a spare may exceed it by; this one
+    // is four times the request, so the request is served elsewhere.
+    auto *small = static_cast<unsigned char *>(allocate(pool, kMiB));
+    ASSERT_NE(small, nullptr);
+    EXPECT_TRUE(small + kMiB <= big || small >= big + 4 * kMiB) << "inside the spare";
+    EXPECT_EQ(allocate(pool, 4 * kMiB), big) << "the spare waits for a request of its size";
+    destroy(pool);
+}
+
+TEST_F(LargeSpares, TheSmallestSpareThatHoldsTheRequestIsTaken) {
+    QVWord *pool = createPool("fit", 1);
+    void *a = allocate(pool, 2 * kMiB);
+    void *b = allocate(pool, kMiB + 4096);
+    void *c = allocate(pool, kMiB);
+    release(pool, a);
+    release(pool, b);
+    release(pool, c);
+    EXPECT_EQ(allocate(pool, kMiB + 1), b);
+    EXPECT_EQ(allocate(pool, kMiB), c);
+    EXPECT_EQ(allocate(pool, 2 * kMiB), a);
+    destroy(pool);
+}
+
+TEST_F(LargeSpares, ARefusedAllocationLeavesTheSpareForTheNext) {
+    QVWord *pool = createPool("faults", 1);
+    void *block = allocate(pool, kMiB);
+    release(pool, block);
+    qvhostFailAllocation(host, 1);
+    EXPECT_EQ(allocate(pool, kMiB), nullptr) << "fault injection comes before the spares";
+    EXPECT_EQ(stats(pool).liveBlocks, 0u);
+    EXPECT_EQ(allocate(pool, kMiB), block);
+    destroy(pool);
+}
+
+TEST_F(LargeSpares, FreedLargeBlocksAreFilledWhileScribbling) {
+    qvhostSetScribble(host, 1);
+    QVWord *pool = createPool("scribbled", 1);
+    auto *block = static_cast<unsigned char *>(allocate(pool, 4000));
+    EXPECT_TRUE(allBytesAre(block, 4000, 0xA5));
+    std::memset(block, 0x11, 4000);
+    release(pool, block);
+    EXPECT_TRUE(allBytesAre(block, 4000, 0xDD)) << "kept by the handle, so still readable";
+    void *again = allocate(pool, 4000);
+    EXPECT_EQ(again, block);
+    EXPECT_TRUE(allBytesAre(again, 4000, 0xA5));
+    destroy(pool);
+}
+
+// The handle keeps at most 64 MiB. A block that does not fit goes back to
+// malloc, unless smaller spares can make room for it; malloc hands blocks
+// of this size back to the system, so a block that was not kept loses its
+// contents.
+TEST_F(LargeSpares, LargerBlocksPushSmallerSparesOutWhenTheCacheIsFull) {
+    QVWord *pool = createPool("limit", 1);
+    auto filled = [pool](uint64_t size, unsigned char mark) {
+        void *block = allocate(pool, size);
+        if (block) std::memset(block, mark, size);
+        return block;
+    };
+    void *a = filled(30 * kMiB, 0xA1);
+    void *b = filled(30 * kMiB, 0xB2);
+    void *c = filled(20 * kMiB, 0xC3);
+    void *d = filled(40 * kMiB, 0xD4);
+    ASSERT_TRUE(a && b && c && d);
+    release(pool, a);
+    release(pool, b);  // 60 MiB kept
+    release(pool, c);  // would make 80: the spares are larger, so c goes
+    release(pool, d);  // 40 MiB pushes both 30 MiB spares out
+
+    void *again = allocate(pool, 40 * kMiB);
+    EXPECT_EQ(again, d);
+    EXPECT_TRUE(allBytesAre(again, 40 * kMiB, 0xD4));
+    for (unsigned char mark : {0xA1, 0xB2}) {
+        auto *other = static_cast<unsigned char *>(allocate(pool, 30 * kMiB));
+        ASSERT_NE(other, nullptr);
+        EXPECT_FALSE(allBytesAre(other, 30 * kMiB, mark)) << "a spare that was pushed out";
+    }
+    auto *small = static_cast<unsigned char *>(allocate(pool, 20 * kMiB));
+    ASSERT_NE(small, nullptr);
+    EXPECT_FALSE(allBytesAre(small, 20 * kMiB, 0xC3)) << "the block that did not fit";
+    destroy(pool);
+}
+
+// Each thread's pool is unlocked; the spares they share are the handle's.
+TEST_F(LargeSpares, PoolsOfTwoThreadsShareTheSpares) {
+    auto work = [this](unsigned char mark) {
+        QVWord *pool = createPool("thread", 1);
+        for (int i = 0; i < 300; ++i) {
+            uint64_t size = 600 + static_cast<uint64_t>(i % 7) * 5000;
+            auto *p = static_cast<unsigned char *>(allocate(pool, size));
+            if (!p) return false;
+            std::memset(p, mark, size);
+            if (!allBytesAre(p, size, mark)) return false;
+            release(pool, p);
+        }
+        destroy(pool);
+        return true;
+    };
+    bool okA = false, okB = false;
+    std::thread a([&] { okA = work(0x0A); });
+    std::thread b([&] { okB = work(0x0B); });
+    a.join();
+    b.join();
+    EXPECT_TRUE(okA);
+    EXPECT_TRUE(okB);
+}
+
 TEST_F(Pools, ManyBlocksAcrossChunksThenDestroy) {
     QVWord *pool = createPool("many", 1);
     for (int i = 0; i < 20000; ++i) ASSERT_NE(allocate(pool, 16 + i % 200), nullptr);

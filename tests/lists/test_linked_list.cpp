@@ -223,6 +223,8 @@ TEST_F(LinkedListTest, EntryHandlesLinkAndUnlinkWithoutTheLock) {
     Entry *first = linkedListNewEntry(list, &v, 4);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->keySize, 4u);
+    EXPECT_EQ(first->prev, nullptr) << "a new entry links to nothing";
+    EXPECT_EQ(first->next, nullptr);
     EXPECT_EQ(list->count, 1) << "a new entry is not linked";
     v = 2;
     Entry *last = linkedListNewEntry(list, &v, 0);
@@ -355,6 +357,58 @@ TEST_F(LinkedListTest, RefusedAllocationsLeaveTheListAsItWas) {
             EXPECT_EQ(counters().lockAcquires, counters().lockReleases);
         });
     EXPECT_EQ(made, 2u) << "the searched key and the candidate";
+    linkedListDestroy(list);
+}
+
+// A list without a lock takes its own short way through the end adds and
+// removes; it keeps the same books and refuses the same way.
+TEST_F(LinkedListTest, UnlockedEndsAddRemoveAndRefuseAsLockedOnesDo) {
+    List *list = intList({1, 2, 3}, OMBRIX_FLAG_NO_LOCK);
+    int32_t v = 42;
+    for (bool first : {false, true}) {
+        SCOPED_TRACE(first ? "AddFirst" : "AddLast");
+        uint64_t made = sweepAllocationFailures(
+            host,
+            [&] {
+                QVStatus status = first ? linkedListAddFirst(list, &v) : linkedListAddLast(list, &v);
+                EXPECT_TRUE(status == OMBRIX_OK || status == OMBRIX_E_NO_MEMORY);
+                return status == OMBRIX_OK;
+            },
+            [&](uint64_t n) {
+                EXPECT_EQ(values(list), (std::vector<int32_t>{1, 2, 3})) << "allocation " << n;
+                EXPECT_EQ(statsOf(list).liveBlocks, 7u) << "allocation " << n;
+            });
+        EXPECT_EQ(made, 2u) << "the entry and the copy";
+        EXPECT_EQ(values(list), first ? (std::vector<int32_t>{42, 1, 2, 3})
+                                      : (std::vector<int32_t>{1, 2, 3, 42}));
+        auto *copy = static_cast<int32_t *>(first ? linkedListRemoveFirst(list)
+                                                  : linkedListRemoveLast(list));
+        ASSERT_NE(copy, nullptr);
+        EXPECT_EQ(*copy, 42);
+        EXPECT_EQ(statsOf(list).liveBlocks, 8u) << "the entry went, the copy is the caller's";
+        omb::poolFree(list->pool, copy);
+        EXPECT_EQ(values(list), (std::vector<int32_t>{1, 2, 3}));
+    }
+    EXPECT_EQ(counters().lockAcquires, 0u);
+
+    // By reference, down to empty from both ends: head and tail follow.
+    List *refs = linkedListNew(nullptr, byReference(4, OMBRIX_FLAG_NO_LOCK));
+    int32_t a = 1, b = 2, c = 3;
+    linkedListAddLast(refs, &b);
+    linkedListAddFirst(refs, &a);
+    linkedListAddLast(refs, &c);
+    EXPECT_EQ(linkedListRemoveLast(refs), &c);
+    EXPECT_EQ(linkedListRemoveFirst(refs), &a);
+    EXPECT_EQ(refs->head, refs->tail);
+    EXPECT_EQ(refs->head->prev, nullptr);
+    EXPECT_EQ(refs->head->next, nullptr);
+    EXPECT_EQ(linkedListRemoveFirst(refs), &b);
+    EXPECT_EQ(refs->head, nullptr);
+    EXPECT_EQ(refs->tail, nullptr);
+    EXPECT_EQ(refs->count, 0);
+    EXPECT_EQ(linkedListRemoveLast(refs), nullptr);
+    EXPECT_EQ(statsOf(refs).liveBlocks, 1u) << "only the list object is left";
+    linkedListDestroy(refs);
     linkedListDestroy(list);
 }
 
