@@ -9,5 +9,6 @@
 #include "ombrix/case.h"
 #include "ombrix/primitives.h"
 #include "ombrix/linked_list.h"
+#include "ombrix/tree.h"
 
 #endif

@@ -3,6 +3,7 @@
 #include "tables.h"
 
 #include "ombrix/linked_list.h"
+#include "ombrix/tree.h"
 
 namespace omb {
 namespace {
@@ -16,7 +17,7 @@ const OmbrixFunction factoryEntries[] = {
     nullptr,                                            // hashMapNew
     nullptr,                                            // hashMapNewFromBlob
     nullptr,                                            // stringBufferNew
-    nullptr,                                            // treeNew
+    reinterpret_cast<OmbrixFunction>(treeNew),          // treeNew
 };
 
 // Positions 0..21: thinHashMapNew, thinHashMapNewFromBlob, thinHashMapDestroy,

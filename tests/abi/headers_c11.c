@@ -7,6 +7,7 @@
 #include "ombrix/case.h"
 #include "ombrix/primitives.h"
 #include "ombrix/linked_list.h"
+#include "ombrix/tree.h"
 
 /* The records keep their sizes in C as well. */
 _Static_assert(sizeof(OmbrixExtension) == 15 * 8, "extension record");
@@ -16,5 +17,8 @@ _Static_assert(sizeof(OmbrixIterator) == 48, "iterator");
 _Static_assert(sizeof(OmbrixBlob) == 24, "blob");
 _Static_assert(sizeof(OmbrixLinkedListEntry) == 32, "linked list entry");
 _Static_assert(sizeof(OmbrixLinkedList) == 24 + 35 * 8, "linked list");
+_Static_assert(sizeof(OmbrixTreeParms) == 32, "tree parameters");
+_Static_assert(sizeof(OmbrixTreeNode) == 48, "tree node");
+_Static_assert(sizeof(OmbrixTree) == 19 * 8, "tree handle");
 
 int ombrixHeadersCompileAsC11(void) { return (int)sizeof(OmbrixVersionRecord); }
