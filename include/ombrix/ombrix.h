@@ -9,6 +9,7 @@
 #include "ombrix/case.h"
 #include "ombrix/primitives.h"
 #include "ombrix/linked_list.h"
+#include "ombrix/utf8.h"
 #include "ombrix/tree.h"
 
 #endif

@@ -24,6 +24,9 @@ struct TextKernels {
     void (*classMap)(QVChar *s, int64_t n, const int32_t *meta, const int32_t *shift);
     // Lower- or upper-cases through a table of case deltas (below).
     void (*caseMap)(QVChar *s, int64_t n, const uint16_t *deltas);
+    // The number of bytes before the first one of 0x80 and above (n when
+    // all n are ASCII): the UTF-8 length routines skip ASCII runs with it.
+    uint64_t (*asciiPrefix)(const unsigned char *p, uint64_t n);
 };
 
 extern const TextKernels baselineKernels;  // 16-byte vectors, every x86-64 processor
@@ -77,6 +80,12 @@ inline int64_t scanTail(const unsigned char *p, uint64_t from, uint64_t n, unsig
     for (uint64_t i = from; i < n; ++i)
         if ((p[i] == c) == equal) return static_cast<int64_t>(i);
     return -1;
+}
+
+inline uint64_t asciiPrefixTail(const unsigned char *p, uint64_t from, uint64_t n) {
+    uint64_t i = from;
+    while (i < n && p[i] < 0x80) ++i;
+    return i;
 }
 
 }  // namespace omb

@@ -7,6 +7,7 @@
 #include "ombrix/case.h"
 #include "ombrix/primitives.h"
 #include "ombrix/linked_list.h"
+#include "ombrix/utf8.h"
 #include "ombrix/tree.h"
 
 /* The records keep their sizes in C as well. */
