@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "extension/container.h"
+#include "ombrix/utf8.h"
 
 namespace omb {
 
@@ -22,7 +23,11 @@ T readField(const unsigned char *field) {
 int32_t compareBytes(const unsigned char *a, const unsigned char *b, int32_t length,
                      bool normalized) {
     if (length <= 0) return 0;
-    (void)normalized;
+    if (normalized) {
+        auto n = static_cast<uint64_t>(length);
+        return normalizedResult(qvzsu8NormCompare(reinterpret_cast<const char *>(a), n,
+                                                  reinterpret_cast<const char *>(b), n));
+    }
     return signOf(std::memcmp(a, b, static_cast<size_t>(length)));
 }
 

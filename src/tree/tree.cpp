@@ -26,6 +26,7 @@
 #include "extension/export.h"
 #include "extension/host_calls.h"
 #include "lists/linked_list.h"
+#include "ombrix/utf8.h"
 #include "tree/key_order.h"
 
 using Node = OmbrixTreeNode;
@@ -366,10 +367,15 @@ void unlinkNode(Node **root, Node *sentinel, Node *z) {
 
 Parms *parmsOf(Tree *tree) { return tree->parms; }
 
-// The three WithKeySize operations resolve the size once: below 1 means the
-// sum of the part sizes, or 8 without parts.
+// The three WithKeySize operations resolve the size once. A variable-length
+// key of size 0 is a NUL-terminated UTF-8 string measured up to its last
+// whole character; otherwise below 1 means the sum of the part sizes, or 8
+// without parts.
 int32_t resolveKeySize(Tree *tree, const void *key, int32_t keySize) {
-    (void)key;
+    if (keySize == 0 && omb::isVariableLengthMode(tree->parms->keyMode)) {
+        uint64_t length = UTF8_BLEN(static_cast<const char *>(key));
+        return length > INT32_MAX ? INT32_MAX : static_cast<int32_t>(length);
+    }
     if (keySize >= 1) return keySize;
     int32_t total = omb::treeStateOf(tree)->totalKeySize;
     return total ? total : 8;

@@ -140,6 +140,26 @@ TEST(KeyOrder, NormalizedResultsCountCaseOnlyDifferencesAsEqual) {
     EXPECT_EQ(omb::normalizedResult(INT32_MIN), -1);
 }
 
+TEST(KeyOrder, FlagBit8ComparesByteStringsNormalised) {
+    OmbrixKeyPart text = part(OMBRIX_PART_BYTES, 3);
+    OmbrixTreeParms plain = parms(OMBRIX_KEY_COMPOSITE, &text, 1);
+    OmbrixTreeParms normalized = parms(OMBRIX_KEY_COMPOSITE, &text, 1, 0, OMBRIX_TREE_NORMALIZED);
+    EXPECT_EQ(omb::compareKeys(plain, "abc", 0, "ABC", 0), 1);
+    EXPECT_EQ(omb::compareKeys(normalized, "abc", 0, "ABC", 0), 0) << "case only: equal";
+    EXPECT_EQ(omb::compareKeys(normalized, "abc", 0, "ABD", 0), -1);
+    EXPECT_EQ(omb::compareKeys(normalized, "b  ", 0, "A  ", 0), 1);
+    text.partOption = 1;
+    EXPECT_EQ(omb::compareKeys(normalized, "abc", 0, "ABD", 0), 1) << "descending still applies";
+
+    OmbrixTreeParms variable = parms(OMBRIX_KEY_VARIABLE, nullptr, 0, 0, OMBRIX_TREE_NORMALIZED);
+    EXPECT_EQ(omb::compareKeys(variable, "abc", 3, "ABC", 3), 0);
+    EXPECT_EQ(omb::compareKeys(variable, "abc", 3, "ABCD", 4), -1)
+        << "equal over the shorter length: the shorter key first";
+    EXPECT_EQ(omb::compareKeys(variable, "abd", 3, "ABCD", 4), 1);
+    variable.reverseOrder = 1;
+    EXPECT_EQ(omb::compareKeys(variable, "abc", 3, "ABCD", 4), 1);
+}
+
 // ---------------------------------------------------------------------------
 // Specialised orders against the general comparison
 

@@ -247,6 +247,40 @@ TEST_F(TreeTest, KeySizesBelowOneTakeTheTreesKeySize) {
     treeDestroy(tree);
 }
 
+TEST_F(TreeTest, KeySizeZeroMeasuresTheUtf8String) {
+    OmbrixTree *tree = treeNew(nullptr, treeParms(OMBRIX_KEY_VARIABLE));
+    const char *hello = "hello";
+    EXPECT_EQ(treeAdd(tree, hello), OMBRIX_OK);
+    omb::TreeState *state = omb::treeStateOf(tree);
+    EXPECT_EQ(state->root->keySize, 5);
+    EXPECT_EQ(treeFind(tree, "hello"), hello);
+    EXPECT_EQ(treeFind(tree, "hell"), nullptr);
+    // A string that ends inside a character counts up to its last whole one.
+    const char *a = "a";
+    EXPECT_EQ(treeAddWithKeySize(tree, a, 1), OMBRIX_OK);
+    EXPECT_EQ(treeFind(tree, "a\xE2\x82"), a);
+    EXPECT_EQ(treeRemove(tree, "a\xE2\x82"), OMBRIX_OK);
+    EXPECT_EQ(treeFind(tree, "a"), nullptr);
+    EXPECT_EQ(treeRemove(tree, "hello"), OMBRIX_OK);
+    EXPECT_EQ(treeSize(tree), 0u);
+    treeDestroy(tree);
+}
+
+TEST_F(TreeTest, NormalisedStringsEqualApartFromCase) {
+    OmbrixTree *tree = treeNew(nullptr, treeParms(OMBRIX_KEY_VARIABLE, nullptr, 0, 0, 0,
+                                                  OMBRIX_TREE_NORMALIZED));
+    const char *words[] = {"Pear", "apple", "pear", "Banana", "APPLE"};
+    for (const char *w : words) EXPECT_EQ(treeAdd(tree, w), OMBRIX_OK);
+    EXPECT_EQ(treeSize(tree), 3u);
+    EXPECT_EQ(treeFind(tree, "PEAR"), words[0]);
+    std::vector<std::string> order;
+    OmbrixIterator it = treeIterator(tree);
+    while (it.hasNext) order.emplace_back(static_cast<const char *>(it.next(&it)));
+    it.release(&it);
+    EXPECT_EQ(order, (std::vector<std::string>{"apple", "Banana", "Pear"}));
+    treeDestroy(tree);
+}
+
 TEST_F(TreeTest, ANaNDoubleEqualsEveryKey) {
     OmbrixKeyPart part = directPart(OMBRIX_PART_DOUBLE, 8);
     OmbrixTree *tree = treeNew(nullptr, treeParms(OMBRIX_KEY_REFERENCE, &part, 1));
