@@ -19,3 +19,4 @@ inline bool bind(void *library, const char *name, T *out) {
 // get the extension record, whose factory table creates their containers,
 // and create their own pools from the host handle.
 void textTour(void *library);
+void treeTour(void *library, OmbrixExtension *ext);

@@ -103,6 +103,7 @@ int main(int argc, char **argv) {
 
     // Each family tours itself; see demo.h.
     textTour(lib.handle);
+    treeTour(lib.handle, ext);
 
     ext->destroyExtension(ext);
     std::printf("destroyed the extension; pools still alive: %" PRIu64 "\n", qvhostLivePools(host));
