@@ -47,6 +47,10 @@ struct OmbrixTreeNode {
     int32_t keySize;   /* written only for variable-length keys (mode 1) */
     void *key;         /* the caller's key or item pointer */
     uint8_t red;       /* 1 red, 0 black */
+    /* In the padding before `left`: a tree keyed by one signed 32-bit part
+     * read without following a pointer keeps a copy of the key here, so that
+     * a walk reads nodes only. Other trees leave it unwritten. */
+    int32_t keyCopy;
     OmbrixTreeNode *left;
     OmbrixTreeNode *right;
     OmbrixTreeNode *parent;

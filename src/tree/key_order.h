@@ -8,6 +8,13 @@
 // have orders of their own that give exactly its results without the loop
 // over parts; withKeyOrder picks one per call, so a walk down the tree runs
 // a comparison the compiler can inline.
+//
+// A walk compares one key with many nodes: probeFor binds the key to its
+// order once, and the probe compares it with a node. A tree keyed by one
+// direct int32 part keeps a copy of each node's key in the node
+// (keyCopy, written by prepareNode when the node is linked), so its walk
+// never leaves the nodes; the caller's promise that an item's key fields do
+// not change while it is in the tree keeps the copy true.
 #pragma once
 
 #include <cstdint>
@@ -88,6 +95,45 @@ struct ByteStringOrder {
         return reversed ? -result : result;
     }
 };
+
+// A key bound to its order, compared with nodes.
+template <typename Order>
+struct KeyProbe {
+    Order order;
+    const void *key;
+    int32_t keySize;
+    int32_t compare(const OmbrixTreeNode *node) const {
+        return order(key, keySize, node->key, node->keySize);
+    }
+};
+
+template <typename Order>
+inline KeyProbe<Order> probeFor(const Order &order, const void *key, int32_t keySize) {
+    return {order, key, keySize};
+}
+
+template <typename Order>
+inline void prepareNode(const Order &, OmbrixTreeNode *) {}
+
+// The int32 order reads the node's copy of its key.
+struct Int32Probe {
+    int32_t value;
+    bool descending;
+    int32_t compare(const OmbrixTreeNode *node) const {
+        return descending ? threeWay(node->keyCopy, value) : threeWay(value, node->keyCopy);
+    }
+};
+
+inline Int32Probe probeFor(const DirectIntOrder<int32_t> &order, const void *key, int32_t) {
+    int32_t value;
+    std::memcpy(&value, static_cast<const unsigned char *>(key) + order.offset, sizeof value);
+    return {value, order.descending};
+}
+
+inline void prepareNode(const DirectIntOrder<int32_t> &order, OmbrixTreeNode *node) {
+    std::memcpy(&node->keyCopy, static_cast<const unsigned char *>(node->key) + order.offset,
+                sizeof node->keyCopy);
+}
 
 struct GeneralOrder {
     const OmbrixTreeParms *parms;

@@ -165,11 +165,11 @@ struct Place {
     int32_t last;  // the comparison with parent; its sign gives the side
 };
 
-template <typename Order>
-Place placeOf(Node *root, Node *sentinel, const Order &order, const void *key, int32_t keySize) {
+template <typename Probe>
+Place placeOf(Node *root, Node *sentinel, const Probe &probe) {
     Place place = {nullptr, sentinel, 0};
     for (Node *node = root; node != sentinel;) {
-        int32_t c = order(key, keySize, node->key, node->keySize);
+        int32_t c = probe.compare(node);
         if (c == 0) {
             place.found = node;
             return place;
@@ -181,10 +181,10 @@ Place placeOf(Node *root, Node *sentinel, const Order &order, const void *key, i
     return place;
 }
 
-template <typename Order>
-Node *findNode(Node *node, Node *sentinel, const Order &order, const void *key, int32_t keySize) {
+template <typename Probe>
+Node *findNode(Node *node, Node *sentinel, const Probe &probe) {
     while (node != sentinel) {
-        int32_t c = order(key, keySize, node->key, node->keySize);
+        int32_t c = probe.compare(node);
         if (c == 0) return node;
         node = c < 0 ? node->left : node->right;
     }
@@ -214,7 +214,7 @@ template <typename Order>
 QVStatus insertKey(const Order &order, QVWord *pool, Node **root, Node *sentinel,
                    const Parms &parms, const void *key, int32_t keySize, Node **block,
                    int32_t *used, void **foundKey) {
-    Place place = placeOf(*root, sentinel, order, key, keySize);
+    Place place = placeOf(*root, sentinel, omb::probeFor(order, key, keySize));
     if (place.found) {
         if (foundKey) *foundKey = place.found->key;
         return OMBRIX_OK;
@@ -223,6 +223,7 @@ QVStatus insertKey(const Order &order, QVWord *pool, Node **root, Node *sentinel
     if (!node) return OMBRIX_E_NO_MEMORY;
     node->key = const_cast<void *>(key);
     if (omb::isVariableLengthMode(parms.keyMode)) node->keySize = keySize;
+    omb::prepareNode(order, node);
     node->left = sentinel;
     node->right = sentinel;
     node->parent = place.parent;
@@ -564,7 +565,7 @@ OMBRIX_API void *treeFindCommon(Node *root, Node *sentinel, const Parms *parms, 
                                 int32_t keySize) {
     if (!root || !sentinel || !parms || !key) return nullptr;
     Node *node = omb::withKeyOrder(*parms, [&](const auto &order) {
-        return findNode(root, sentinel, order, key, keySize);
+        return findNode(root, sentinel, omb::probeFor(order, key, keySize));
     });
     return node ? node->key : nullptr;
 }
@@ -573,7 +574,7 @@ OMBRIX_API QVStatus treeRemoveCommon(QVWord *pool, Node **root, Node *sentinel,
                                      const Parms *parms, const void *key, int32_t keySize) {
     if (!pool || !root || !sentinel || !parms || !key) return OMBRIX_OK;
     Node *node = omb::withKeyOrder(*parms, [&](const auto &order) {
-        return findNode(*root, sentinel, order, key, keySize);
+        return findNode(*root, sentinel, omb::probeFor(order, key, keySize));
     });
     if (!node) return OMBRIX_OK;
     unlinkNode(root, sentinel, node);

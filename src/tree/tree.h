@@ -45,6 +45,7 @@ static_assert(offsetof(OmbrixTreeParms, flags) == 24);
 static_assert(sizeof(OmbrixTreeNode) == 48);
 static_assert(offsetof(OmbrixTreeNode, key) == 8);
 static_assert(offsetof(OmbrixTreeNode, red) == 16);
+static_assert(offsetof(OmbrixTreeNode, keyCopy) == 20);
 static_assert(offsetof(OmbrixTreeNode, left) == 24);
 static_assert(offsetof(OmbrixTreeNode, right) == 32);
 static_assert(offsetof(OmbrixTreeNode, parent) == 40);

@@ -185,8 +185,18 @@ void expectSameAsGeneral(const OmbrixTreeParms &p, const std::vector<const void 
         int32_t fast = omb::withKeyOrder(p, [&](const auto &order) {
             return order(keys[a], sizes[a], keys[b], sizes[b]);
         });
+        // The way a walk compares: the key bound once, the node prepared
+        // when it was linked (the int32 order reads its copy of the key).
+        OmbrixTreeNode node{};
+        node.key = const_cast<void *>(keys[b]);
+        node.keySize = sizes[b];
+        int32_t walked = omb::withKeyOrder(p, [&](const auto &order) {
+            omb::prepareNode(order, &node);
+            return omb::probeFor(order, keys[a], sizes[a]).compare(&node);
+        });
         int32_t general = omb::compareKeys(p, keys[a], sizes[a], keys[b], sizes[b]);
         ASSERT_EQ(fast, general) << "pair " << a << ", " << b;
+        ASSERT_EQ(walked, general) << "pair " << a << ", " << b;
     }
 }
 

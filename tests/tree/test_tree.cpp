@@ -137,6 +137,8 @@ TEST_F(TreeTest, AscendingKeysStayBalanced) {
     EXPECT_EQ(*static_cast<int32_t *>(treeMinimum(state->root, state->sentinel)->key), 1);
     int32_t probe = 500;
     EXPECT_EQ(treeFind(tree, &probe), &keys[499]) << "find gives the stored pointer";
+    for (Node *n : shape.inOrder)
+        ASSERT_EQ(n->keyCopy, *static_cast<int32_t *>(n->key)) << "the node's copy of its key";
     treeDestroy(tree);
 }
 
