@@ -366,8 +366,6 @@ void unlinkNode(Node **root, Node *sentinel, Node *z) {
 // ---------------------------------------------------------------------------
 // The container
 
-Parms *parmsOf(Tree *tree) { return tree->parms; }
-
 // The three WithKeySize operations resolve the size once. A variable-length
 // key of size 0 is a NUL-terminated UTF-8 string measured up to its last
 // whole character; otherwise below 1 means the sum of the part sizes, or 8
@@ -669,7 +667,7 @@ OMBRIX_API QVStatus treeAdd(Tree *tree, const void *key) {
 OMBRIX_API QVStatus treeRemoveWithKeySize(Tree *tree, const void *key, int32_t keySize) {
     if (!tree || !key) return OMBRIX_OK;
     omb::TreeState *state = omb::treeStateOf(tree);
-    return treeRemoveCommon(state->pool, &state->root, state->sentinel, parmsOf(tree), key,
+    return treeRemoveCommon(state->pool, &state->root, state->sentinel, tree->parms, key,
                             resolveKeySize(tree, key, keySize));
 }
 
@@ -680,7 +678,7 @@ OMBRIX_API QVStatus treeRemove(Tree *tree, const void *key) {
 OMBRIX_API void *treeFindWithKeySize(Tree *tree, const void *key, int32_t keySize) {
     if (!tree || !key) return nullptr;
     omb::TreeState *state = omb::treeStateOf(tree);
-    return treeFindCommon(state->root, state->sentinel, parmsOf(tree), key,
+    return treeFindCommon(state->root, state->sentinel, tree->parms, key,
                           resolveKeySize(tree, key, keySize));
 }
 
