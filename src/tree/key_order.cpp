@@ -129,18 +129,4 @@ int32_t compareKeys(const OmbrixTreeParms &parms, const void *key, int32_t keySi
     return compareByParts(parms, key, nodeKey);
 }
 
-const OmbrixKeyPart *directSinglePart(const OmbrixTreeParms &parms, int32_t *offset) {
-    if (parms.keyPartCount != 1 || !parms.keyParts) return nullptr;
-    const OmbrixKeyPart &part = parms.keyParts[0];
-    if (parms.keyMode == OMBRIX_KEY_COMPOSITE) {
-        *offset = 0;
-        return &part;
-    }
-    if (parms.keyMode == OMBRIX_KEY_REFERENCE && part.levels <= 1) {
-        *offset = part.offsets[0];
-        return &part;
-    }
-    return nullptr;
-}
-
 }  // namespace omb

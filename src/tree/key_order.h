@@ -144,8 +144,21 @@ struct GeneralOrder {
 };
 
 // The one part of a single-part key read without following a pointer, or
-// null when the key has another shape.
-const OmbrixKeyPart *directSinglePart(const OmbrixTreeParms &parms, int32_t *offset);
+// null when the key has another shape; *offset receives where the field
+// lies in the key (mode 0) or the item (mode 2).
+inline const OmbrixKeyPart *directSinglePart(const OmbrixTreeParms &parms, int32_t *offset) {
+    if (parms.keyPartCount != 1 || !parms.keyParts) return nullptr;
+    const OmbrixKeyPart &part = parms.keyParts[0];
+    if (parms.keyMode == OMBRIX_KEY_COMPOSITE) {
+        *offset = 0;
+        return &part;
+    }
+    if (parms.keyMode == OMBRIX_KEY_REFERENCE && part.levels <= 1) {
+        *offset = part.offsets[0];
+        return &part;
+    }
+    return nullptr;
+}
 
 // Calls visit with the fastest order that matches `parms`.
 template <typename Visit>

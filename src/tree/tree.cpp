@@ -364,6 +364,35 @@ void unlinkNode(Node **root, Node *sentinel, Node *z) {
 }
 
 // ---------------------------------------------------------------------------
+// The engine behind the exported routines, which check their arguments and
+// call these; the container's operations call them directly. Each picks the
+// key order once per call.
+QVStatus addKey(QVWord *pool, Node **root, Node *sentinel, const Parms &parms, const void *key,
+                int32_t keySize, Node **block, int32_t *used, void **foundKey) {
+    return omb::withKeyOrder(parms, [&](const auto &order) {
+        return insertKey(order, pool, root, sentinel, parms, key, keySize, block, used, foundKey);
+    });
+}
+
+void *findKey(Node *root, Node *sentinel, const Parms &parms, const void *key, int32_t keySize) {
+    Node *node = omb::withKeyOrder(parms, [&](const auto &order) {
+        return findNode(root, sentinel, omb::probeFor(order, key, keySize));
+    });
+    return node ? node->key : nullptr;
+}
+
+void removeKey(QVWord *pool, Node **root, Node *sentinel, const Parms &parms, const void *key,
+               int32_t keySize) {
+    Node *node = omb::withKeyOrder(parms, [&](const auto &order) {
+        return findNode(*root, sentinel, omb::probeFor(order, key, keySize));
+    });
+    if (!node) return;
+    unlinkNode(root, sentinel, node);
+    // A node taken from a block is never reused: the block stays whole.
+    if (parms.nodesPerBlock <= 0) omb::poolFree(pool, node);
+}
+
+// ---------------------------------------------------------------------------
 // The container
 
 // The three WithKeySize operations resolve the size once. A variable-length
@@ -382,8 +411,8 @@ int32_t resolveKeySize(Tree *tree, const void *key, int32_t keySize) {
 
 QVStatus addToTree(Tree *tree, const void *key, int32_t keySize) {
     omb::TreeState *state = omb::treeStateOf(tree);
-    return treeAddCommon(state->pool, &state->root, state->sentinel, tree->parms, key, keySize,
-                         &state->nodeBlock, &state->nodeBlockUsed);
+    return addKey(state->pool, &state->root, state->sentinel, *tree->parms, key, keySize,
+                  &state->nodeBlock, &state->nodeBlockUsed, nullptr);
 }
 
 // Iterators: the node the next call hands out (null when the walk has ended
@@ -546,38 +575,26 @@ OMBRIX_API QVStatus treeFindOrAdd(QVWord *pool, Node **root, Node *sentinel, con
                                   const void *key, int32_t keySize, Node **nodeBlock,
                                   int32_t *nodeBlockUsed, void **foundKey) {
     if (!pool || !root || !sentinel || !parms || !key) return OMBRIX_OK;
-    return omb::withKeyOrder(*parms, [&](const auto &order) {
-        return insertKey(order, pool, root, sentinel, *parms, key, keySize, nodeBlock,
-                         nodeBlockUsed, foundKey);
-    });
+    return addKey(pool, root, sentinel, *parms, key, keySize, nodeBlock, nodeBlockUsed, foundKey);
 }
 
 OMBRIX_API QVStatus treeAddCommon(QVWord *pool, Node **root, Node *sentinel, const Parms *parms,
                                   const void *key, int32_t keySize, Node **nodeBlock,
                                   int32_t *nodeBlockUsed) {
-    return treeFindOrAdd(pool, root, sentinel, parms, key, keySize, nodeBlock, nodeBlockUsed,
-                         nullptr);
+    if (!pool || !root || !sentinel || !parms || !key) return OMBRIX_OK;
+    return addKey(pool, root, sentinel, *parms, key, keySize, nodeBlock, nodeBlockUsed, nullptr);
 }
 
 OMBRIX_API void *treeFindCommon(Node *root, Node *sentinel, const Parms *parms, const void *key,
                                 int32_t keySize) {
     if (!root || !sentinel || !parms || !key) return nullptr;
-    Node *node = omb::withKeyOrder(*parms, [&](const auto &order) {
-        return findNode(root, sentinel, omb::probeFor(order, key, keySize));
-    });
-    return node ? node->key : nullptr;
+    return findKey(root, sentinel, *parms, key, keySize);
 }
 
 OMBRIX_API QVStatus treeRemoveCommon(QVWord *pool, Node **root, Node *sentinel,
                                      const Parms *parms, const void *key, int32_t keySize) {
     if (!pool || !root || !sentinel || !parms || !key) return OMBRIX_OK;
-    Node *node = omb::withKeyOrder(*parms, [&](const auto &order) {
-        return findNode(*root, sentinel, omb::probeFor(order, key, keySize));
-    });
-    if (!node) return OMBRIX_OK;
-    unlinkNode(root, sentinel, node);
-    // A node taken from a block is never reused: the block stays whole.
-    if (parms->nodesPerBlock <= 0) omb::poolFree(pool, node);
+    removeKey(pool, root, sentinel, *parms, key, keySize);
     return OMBRIX_OK;
 }
 
@@ -667,8 +684,9 @@ OMBRIX_API QVStatus treeAdd(Tree *tree, const void *key) {
 OMBRIX_API QVStatus treeRemoveWithKeySize(Tree *tree, const void *key, int32_t keySize) {
     if (!tree || !key) return OMBRIX_OK;
     omb::TreeState *state = omb::treeStateOf(tree);
-    return treeRemoveCommon(state->pool, &state->root, state->sentinel, tree->parms, key,
-                            resolveKeySize(tree, key, keySize));
+    removeKey(state->pool, &state->root, state->sentinel, *tree->parms, key,
+              resolveKeySize(tree, key, keySize));
+    return OMBRIX_OK;
 }
 
 OMBRIX_API QVStatus treeRemove(Tree *tree, const void *key) {
@@ -678,8 +696,8 @@ OMBRIX_API QVStatus treeRemove(Tree *tree, const void *key) {
 OMBRIX_API void *treeFindWithKeySize(Tree *tree, const void *key, int32_t keySize) {
     if (!tree || !key) return nullptr;
     omb::TreeState *state = omb::treeStateOf(tree);
-    return treeFindCommon(state->root, state->sentinel, tree->parms, key,
-                          resolveKeySize(tree, key, keySize));
+    return findKey(state->root, state->sentinel, *tree->parms, key,
+                   resolveKeySize(tree, key, keySize));
 }
 
 OMBRIX_API void *treeFind(Tree *tree, const void *key) {
