@@ -122,12 +122,37 @@ struct Int32Probe {
     int32_t compare(const OmbrixTreeNode *node) const {
         return descending ? threeWay(node->keyCopy, value) : threeWay(value, node->keyCopy);
     }
+    bool equals(const OmbrixTreeNode *node) const { return node->keyCopy == value; }
+    bool goesLeft(const OmbrixTreeNode *node) const {
+        return descending ? value > node->keyCopy : value < node->keyCopy;
+    }
 };
 
 inline Int32Probe probeFor(const DirectIntOrder<int32_t> &order, const void *key, int32_t) {
     int32_t value;
     std::memcpy(&value, static_cast<const unsigned char *>(key) + order.offset, sizeof value);
     return {value, order.descending};
+}
+
+// Pointer keys: the node's key is the key.
+struct PointerProbe {
+    uintptr_t value;
+    bool reversed;
+    int32_t compare(const OmbrixTreeNode *node) const {
+        auto stored = reinterpret_cast<uintptr_t>(node->key);
+        return reversed ? threeWay(stored, value) : threeWay(value, stored);
+    }
+    bool equals(const OmbrixTreeNode *node) const {
+        return reinterpret_cast<uintptr_t>(node->key) == value;
+    }
+    bool goesLeft(const OmbrixTreeNode *node) const {
+        auto stored = reinterpret_cast<uintptr_t>(node->key);
+        return reversed ? value > stored : value < stored;
+    }
+};
+
+inline PointerProbe probeFor(const PointerOrder &order, const void *key, int32_t) {
+    return {reinterpret_cast<uintptr_t>(key), order.reversed};
 }
 
 inline void prepareNode(const DirectIntOrder<int32_t> &order, OmbrixTreeNode *node) {

@@ -20,6 +20,7 @@
 // sentinel.
 #include "tree/tree.h"
 
+#include <concepts>
 #include <cstdio>
 
 #include "extension/container.h"
@@ -165,9 +166,31 @@ struct Place {
     int32_t last;  // the comparison with parent; its sign gives the side
 };
 
+// Probes of integer and pointer keys answer "equal?" and "left?" with one
+// compare each; the walk then never forms a three-way result, which keeps
+// each level's dependent chain short.
+template <typename Probe>
+concept TwoWayProbe = requires(const Probe &probe, const Node *node) {
+    { probe.equals(node) } -> std::same_as<bool>;
+    { probe.goesLeft(node) } -> std::same_as<bool>;
+};
+
 template <typename Probe>
 Place placeOf(Node *root, Node *sentinel, const Probe &probe) {
     Place place = {nullptr, sentinel, 0};
+    if constexpr (TwoWayProbe<Probe>) {
+        for (Node *node = root; node != sentinel;) {
+            if (probe.equals(node)) {
+                place.found = node;
+                return place;
+            }
+            place.parent = node;
+            bool left = probe.goesLeft(node);
+            place.last = left ? -1 : 1;
+            node = left ? node->left : node->right;
+        }
+        return place;
+    }
     for (Node *node = root; node != sentinel;) {
         int32_t c = probe.compare(node);
         if (c == 0) {
@@ -183,6 +206,13 @@ Place placeOf(Node *root, Node *sentinel, const Probe &probe) {
 
 template <typename Probe>
 Node *findNode(Node *node, Node *sentinel, const Probe &probe) {
+    if constexpr (TwoWayProbe<Probe>) {
+        while (node != sentinel) {
+            if (probe.equals(node)) return node;
+            node = probe.goesLeft(node) ? node->left : node->right;
+        }
+        return nullptr;
+    }
     while (node != sentinel) {
         int32_t c = probe.compare(node);
         if (c == 0) return node;
@@ -409,10 +439,29 @@ int32_t resolveKeySize(Tree *tree, const void *key, int32_t keySize) {
     return total ? total : 8;
 }
 
+// The container's add, remove and find, shared by the plain and the
+// WithKeySize forms (so that neither calls the other through the PLT).
 QVStatus addToTree(Tree *tree, const void *key, int32_t keySize) {
+    if (!tree || !key) return OMBRIX_OK;
     omb::TreeState *state = omb::treeStateOf(tree);
-    return addKey(state->pool, &state->root, state->sentinel, *tree->parms, key, keySize,
-                  &state->nodeBlock, &state->nodeBlockUsed, nullptr);
+    return addKey(state->pool, &state->root, state->sentinel, *tree->parms, key,
+                  resolveKeySize(tree, key, keySize), &state->nodeBlock, &state->nodeBlockUsed,
+                  nullptr);
+}
+
+QVStatus removeFromTree(Tree *tree, const void *key, int32_t keySize) {
+    if (!tree || !key) return OMBRIX_OK;
+    omb::TreeState *state = omb::treeStateOf(tree);
+    removeKey(state->pool, &state->root, state->sentinel, *tree->parms, key,
+              resolveKeySize(tree, key, keySize));
+    return OMBRIX_OK;
+}
+
+void *findInTree(Tree *tree, const void *key, int32_t keySize) {
+    if (!tree || !key) return nullptr;
+    omb::TreeState *state = omb::treeStateOf(tree);
+    return findKey(state->root, state->sentinel, *tree->parms, key,
+                   resolveKeySize(tree, key, keySize));
 }
 
 // Iterators: the node the next call hands out (null when the walk has ended
@@ -673,36 +722,24 @@ OMBRIX_API void treeDestroy(Tree *tree) {
 }
 
 OMBRIX_API QVStatus treeAddWithKeySize(Tree *tree, const void *key, int32_t keySize) {
-    if (!tree || !key) return OMBRIX_OK;
-    return addToTree(tree, key, resolveKeySize(tree, key, keySize));
+    return addToTree(tree, key, keySize);
 }
 
-OMBRIX_API QVStatus treeAdd(Tree *tree, const void *key) {
-    return treeAddWithKeySize(tree, key, 0);
-}
+OMBRIX_API QVStatus treeAdd(Tree *tree, const void *key) { return addToTree(tree, key, 0); }
 
 OMBRIX_API QVStatus treeRemoveWithKeySize(Tree *tree, const void *key, int32_t keySize) {
-    if (!tree || !key) return OMBRIX_OK;
-    omb::TreeState *state = omb::treeStateOf(tree);
-    removeKey(state->pool, &state->root, state->sentinel, *tree->parms, key,
-              resolveKeySize(tree, key, keySize));
-    return OMBRIX_OK;
+    return removeFromTree(tree, key, keySize);
 }
 
 OMBRIX_API QVStatus treeRemove(Tree *tree, const void *key) {
-    return treeRemoveWithKeySize(tree, key, 0);
+    return removeFromTree(tree, key, 0);
 }
 
 OMBRIX_API void *treeFindWithKeySize(Tree *tree, const void *key, int32_t keySize) {
-    if (!tree || !key) return nullptr;
-    omb::TreeState *state = omb::treeStateOf(tree);
-    return findKey(state->root, state->sentinel, *tree->parms, key,
-                   resolveKeySize(tree, key, keySize));
+    return findInTree(tree, key, keySize);
 }
 
-OMBRIX_API void *treeFind(Tree *tree, const void *key) {
-    return treeFindWithKeySize(tree, key, 0);
-}
+OMBRIX_API void *treeFind(Tree *tree, const void *key) { return findInTree(tree, key, 0); }
 
 OMBRIX_API int32_t treeGetKeySize(Tree *tree) {
     return tree ? omb::treeStateOf(tree)->totalKeySize : 0;

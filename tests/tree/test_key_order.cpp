@@ -190,11 +190,17 @@ void expectSameAsGeneral(const OmbrixTreeParms &p, const std::vector<const void 
         OmbrixTreeNode node{};
         node.key = const_cast<void *>(keys[b]);
         node.keySize = sizes[b];
+        int32_t general = omb::compareKeys(p, keys[a], sizes[a], keys[b], sizes[b]);
         int32_t walked = omb::withKeyOrder(p, [&](const auto &order) {
             omb::prepareNode(order, &node);
-            return omb::probeFor(order, keys[a], sizes[a]).compare(&node);
+            auto probe = omb::probeFor(order, keys[a], sizes[a]);
+            // Probes with one compare per question answer as the sign does.
+            if constexpr (requires { probe.goesLeft(&node); }) {
+                EXPECT_EQ(probe.equals(&node), general == 0) << "pair " << a << ", " << b;
+                EXPECT_EQ(probe.goesLeft(&node), general < 0) << "pair " << a << ", " << b;
+            }
+            return probe.compare(&node);
         });
-        int32_t general = omb::compareKeys(p, keys[a], sizes[a], keys[b], sizes[b]);
         ASSERT_EQ(fast, general) << "pair " << a << ", " << b;
         ASSERT_EQ(walked, general) << "pair " << a << ", " << b;
     }
