@@ -24,3 +24,4 @@ void stringBufferTour(QVWord *host, const OmbrixExtension *ext);
 // The array list, linked list, storage and thin array list, made through the
 // factory and thin array list tables.
 void listsTour(OmbrixExtension *ext, QVWord *host);
+void treeTour(void *library, OmbrixExtension *ext);

@@ -106,6 +106,7 @@ int main(int argc, char **argv) {
     utf8Tour(lib.handle);
     stringBufferTour(host, ext);
     listsTour(ext, host);
+    treeTour(lib.handle, ext);
 
     ext->destroyExtension(ext);
     std::printf("destroyed the extension; pools still alive: %" PRIu64 "\n", qvhostLivePools(host));

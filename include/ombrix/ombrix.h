@@ -15,5 +15,6 @@
 #include "ombrix/array_list.h"
 #include "ombrix/thin_array_list.h"
 #include "ombrix/storage.h"
+#include "ombrix/tree.h"
 
 #endif

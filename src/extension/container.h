@@ -8,11 +8,26 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "host_calls.h"
 #include "ombrix/container.h"
 
 namespace omb {
+
+// Follows a key part's access path: the first offset lies inside the item,
+// every further level reads the pointer found so far and offsets from it.
+// A path longer than five levels is cut at five.
+inline const unsigned char *keyFieldAddress(const void *item, const OmbrixKeyPart &part) {
+    const unsigned char *address = static_cast<const unsigned char *>(item) + part.offsets[0];
+    int32_t levels = part.levels > OMBRIX_MAX_LEVELS ? OMBRIX_MAX_LEVELS : part.levels;
+    for (int32_t level = 1; level < levels; ++level) {
+        const unsigned char *next;
+        std::memcpy(&next, address, sizeof next);
+        address = next + part.offsets[level];
+    }
+    return address;
+}
 
 // The read-only zeroed templates; copied, never written.
 extern const QVPoolOptions poolParms;

@@ -1,25 +1,11 @@
-// Key extraction, shared by the lists and the hash map.
+// Key extraction, shared by the lists and the hash map. The access path of a
+// part is followed by keyFieldAddress (container.h), which the tree's key
+// ordering uses too.
 #include <cstring>
 
 #include "ombrix/container.h"
+#include "container.h"
 #include "export.h"
-
-namespace {
-
-// Follows a part's access path: the first offset lies inside the item, every
-// further level reads the pointer found so far and offsets from it.
-const unsigned char *fieldAddress(const void *item, const OmbrixKeyPart &part) {
-    const unsigned char *address = static_cast<const unsigned char *>(item) + part.offsets[0];
-    int32_t levels = part.levels > OMBRIX_MAX_LEVELS ? OMBRIX_MAX_LEVELS : part.levels;
-    for (int32_t level = 1; level < levels; ++level) {
-        const unsigned char *next;
-        std::memcpy(&next, address, sizeof next);
-        address = next + part.offsets[level];
-    }
-    return address;
-}
-
-}  // namespace
 
 extern "C" OMBRIX_API void ombrixGetKey(const OmbrixKeyDefinition *keyDefinition, uint8_t extract,
                                         const void *item, void *keyBuffer, int32_t keySize) {
@@ -35,7 +21,7 @@ extern "C" OMBRIX_API void ombrixGetKey(const OmbrixKeyDefinition *keyDefinition
     for (int32_t i = 0; i < keyDefinition->keyPartCount; ++i) {
         const OmbrixKeyPart &part = keyDefinition->keyParts[i];
         if (part.partSize <= 0) continue;
-        std::memcpy(out, fieldAddress(item, part), static_cast<size_t>(part.partSize));
+        std::memcpy(out, omb::keyFieldAddress(item, part), static_cast<size_t>(part.partSize));
         out += part.partSize;
     }
 }

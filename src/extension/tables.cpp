@@ -7,6 +7,7 @@
 #include "ombrix/string_buffer.h"
 #include "ombrix/storage.h"
 #include "ombrix/thin_array_list.h"
+#include "ombrix/tree.h"
 
 namespace omb {
 namespace {
@@ -20,7 +21,7 @@ const OmbrixFunction factoryEntries[] = {
     nullptr,                                            // hashMapNew
     nullptr,                                            // hashMapNewFromBlob
     reinterpret_cast<OmbrixFunction>(stringBufferNew),  // stringBufferNew
-    nullptr,                                            // treeNew
+    reinterpret_cast<OmbrixFunction>(treeNew),          // treeNew
 };
 
 // Positions 0..21: thinHashMapNew, thinHashMapNewFromBlob, thinHashMapDestroy,

@@ -13,6 +13,7 @@
 #include "ombrix/array_list.h"
 #include "ombrix/thin_array_list.h"
 #include "ombrix/storage.h"
+#include "ombrix/tree.h"
 
 /* The records keep their sizes in C as well. */
 _Static_assert(sizeof(OmbrixExtension) == 15 * 8, "extension record");
@@ -26,5 +27,8 @@ _Static_assert(sizeof(OmbrixStringBuffer) == 9 * 8, "string buffer");
 _Static_assert(sizeof(OmbrixArrayList) == 32 + 22 * 8, "array list");
 _Static_assert(sizeof(OmbrixThinArrayList) == 40, "thin array list");
 _Static_assert(sizeof(OmbrixStorage) == 64 + 16 * 8, "storage");
+_Static_assert(sizeof(OmbrixTreeParms) == 32, "tree parameters");
+_Static_assert(sizeof(OmbrixTreeNode) == 48, "tree node");
+_Static_assert(sizeof(OmbrixTree) == 19 * 8, "tree handle");
 
 int ombrixHeadersCompileAsC11(void) { return (int)sizeof(OmbrixVersionRecord); }

@@ -1,0 +1,64 @@
+// The tree inside the library. The handle, the parameter record and the node
+// are the public ones (ombrix/tree.h); the private state lies just before the
+// handle in the same block, so a handle reaches it by a fixed offset.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "ombrix/tree.h"
+
+namespace omb {
+
+struct TreeState {
+    OmbrixTreeNode *root;      // the sentinel when the tree is empty
+    OmbrixTreeNode *sentinel;  // zero-filled: black, null links
+    int32_t totalKeySize;      // sum of partSize over the parts
+    QVWord *pool;
+    uint8_t ownsPool;
+    int32_t nodeBlockUsed;     // nodes handed out from nodeBlock
+    OmbrixTreeNode *nodeBlock; // the current block; earlier ones stay in use
+};
+
+// The block treeNew allocates: the private state, then what callers hold.
+struct TreeObject {
+    TreeState state;
+    OmbrixTree handle;
+};
+
+inline TreeObject *treeObjectOf(OmbrixTree *tree) {
+    return reinterpret_cast<TreeObject *>(reinterpret_cast<unsigned char *>(tree) -
+                                          offsetof(TreeObject, handle));
+}
+
+inline TreeState *treeStateOf(OmbrixTree *tree) { return &treeObjectOf(tree)->state; }
+
+}  // namespace omb
+
+// The records hosts and the hash map read by offset.
+static_assert(sizeof(OmbrixTreeParms) == 32);
+static_assert(offsetof(OmbrixTreeParms, keyPartCount) == 4);
+static_assert(offsetof(OmbrixTreeParms, keyParts) == 8);
+static_assert(offsetof(OmbrixTreeParms, reverseOrder) == 16);
+static_assert(offsetof(OmbrixTreeParms, nodesPerBlock) == 20);
+static_assert(offsetof(OmbrixTreeParms, flags) == 24);
+static_assert(sizeof(OmbrixTreeNode) == 48);
+static_assert(offsetof(OmbrixTreeNode, key) == 8);
+static_assert(offsetof(OmbrixTreeNode, red) == 16);
+static_assert(offsetof(OmbrixTreeNode, keyCopy) == 20);
+static_assert(offsetof(OmbrixTreeNode, left) == 24);
+static_assert(offsetof(OmbrixTreeNode, right) == 32);
+static_assert(offsetof(OmbrixTreeNode, parent) == 40);
+static_assert(offsetof(omb::TreeState, sentinel) == 8);
+static_assert(offsetof(omb::TreeState, totalKeySize) == 16);
+static_assert(offsetof(omb::TreeState, pool) == 24);
+static_assert(offsetof(omb::TreeState, ownsPool) == 32);
+static_assert(offsetof(omb::TreeState, nodeBlockUsed) == 36);
+static_assert(offsetof(omb::TreeState, nodeBlock) == 40);
+static_assert(offsetof(omb::TreeObject, handle) == 48);
+static_assert(sizeof(OmbrixTree) == 8 + 18 * 8);
+static_assert(offsetof(OmbrixTree, destroy) == 8);
+static_assert(offsetof(OmbrixTree, size) == 8 + 7 * 8);
+static_assert(offsetof(OmbrixTree, reset) == 8 + 12 * 8);
+static_assert(offsetof(OmbrixTree, clone) == 8 + 15 * 8);
+static_assert(offsetof(OmbrixTree, print) == 8 + 17 * 8);
