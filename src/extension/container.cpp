@@ -76,6 +76,32 @@ void releaseIteratorState(OmbrixIterator *it, QVWord *iteratorPool) {
     it->state = nullptr;
 }
 
+void releaseIterator(OmbrixIterator *it) {
+    if (it->state) releaseIteratorState(it, iteratorHeadOf(it)->pool);
+}
+
+OmbrixIterator openIterator(const char *poolName, size_t stateSize, void *container,
+                            void *(*next)(OmbrixIterator *), int32_t (*size)(OmbrixIterator *),
+                            QVStatus (*reset)(OmbrixIterator *, void *)) {
+    OmbrixIterator it = iter;
+    if (!container) return it;
+    QVWord *pool = nullptr;
+    auto *head = static_cast<IteratorHead *>(openIteratorState(poolName, stateSize, &pool));
+    if (!head) return it;
+    head->container = container;
+    head->pool = pool;
+    it.next = next;
+    it.size = size;
+    it.release = releaseIterator;
+    it.reset = reset;
+    it.state = head;
+    if (reset(&it, nullptr) != OMBRIX_OK) {
+        releaseIterator(&it);
+        return iter;
+    }
+    return it;
+}
+
 int32_t keySearchLength(const OmbrixKeyDefinition &definition, int32_t keySize) {
     if (definition.keyMode == OMBRIX_KEY_VARIABLE) return keySize;
     int64_t sum = 0;

@@ -196,21 +196,22 @@ inline void *removeEnd(List *list, bool first) {
     return removeEndHeld(list, first);
 }
 
-// Iterator: the current entry, the count taken when made or reset, the list
-// and the iterator's own pool.
+// Iterator: the shared head (the list, the iterator's own pool), then the
+// current entry and the count taken when made or reset.
 struct IteratorState {
+    omb::IteratorHead head;
     Entry *current;
     int32_t count;
-    List *list;
-    QVWord *pool;
 };
 
 IteratorState *stateOf(OmbrixIterator *it) { return static_cast<IteratorState *>(it->state); }
 
-void restart(OmbrixIterator *it, IteratorState *state) {
-    state->current = state->list->head;
-    state->count = linkedListSize(state->list);
+QVStatus restart(OmbrixIterator *it, IteratorState *state) {
+    List *list = omb::iteratedContainer<List>(it);
+    state->current = list->head;
+    state->count = linkedListSize(list);
     it->hasNext = state->current != nullptr;
+    return OMBRIX_OK;
 }
 
 void *iteratorNext(OmbrixIterator *it) {
@@ -220,24 +221,6 @@ void *iteratorNext(OmbrixIterator *it) {
     state->current = entry->next;
     it->hasNext = state->current != nullptr;
     return entry->data;
-}
-
-int32_t iteratorSize(OmbrixIterator *it) {
-    IteratorState *state = stateOf(it);
-    return state ? linkedListSize(state->list) : 0;
-}
-
-void iteratorRelease(OmbrixIterator *it) {
-    IteratorState *state = stateOf(it);
-    if (state) omb::releaseIteratorState(it, state->pool);
-}
-
-QVStatus iteratorReset(OmbrixIterator *it, void *container) {
-    IteratorState *state = stateOf(it);
-    if (!state) return OMBRIX_OK;
-    if (container) state->list = static_cast<List *>(container);
-    restart(it, state);
-    return OMBRIX_OK;
 }
 
 void fillOperations(List *list) {
@@ -478,20 +461,9 @@ OMBRIX_API void linkedListReset(List *list) {
 }
 
 OMBRIX_API OmbrixIterator linkedListIterator(List *list) {
-    QVWord *pool = nullptr;
-    auto *state = static_cast<IteratorState *>(
-        omb::openIteratorState(kIteratorPoolName, sizeof(IteratorState), &pool));
-    if (!state) return omb::iter;
-    OmbrixIterator it = omb::iter;
-    state->list = list;
-    state->pool = pool;
-    it.next = iteratorNext;
-    it.size = iteratorSize;
-    it.release = iteratorRelease;
-    it.reset = iteratorReset;
-    it.state = state;
-    restart(&it, state);
-    return it;
+    return omb::openIterator(kIteratorPoolName, sizeof(IteratorState), list, iteratorNext,
+                             omb::iteratedSize<List, linkedListSize>,
+                             omb::resetIterator<IteratorState, restart>);
 }
 
 }  // extern "C"
