@@ -275,6 +275,9 @@ TEST_F(LinkedListTest, IteratorWalksInOrderAndMovesToAnotherList) {
     OmbrixIterator none = linkedListIterator(empty);
     EXPECT_FALSE(none.hasNext);
     none.release(&none);
+    OmbrixIterator nothing = linkedListIterator(nullptr);
+    EXPECT_EQ(nothing.state, nullptr) << "no list, no iterator";
+    EXPECT_EQ(nothing.next, nullptr);
     for (List *l : {a, b, empty}) linkedListDestroy(l);
 }
 
