@@ -36,9 +36,24 @@ void releaseContainerPool(const ContainerPool &owned) {
     if (owned.ownsPool) poolDestroy(owned.pool);
 }
 
+std::nullptr_t abandonContainer(const ContainerPool &owned, std::initializer_list<void *> blocks) {
+    if (owned.ownsPool) {
+        releaseContainerPool(owned);
+    } else {
+        for (void *block : blocks) poolFree(owned.pool, block);
+    }
+    return nullptr;
+}
+
 QVWord *createContainerLock() {
     QVLockOptions options = lockParms;
     return hostCreateLock(currentHost(), options);
+}
+
+bool createLockUnlessUnlocked(uint32_t flags, QVWord **lock) {
+    if (flags & OMBRIX_FLAG_NO_LOCK) return true;
+    *lock = createContainerLock();
+    return *lock != nullptr;
 }
 
 OmbrixKeyPart *copyKeyParts(QVWord *pool, const OmbrixKeyPart *parts, int32_t count,

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "host_calls.h"
 #include "ombrix/container.h"
@@ -47,8 +48,16 @@ ContainerPool acquireContainerPool(QVWord *callerPool, uint32_t poolFlags, const
 // Destroys the pool if the container created it.
 void releaseContainerPool(const ContainerPool &owned);
 
+// A failed constructor gives back what it took: its own pool whole, or each
+// of `blocks` (null ones skipped) to the caller's pool. Returns null, what
+// the constructor then returns.
+std::nullptr_t abandonContainer(const ContainerPool &owned, std::initializer_list<void *> blocks);
+
 // A host lock from the zeroed options, or null when the host refused one.
 QVWord *createContainerLock();
+// The container's lock unless `flags` holds OMBRIX_FLAG_NO_LOCK (then `lock`
+// stays null). False only when a lock was wanted and the host refused it.
+bool createLockUnlessUnlocked(uint32_t flags, QVWord **lock);
 
 // Holds a container's lock for one operation; a null lock is no lock.
 class LockScope {

@@ -193,17 +193,9 @@ void fillOperations(List *list) {
     list->toArray = arrayListToArray;
 }
 
-// A failed constructor gives back what it took: its own pool whole, or each
-// block to the caller's pool.
 List *abandon(List *list, const omb::ContainerPool &owned) {
-    if (owned.ownsPool) {
-        omb::releaseContainerPool(owned);
-    } else if (list) {
-        omb::poolFree(owned.pool, list->elements);
-        omb::poolFree(owned.pool, list->parms.keyParts);
-        omb::poolFree(owned.pool, list);
-    }
-    return nullptr;
+    if (!list) return omb::abandonContainer(owned, {});
+    return omb::abandonContainer(owned, {list->elements, list->parms.keyParts, list});
 }
 
 }  // namespace
@@ -228,10 +220,7 @@ OMBRIX_API List *arrayListNew(QVWord *pool, OmbrixArrayListParms parms) {
     list->elementSize = elementSize;
     list->elements = allocateSlots(owned.pool, list->parms.capacity, elementSize);
     if (!list->elements) return abandon(list, owned);
-    if (!(parms.flags & OMBRIX_FLAG_NO_LOCK)) {
-        list->lock = omb::createContainerLock();
-        if (!list->lock) return abandon(list, owned);
-    }
+    if (!omb::createLockUnlessUnlocked(parms.flags, &list->lock)) return abandon(list, owned);
     fillOperations(list);
     return list;
 }

@@ -255,16 +255,9 @@ void fillOperations(List *list) {
     list->addAfterWithKeySize = linkedListAddAfterWithKeySize;
 }
 
-// A failed constructor gives back what it took: its own pool whole, or each
-// block to the caller's pool.
 List *abandon(List *list, const omb::ContainerPool &owned) {
-    if (owned.ownsPool) {
-        omb::releaseContainerPool(owned);
-    } else if (list) {
-        omb::poolFree(owned.pool, list->parms.keyParts);
-        omb::poolFree(owned.pool, list);
-    }
-    return nullptr;
+    if (!list) return omb::abandonContainer(owned, {});
+    return omb::abandonContainer(owned, {list->parms.keyParts, list});
 }
 
 }  // namespace
@@ -284,10 +277,7 @@ OMBRIX_API List *linkedListNew(QVWord *pool, OmbrixLinkedListParms parms) {
     list->pool = owned.pool;
     list->ownsPool = owned.ownsPool;
     list->elementSize = parms.keyType == OMBRIX_BY_REFERENCE ? 8 : parms.keySize;
-    if (!(parms.flags & OMBRIX_FLAG_NO_LOCK)) {
-        list->lock = omb::createContainerLock();
-        if (!list->lock) return abandon(list, owned);
-    }
+    if (!omb::createLockUnlessUnlocked(parms.flags, &list->lock)) return abandon(list, owned);
     fillOperations(list);
     return list;
 }

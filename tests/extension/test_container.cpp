@@ -111,6 +111,40 @@ TEST_F(ContainerRules, IteratorStepsLeaveNothingBehindWhenRefused) {
     EXPECT_EQ(qvhostLivePools(host), poolsAtStart);
 }
 
+TEST_F(ContainerRules, AbandonedCreationGivesBackItsPoolOrItsBlocks) {
+    QVWord *caller = omb::hostCreatePool(host, omb::poolParms, nullptr, "caller");
+    ASSERT_NE(caller, nullptr);
+    void *a = omb::poolAllocate(caller, 16, 0);
+    void *b = omb::poolAllocate(caller, 16, 0);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(omb::abandonContainer({caller, false}, {a, nullptr, b}), nullptr);
+    QVHostPoolStats stats{};
+    qvhostPoolStats(caller, &stats);
+    EXPECT_EQ(stats.liveBlocks, 0u) << "each block back, the null one skipped";
+    omb::poolDestroy(caller);
+
+    omb::ContainerPool own = omb::acquireContainerPool(nullptr, 0, "ombrixa");
+    ASSERT_NE(own.pool, nullptr);
+    void *c = omb::poolAllocate(own.pool, 16, 0);
+    EXPECT_EQ(omb::abandonContainer(own, {c}), nullptr);
+    EXPECT_EQ(qvhostLivePools(host), poolsAtStart) << "an own pool goes whole";
+}
+
+TEST_F(ContainerRules, ALockIsMadeUnlessTheFlagsSayNoLock) {
+    QVWord *lock = nullptr;
+    EXPECT_TRUE(omb::createLockUnlessUnlocked(OMBRIX_FLAG_NO_LOCK | 0x30, &lock));
+    EXPECT_EQ(lock, nullptr);
+    EXPECT_EQ(counters().locksCreated, 0u);
+    qvhostFailLockCreation(host, 1);
+    EXPECT_FALSE(omb::createLockUnlessUnlocked(0, &lock));
+    EXPECT_EQ(lock, nullptr);
+    ASSERT_TRUE(omb::createLockUnlessUnlocked(0x30, &lock));
+    ASSERT_NE(lock, nullptr);
+    omb::lockDestroy(lock);
+    EXPECT_EQ(counters().locksCreated, 1u);
+    EXPECT_EQ(counters().locksDestroyed, 1u);
+}
+
 // A family of the smallest kind for the shared iterator rules: a count of
 // elements, walked by position; its restart can be told to run out of memory.
 struct Counted {
