@@ -1,5 +1,5 @@
 // The rules every container family shares: where its pool comes from, its
-// lock, the copy of its key parts, and the steps of an iterator factory.
+// lock, the copy of its key parts, and the rules of its iterators.
 //
 // Families call these instead of repeating them, so a pool is always named
 // and owned the same way and an iterator that cannot be made is always the
