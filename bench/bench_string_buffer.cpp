@@ -16,12 +16,12 @@
 
 #include <charconv>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "ombrix/extension.h"
 #include "ombrix/string_buffer.h"
+#include "bench_support.h"
 #include "qvhost.h"
 
 namespace {
@@ -158,19 +158,8 @@ BENCHMARK(BM_StdToCharsAppend);
 
 // Keeps each run's time per iteration (the median when repeated) so the
 // ratios can be printed after the ordinary report.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public bench::RatioReporter {
   public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.error_occurred) continue;
-            bool aggregate = run.run_type == Run::RT_Aggregate;
-            if (aggregate && run.aggregate_name != "median") continue;
-            if (!aggregate && seenMedian_.count(run.run_name.str())) continue;
-            if (aggregate) seenMedian_[run.run_name.str()] = true;
-            times_[run.run_name.str()] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
-        }
-    }
     void printRatios() const {
         std::printf("\nstring buffer / std::string (time ratio; target below 1.5):\n");
         const char *pairs[][3] = {
@@ -184,30 +173,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
   private:
     void ratio(const char *what, const char *size, const char *ours, const char *peer) const {
-        auto a = times_.find(std::string(ours) + size);
-        auto b = times_.find(std::string(peer) + size);
-        if (a == times_.end() || b == times_.end() || b->second.real <= 0 || b->second.cpu <= 0)
-            return;
+        const Times *a = timesOf(std::string(ours) + size);
+        const Times *b = timesOf(std::string(peer) + size);
+        if (!a || !b || b->real <= 0 || b->cpu <= 0) return;
         std::printf("  %-28s %-4s real %7.2f / %7.2f ns = %5.2fx   cpu %7.2f / %7.2f ns = %5.2fx\n",
-                    what, size, a->second.real, b->second.real, a->second.real / b->second.real,
-                    a->second.cpu, b->second.cpu, a->second.cpu / b->second.cpu);
+                    what, size, a->real, b->real, a->real / b->real, a->cpu, b->cpu,
+                    a->cpu / b->cpu);
     }
-    struct Times {
-        double real;
-        double cpu;
-    };
-    std::map<std::string, Times> times_;
-    std::map<std::string, bool> seenMedian_;
 };
 
 }  // namespace
 
-int main(int argc, char **argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatios();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return bench::runWithRatios<RatioReporter>(argc, argv); }

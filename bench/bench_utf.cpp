@@ -10,29 +10,19 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "ombrix/utf.h"
 
 namespace {
-
-constexpr size_t kTextBytes = 1 << 20;
 
 // English-like words, deterministic.
 std::string asciiText() {
     static const char *const words[] = {"the", "quick", "brown", "fox", "jumps", "over", "lazy", "dog",
                                         "container", "text", "routine", "host", "pool", "and", "of"};
-    std::mt19937 random(1);
-    std::string text;
-    while (text.size() < kTextBytes) {
-        text += words[random() % (sizeof words / sizeof words[0])];
-        text += random() % 9 == 0 ? ".\n" : " ";
-    }
-    text.resize(kTextBytes);
-    return text;
+    return bench::wordText(words, sizeof words / sizeof words[0], 1, 9, ".\n");
 }
 
 // Words from several scripts, so that every sequence length is common:
@@ -43,17 +33,7 @@ std::string mixedText() {
         "naïve",     "café",     "Straße",   "über",     "hello",  "señor",  "καλημέρα", "κόσμε",
         "привет",    "мир",      "你好",     "世界",     "こんにちは", "안녕하세요", "नमस्ते", "😀",
         "🎉🎉",      "𝔸𝕓𝕔",      "data",     "ünïcødé",  "東京",   "Ελλάδα", "Москва",   "🚀 go"};
-    std::mt19937 random(2);
-    std::string text;
-    while (text.size() < kTextBytes) {
-        text += words[random() % (sizeof words / sizeof words[0])];
-        text += random() % 7 == 0 ? ", " : " ";
-    }
-    // Cut at a character boundary at or below 1 MiB.
-    size_t end = kTextBytes;
-    while ((static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    text.resize(end);
-    return text;
+    return bench::wordText(words, sizeof words / sizeof words[0], 2, 7, ", ");
 }
 
 const std::string &textOf(int which) {
@@ -181,21 +161,8 @@ BENCHMARK(BM_FromUtf32_icu)->TEXTS;
 
 // Keeps every run's CPU time (the median when repetitions are asked) and
 // prints the peers' times over ours after the usual console report.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public bench::RatioReporter {
 public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.error_occurred) continue;
-            bool aggregate = run.run_type == Run::RT_Aggregate;
-            if (aggregate && run.aggregate_name != "median") continue;
-            std::string name = run.run_name.function_name + "/" + run.run_name.args;
-            if (!aggregate && medians_.count(name)) continue;  // first repetition if no median
-            times_[name] = run.GetAdjustedCPUTime();
-            if (aggregate) medians_[name] = true;
-        }
-    }
-
     void printRatios() const {
         std::printf("\nRatios (peer time / ombrix time; above 1: ombrix is faster)\n");
         std::printf("%-24s %10s %10s\n", "conversion", "iconv", "ICU");
@@ -211,22 +178,10 @@ public:
 
 private:
     double lookup(const char *direction, const char *who, const char *text) const {
-        auto it = times_.find(std::string("BM_") + direction + "_" + who + "/" + text);
-        return it == times_.end() ? 0.0 : it->second;
+        return cpuTimeOf(std::string("BM_") + direction + "_" + who + "/" + text);
     }
-
-    std::map<std::string, double> times_;
-    std::map<std::string, bool> medians_;
 };
 
 }  // namespace
 
-int main(int argc, char **argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatios();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return bench::runWithRatios<RatioReporter>(argc, argv); }

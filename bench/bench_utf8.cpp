@@ -10,30 +10,12 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
-#include <random>
 #include <string>
 
+#include "bench_support.h"
 #include "ombrix/utf8.h"
 
 namespace {
-
-constexpr size_t kTextBytes = 1 << 20;
-
-// Words drawn with a fixed seed, so every run measures the same bytes.
-std::string textFrom(const char *const *words, size_t count, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string text;
-    while (text.size() < kTextBytes) {
-        text += words[random() % count];
-        text += random() % 8 == 0 ? ".\n" : " ";
-    }
-    // Cut at a character boundary at or below 1 MiB.
-    size_t end = kTextBytes;
-    while ((static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    text.resize(end);
-    return text;
-}
 
 const std::string &textOf(int which) {
     static const char *const ascii[] = {"the", "tree", "keeps", "its", "keys", "in", "order",
@@ -43,8 +25,8 @@ const std::string &textOf(int which) {
     static const char *const mixed[] = {"déjà",  "vu",      "Grüße",  "año",    "ελληνικά", "язык",
                                         "שלום",  "漢字",    "かな",   "한국어", "ภาษา",     "हिन्दी",
                                         "😀",    "🌍🌏",    "𝒜𝒷𝒸",    "text",   "Ωmega",    "naïve"};
-    static const std::string texts[2] = {textFrom(ascii, sizeof ascii / sizeof *ascii, 3),
-                                         textFrom(mixed, sizeof mixed / sizeof *mixed, 4)};
+    static const std::string texts[2] = {bench::wordText(ascii, sizeof ascii / sizeof *ascii, 3, 8, ".\n"),
+                                         bench::wordText(mixed, sizeof mixed / sizeof *mixed, 4, 8, ".\n")};
     return texts[which];
 }
 
@@ -133,21 +115,8 @@ BENCHMARK(BM_Count_icuFwd)->TEXTS;
 
 // Keeps every run's CPU time (the median when repetitions are asked) and
 // prints the peers' times over ours after the usual console report.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public bench::RatioReporter {
 public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            if (run.error_occurred) continue;
-            bool aggregate = run.run_type == Run::RT_Aggregate;
-            if (aggregate && run.aggregate_name != "median") continue;
-            std::string name = run.run_name.function_name + "/" + run.run_name.args;
-            if (!aggregate && medians_.count(name)) continue;
-            times_[name] = run.GetAdjustedCPUTime();
-            if (aggregate) medians_[name] = true;
-        }
-    }
-
     void printRatios() const {
         std::printf("\nRatios (peer time / ombrix time; above 1: ombrix is faster)\n");
         std::printf("%-16s %-6s %9s %9s %9s\n", "routine", "text", "strlen", "U8_NEXT", "U8_FWD_1");
@@ -165,22 +134,10 @@ public:
 
 private:
     double lookup(const char *who, const char *text) const {
-        auto it = times_.find(std::string("BM_Count_") + who + "/" + text);
-        return it == times_.end() ? 0.0 : it->second;
+        return cpuTimeOf(std::string("BM_Count_") + who + "/" + text);
     }
-
-    std::map<std::string, double> times_;
-    std::map<std::string, bool> medians_;
 };
 
 }  // namespace
 
-int main(int argc, char **argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatios();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return bench::runWithRatios<RatioReporter>(argc, argv); }

@@ -36,9 +36,24 @@ void releaseContainerPool(const ContainerPool &owned) {
     if (owned.ownsPool) poolDestroy(owned.pool);
 }
 
+std::nullptr_t abandonContainer(const ContainerPool &owned, std::initializer_list<void *> blocks) {
+    if (owned.ownsPool) {
+        releaseContainerPool(owned);
+    } else {
+        for (void *block : blocks) poolFree(owned.pool, block);
+    }
+    return nullptr;
+}
+
 QVWord *createContainerLock() {
     QVLockOptions options = lockParms;
     return hostCreateLock(currentHost(), options);
+}
+
+bool createLockUnlessUnlocked(uint32_t flags, QVWord **lock) {
+    if (flags & OMBRIX_FLAG_NO_LOCK) return true;
+    *lock = createContainerLock();
+    return *lock != nullptr;
 }
 
 OmbrixKeyPart *copyKeyParts(QVWord *pool, const OmbrixKeyPart *parts, int32_t count,
@@ -74,6 +89,32 @@ void releaseIteratorState(OmbrixIterator *it, QVWord *iteratorPool) {
     if (!it->state) return;
     poolDestroy(iteratorPool);
     it->state = nullptr;
+}
+
+void releaseIterator(OmbrixIterator *it) {
+    if (it->state) releaseIteratorState(it, iteratorHeadOf(it)->pool);
+}
+
+OmbrixIterator openIterator(const char *poolName, size_t stateSize, void *container,
+                            void *(*next)(OmbrixIterator *), int32_t (*size)(OmbrixIterator *),
+                            QVStatus (*reset)(OmbrixIterator *, void *)) {
+    OmbrixIterator it = iter;
+    if (!container) return it;
+    QVWord *pool = nullptr;
+    auto *head = static_cast<IteratorHead *>(openIteratorState(poolName, stateSize, &pool));
+    if (!head) return it;
+    head->container = container;
+    head->pool = pool;
+    it.next = next;
+    it.size = size;
+    it.release = releaseIterator;
+    it.reset = reset;
+    it.state = head;
+    if (reset(&it, nullptr) != OMBRIX_OK) {
+        releaseIterator(&it);
+        return iter;
+    }
+    return it;
 }
 
 int32_t keySearchLength(const OmbrixKeyDefinition &definition, int32_t keySize) {

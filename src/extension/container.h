@@ -1,5 +1,5 @@
 // The rules every container family shares: where its pool comes from, its
-// lock, the copy of its key parts, and the steps of an iterator factory.
+// lock, the copy of its key parts, and the rules of its iterators.
 //
 // Families call these instead of repeating them, so a pool is always named
 // and owned the same way and an iterator that cannot be made is always the
@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "host_calls.h"
 #include "ombrix/container.h"
@@ -47,8 +48,16 @@ ContainerPool acquireContainerPool(QVWord *callerPool, uint32_t poolFlags, const
 // Destroys the pool if the container created it.
 void releaseContainerPool(const ContainerPool &owned);
 
+// A failed constructor gives back what it took: its own pool whole, or each
+// of `blocks` (null ones skipped) to the caller's pool. Returns null, what
+// the constructor then returns.
+std::nullptr_t abandonContainer(const ContainerPool &owned, std::initializer_list<void *> blocks);
+
 // A host lock from the zeroed options, or null when the host refused one.
 QVWord *createContainerLock();
+// The container's lock unless `flags` holds OMBRIX_FLAG_NO_LOCK (then `lock`
+// stays null). False only when a lock was wanted and the host refused it.
+bool createLockUnlessUnlocked(uint32_t flags, QVWord **lock);
 
 // Holds a container's lock for one operation; a null lock is no lock.
 class LockScope {
@@ -78,6 +87,56 @@ OmbrixKeyPart *copyKeyParts(QVWord *pool, const OmbrixKeyPart *parts, int32_t co
 void *openIteratorState(const char *poolName, size_t stateSize, QVWord **iteratorPool);
 // Destroys the iterator's pool (freeing its state) and clears `state`.
 void releaseIteratorState(OmbrixIterator *it, QVWord *iteratorPool);
+
+// Every family's iterator state begins with this head, so one release, one
+// reset and one factory serve them all; the family's position follows it.
+struct IteratorHead {
+    void *container;  // what the iterator walks; a reset may name another
+    QVWord *pool;     // the iterator's own pool, which holds the state
+};
+
+inline IteratorHead *iteratorHeadOf(OmbrixIterator *it) {
+    return static_cast<IteratorHead *>(it->state);
+}
+
+// The container an iterator walks, as the family's type.
+template <typename Container>
+Container *iteratedContainer(OmbrixIterator *it) {
+    return static_cast<Container *>(iteratorHeadOf(it)->container);
+}
+
+// The release of every iterator: its pool goes, with the state; a released
+// or never-made iterator has no state and nothing happens.
+void releaseIterator(OmbrixIterator *it);
+
+// The reset of every iterator: on `container` when one is given, else on the
+// same one, the family's `restart` puts the position back at the first
+// element and sets hasNext. Its status (a restart may need memory) is the
+// reset's. An iterator without state resets to nothing and reports 0.
+template <typename State, QVStatus (*restart)(OmbrixIterator *, State *)>
+QVStatus resetIterator(OmbrixIterator *it, void *container) {
+    auto *state = static_cast<State *>(it->state);
+    if (!state) return OMBRIX_OK;
+    static_assert(offsetof(State, head) == 0, "an iterator state begins with its head");
+    if (container) state->head.container = container;
+    return restart(it, state);
+}
+
+// The size of every iterator: the family's `size` of the container walked,
+// asked at each call (not when the walk began); 0 without state.
+template <typename Container, auto size>
+int32_t iteratedSize(OmbrixIterator *it) {
+    if (!it->state) return 0;
+    return static_cast<int32_t>(size(iteratedContainer<Container>(it)));
+}
+
+// The iterator factory: a state of `stateSize` bytes (an IteratorHead
+// first) in a new pool `poolName`, on `container`, restarted through
+// `reset`. The zeroed `iter` template, with nothing left behind, when the
+// container is null or the pool, the state or the restart is refused.
+OmbrixIterator openIterator(const char *poolName, size_t stateSize, void *container,
+                            void *(*next)(OmbrixIterator *), int32_t (*size)(OmbrixIterator *),
+                            QVStatus (*reset)(OmbrixIterator *, void *));
 
 // The key comparison of the lists' FindByKey. The key length n is the call's
 // key size for keyMode 1, else the sum of the part sizes; n <= 0 finds

@@ -144,50 +144,34 @@ __attribute__((noinline)) void *getLocked(List *list, int32_t index) {
     return elementIfHeld(list, index);
 }
 
-// Iterator: the position, the count taken when made or reset, the list and
-// the iterator's own pool.
+// Iterator: the shared head (the list, the iterator's own pool), then the
+// position and the count taken when made or reset.
 struct IteratorState {
+    omb::IteratorHead head;
     int32_t position;
     int32_t count;
-    List *list;
-    QVWord *pool;
 };
 
 IteratorState *stateOf(OmbrixIterator *it) { return static_cast<IteratorState *>(it->state); }
 
-void restart(OmbrixIterator *it, IteratorState *state) {
+List *iteratedList(OmbrixIterator *it) { return omb::iteratedContainer<List>(it); }
+
+QVStatus restart(OmbrixIterator *it, IteratorState *state) {
     state->position = 0;
-    state->count = state->list->count;
+    state->count = iteratedList(it)->count;
     it->hasNext = state->count > 0;
+    return OMBRIX_OK;
 }
 
 // Hands back the element at the position while the list still holds one;
 // hasNext follows the count taken when the iteration began.
 void *iteratorNext(OmbrixIterator *it) {
     IteratorState *state = stateOf(it);
-    if (!state || state->position >= state->list->count) return nullptr;
-    void *element = elementAt(state->list, state->position);
+    if (!state || state->position >= iteratedList(it)->count) return nullptr;
+    void *element = elementAt(iteratedList(it), state->position);
     state->position += 1;
     it->hasNext = state->position < state->count;
     return element;
-}
-
-int32_t iteratorSize(OmbrixIterator *it) {
-    IteratorState *state = stateOf(it);
-    return state ? state->list->count : 0;
-}
-
-void iteratorRelease(OmbrixIterator *it) {
-    IteratorState *state = stateOf(it);
-    if (state) omb::releaseIteratorState(it, state->pool);
-}
-
-QVStatus iteratorReset(OmbrixIterator *it, void *container) {
-    IteratorState *state = stateOf(it);
-    if (!state) return OMBRIX_OK;
-    if (container) state->list = static_cast<List *>(container);
-    restart(it, state);
-    return OMBRIX_OK;
 }
 
 void fillOperations(List *list) {
@@ -209,17 +193,9 @@ void fillOperations(List *list) {
     list->toArray = arrayListToArray;
 }
 
-// A failed constructor gives back what it took: its own pool whole, or each
-// block to the caller's pool.
 List *abandon(List *list, const omb::ContainerPool &owned) {
-    if (owned.ownsPool) {
-        omb::releaseContainerPool(owned);
-    } else if (list) {
-        omb::poolFree(owned.pool, list->elements);
-        omb::poolFree(owned.pool, list->parms.keyParts);
-        omb::poolFree(owned.pool, list);
-    }
-    return nullptr;
+    if (!list) return omb::abandonContainer(owned, {});
+    return omb::abandonContainer(owned, {list->elements, list->parms.keyParts, list});
 }
 
 }  // namespace
@@ -244,10 +220,7 @@ OMBRIX_API List *arrayListNew(QVWord *pool, OmbrixArrayListParms parms) {
     list->elementSize = elementSize;
     list->elements = allocateSlots(owned.pool, list->parms.capacity, elementSize);
     if (!list->elements) return abandon(list, owned);
-    if (!(parms.flags & OMBRIX_FLAG_NO_LOCK)) {
-        list->lock = omb::createContainerLock();
-        if (!list->lock) return abandon(list, owned);
-    }
+    if (!omb::createLockUnlessUnlocked(parms.flags, &list->lock)) return abandon(list, owned);
     fillOperations(list);
     return list;
 }
@@ -348,21 +321,9 @@ OMBRIX_API void arrayListToArray(List *list, int32_t *count, void **elements) {
 }
 
 OMBRIX_API OmbrixIterator arrayListIterator(List *list) {
-    if (!list) return omb::iter;
-    QVWord *pool = nullptr;
-    auto *state = static_cast<IteratorState *>(
-        omb::openIteratorState(kIteratorPoolName, sizeof(IteratorState), &pool));
-    if (!state) return omb::iter;
-    OmbrixIterator it = omb::iter;
-    state->list = list;
-    state->pool = pool;
-    it.next = iteratorNext;
-    it.size = iteratorSize;
-    it.release = iteratorRelease;
-    it.reset = iteratorReset;
-    it.state = state;
-    restart(&it, state);
-    return it;
+    return omb::openIterator(kIteratorPoolName, sizeof(IteratorState), list, iteratorNext,
+                             omb::iteratedSize<List, arrayListSize>,
+                             omb::resetIterator<IteratorState, restart>);
 }
 
 }  // extern "C"

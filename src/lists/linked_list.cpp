@@ -196,21 +196,22 @@ inline void *removeEnd(List *list, bool first) {
     return removeEndHeld(list, first);
 }
 
-// Iterator: the current entry, the count taken when made or reset, the list
-// and the iterator's own pool.
+// Iterator: the shared head (the list, the iterator's own pool), then the
+// current entry and the count taken when made or reset.
 struct IteratorState {
+    omb::IteratorHead head;
     Entry *current;
     int32_t count;
-    List *list;
-    QVWord *pool;
 };
 
 IteratorState *stateOf(OmbrixIterator *it) { return static_cast<IteratorState *>(it->state); }
 
-void restart(OmbrixIterator *it, IteratorState *state) {
-    state->current = state->list->head;
-    state->count = linkedListSize(state->list);
+QVStatus restart(OmbrixIterator *it, IteratorState *state) {
+    List *list = omb::iteratedContainer<List>(it);
+    state->current = list->head;
+    state->count = linkedListSize(list);
     it->hasNext = state->current != nullptr;
+    return OMBRIX_OK;
 }
 
 void *iteratorNext(OmbrixIterator *it) {
@@ -220,24 +221,6 @@ void *iteratorNext(OmbrixIterator *it) {
     state->current = entry->next;
     it->hasNext = state->current != nullptr;
     return entry->data;
-}
-
-int32_t iteratorSize(OmbrixIterator *it) {
-    IteratorState *state = stateOf(it);
-    return state ? linkedListSize(state->list) : 0;
-}
-
-void iteratorRelease(OmbrixIterator *it) {
-    IteratorState *state = stateOf(it);
-    if (state) omb::releaseIteratorState(it, state->pool);
-}
-
-QVStatus iteratorReset(OmbrixIterator *it, void *container) {
-    IteratorState *state = stateOf(it);
-    if (!state) return OMBRIX_OK;
-    if (container) state->list = static_cast<List *>(container);
-    restart(it, state);
-    return OMBRIX_OK;
 }
 
 void fillOperations(List *list) {
@@ -272,16 +255,9 @@ void fillOperations(List *list) {
     list->addAfterWithKeySize = linkedListAddAfterWithKeySize;
 }
 
-// A failed constructor gives back what it took: its own pool whole, or each
-// block to the caller's pool.
 List *abandon(List *list, const omb::ContainerPool &owned) {
-    if (owned.ownsPool) {
-        omb::releaseContainerPool(owned);
-    } else if (list) {
-        omb::poolFree(owned.pool, list->parms.keyParts);
-        omb::poolFree(owned.pool, list);
-    }
-    return nullptr;
+    if (!list) return omb::abandonContainer(owned, {});
+    return omb::abandonContainer(owned, {list->parms.keyParts, list});
 }
 
 }  // namespace
@@ -301,10 +277,7 @@ OMBRIX_API List *linkedListNew(QVWord *pool, OmbrixLinkedListParms parms) {
     list->pool = owned.pool;
     list->ownsPool = owned.ownsPool;
     list->elementSize = parms.keyType == OMBRIX_BY_REFERENCE ? 8 : parms.keySize;
-    if (!(parms.flags & OMBRIX_FLAG_NO_LOCK)) {
-        list->lock = omb::createContainerLock();
-        if (!list->lock) return abandon(list, owned);
-    }
+    if (!omb::createLockUnlessUnlocked(parms.flags, &list->lock)) return abandon(list, owned);
     fillOperations(list);
     return list;
 }
@@ -478,20 +451,9 @@ OMBRIX_API void linkedListReset(List *list) {
 }
 
 OMBRIX_API OmbrixIterator linkedListIterator(List *list) {
-    QVWord *pool = nullptr;
-    auto *state = static_cast<IteratorState *>(
-        omb::openIteratorState(kIteratorPoolName, sizeof(IteratorState), &pool));
-    if (!state) return omb::iter;
-    OmbrixIterator it = omb::iter;
-    state->list = list;
-    state->pool = pool;
-    it.next = iteratorNext;
-    it.size = iteratorSize;
-    it.release = iteratorRelease;
-    it.reset = iteratorReset;
-    it.state = state;
-    restart(&it, state);
-    return it;
+    return omb::openIterator(kIteratorPoolName, sizeof(IteratorState), list, iteratorNext,
+                             omb::iteratedSize<List, linkedListSize>,
+                             omb::resetIterator<IteratorState, restart>);
 }
 
 }  // extern "C"

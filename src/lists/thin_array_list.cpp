@@ -51,12 +51,7 @@ OMBRIX_API List *thinArrayListNew(QVWord *pool, uint32_t keyType, int32_t keySiz
         list->elements = allocateSlots(owned.pool, list->capacity, elementSize);
         if (list->elements) return list;
     }
-    // Refused: an own pool goes whole, a caller's pool gets its block back.
-    if (owned.ownsPool)
-        omb::releaseContainerPool(owned);
-    else
-        omb::poolFree(owned.pool, list);
-    return nullptr;
+    return omb::abandonContainer(owned, {list});
 }
 
 OMBRIX_API QVStatus thinArrayListAdd(List *list, const void *item) {

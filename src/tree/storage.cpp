@@ -92,13 +92,8 @@ OMBRIX_API Storage *storageNew(QVWord *pool, OmbrixStorageParms parms) {
             return storage;
         }
     }
-    // Refused: an own pool goes whole, a caller's pool gets its block back
-    // (the backing list has returned its own).
-    if (owned.ownsPool)
-        omb::releaseContainerPool(owned);
-    else
-        omb::poolFree(owned.pool, storage);
-    return nullptr;
+    // The backing list has returned its own blocks.
+    return omb::abandonContainer(owned, {storage});
 }
 
 OMBRIX_API void storageDestroy(Storage *storage) {

@@ -464,20 +464,21 @@ void *findInTree(Tree *tree, const void *key, int32_t keySize) {
                    resolveKeySize(tree, key, keySize));
 }
 
-// Iterators: the node the next call hands out (null when the walk has ended
-// or the tree was empty), the tree, and the iterator's own pool.
+// Iterators: the shared head (the tree, the iterator's own pool), then the
+// node the next call hands out (null when the walk has ended or the tree was
+// empty).
 struct IteratorState {
+    omb::IteratorHead head;
     Node *current;
-    Tree *tree;
-    QVWord *iterPool;
 };
 
 IteratorState *stateOf(OmbrixIterator *it) { return static_cast<IteratorState *>(it->state); }
 
-void restart(OmbrixIterator *it, IteratorState *state) {
-    omb::TreeState *tree = omb::treeStateOf(state->tree);
+QVStatus restart(OmbrixIterator *it, IteratorState *state) {
+    omb::TreeState *tree = omb::treeStateOf(omb::iteratedContainer<Tree>(it));
     state->current = treeMinimum(tree->root, tree->sentinel);
     it->hasNext = state->current != nullptr;
+    return OMBRIX_OK;
 }
 
 // Steps past the current node; null when the walk is over.
@@ -488,7 +489,8 @@ Node *advance(OmbrixIterator *it) {
         it->hasNext = 0;
         return nullptr;
     }
-    state->current = treeSuccessor(node, omb::treeStateOf(state->tree)->sentinel);
+    Node *sentinel = omb::treeStateOf(omb::iteratedContainer<Tree>(it))->sentinel;
+    state->current = treeSuccessor(node, sentinel);
     it->hasNext = state->current != nullptr;
     return node;
 }
@@ -500,40 +502,14 @@ void *treeIterNext(OmbrixIterator *it) {
 
 void *treeEntryIterNext(OmbrixIterator *it) { return advance(it); }
 
-int32_t treeIterSize(OmbrixIterator *it) {
-    IteratorState *state = stateOf(it);
-    return state ? static_cast<int32_t>(treeSize(state->tree)) : 0;
-}
-
-QVStatus treeIterReset(OmbrixIterator *it, void *container) {
-    IteratorState *state = stateOf(it);
-    if (!state) return OMBRIX_OK;
-    if (container) state->tree = static_cast<Tree *>(container);
-    restart(it, state);
-    return OMBRIX_OK;
-}
-
-void treeIterRelease(OmbrixIterator *it) {
-    IteratorState *state = stateOf(it);
-    if (state) omb::releaseIteratorState(it, state->iterPool);
-}
+// The tree's entries to the iterator rules every family shares; the release
+// is the shared one, filled in by the factory.
+constexpr auto treeIterSize = omb::iteratedSize<Tree, treeSize>;
+constexpr auto treeIterReset = omb::resetIterator<IteratorState, restart>;
 
 OmbrixIterator makeIterator(Tree *tree, const char *poolName, void *(*next)(OmbrixIterator *)) {
-    OmbrixIterator it = omb::iter;
-    if (!tree) return it;
-    QVWord *pool = nullptr;
-    auto *state = static_cast<IteratorState *>(
-        omb::openIteratorState(poolName, sizeof(IteratorState), &pool));
-    if (!state) return it;
-    state->tree = tree;
-    state->iterPool = pool;
-    it.next = next;
-    it.size = treeIterSize;
-    it.release = treeIterRelease;
-    it.reset = treeIterReset;
-    it.state = state;
-    restart(&it, state);
-    return it;
+    return omb::openIterator(poolName, sizeof(IteratorState), tree, next, treeIterSize,
+                             treeIterReset);
 }
 
 // treePrint: a level-order walk through a queue of nodes (sentinels

@@ -1,5 +1,5 @@
 // The shared container rules: pools named and owned, locks, key part copies
-// and the iterator factory steps.
+// and the iterator factory steps and rules.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -109,6 +109,123 @@ TEST_F(ContainerRules, IteratorStepsLeaveNothingBehindWhenRefused) {
     EXPECT_EQ(omb::openIteratorState("ombrixl iter", 32, &pool), nullptr);
     EXPECT_EQ(pool, nullptr);
     EXPECT_EQ(qvhostLivePools(host), poolsAtStart);
+}
+
+TEST_F(ContainerRules, AbandonedCreationGivesBackItsPoolOrItsBlocks) {
+    QVWord *caller = omb::hostCreatePool(host, omb::poolParms, nullptr, "caller");
+    ASSERT_NE(caller, nullptr);
+    void *a = omb::poolAllocate(caller, 16, 0);
+    void *b = omb::poolAllocate(caller, 16, 0);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(omb::abandonContainer({caller, false}, {a, nullptr, b}), nullptr);
+    QVHostPoolStats stats{};
+    qvhostPoolStats(caller, &stats);
+    EXPECT_EQ(stats.liveBlocks, 0u) << "each block back, the null one skipped";
+    omb::poolDestroy(caller);
+
+    omb::ContainerPool own = omb::acquireContainerPool(nullptr, 0, "ombrixa");
+    ASSERT_NE(own.pool, nullptr);
+    void *c = omb::poolAllocate(own.pool, 16, 0);
+    EXPECT_EQ(omb::abandonContainer(own, {c}), nullptr);
+    EXPECT_EQ(qvhostLivePools(host), poolsAtStart) << "an own pool goes whole";
+}
+
+TEST_F(ContainerRules, ALockIsMadeUnlessTheFlagsSayNoLock) {
+    QVWord *lock = nullptr;
+    EXPECT_TRUE(omb::createLockUnlessUnlocked(OMBRIX_FLAG_NO_LOCK | 0x30, &lock));
+    EXPECT_EQ(lock, nullptr);
+    EXPECT_EQ(counters().locksCreated, 0u);
+    qvhostFailLockCreation(host, 1);
+    EXPECT_FALSE(omb::createLockUnlessUnlocked(0, &lock));
+    EXPECT_EQ(lock, nullptr);
+    ASSERT_TRUE(omb::createLockUnlessUnlocked(0x30, &lock));
+    ASSERT_NE(lock, nullptr);
+    omb::lockDestroy(lock);
+    EXPECT_EQ(counters().locksCreated, 1u);
+    EXPECT_EQ(counters().locksDestroyed, 1u);
+}
+
+// A family of the smallest kind for the shared iterator rules: a count of
+// elements, walked by position; its restart can be told to run out of memory.
+struct Counted {
+    int32_t count;
+};
+
+int32_t countedSize(Counted *counted) { return counted->count; }
+
+struct CountedState {
+    omb::IteratorHead head;
+    int32_t position;
+};
+
+bool restartRefused = false;
+
+QVStatus restartCounted(OmbrixIterator *it, CountedState *state) {
+    if (restartRefused) return OMBRIX_E_NO_MEMORY;
+    state->position = 0;
+    it->hasNext = omb::iteratedContainer<Counted>(it)->count > 0;
+    return OMBRIX_OK;
+}
+
+void *nextCounted(OmbrixIterator *it) {
+    auto *state = static_cast<CountedState *>(it->state);
+    state->position += 1;
+    it->hasNext = state->position < omb::iteratedContainer<Counted>(it)->count;
+    return &state->position;
+}
+
+OmbrixIterator countedIterator(Counted *counted) {
+    return omb::openIterator("counted iter", sizeof(CountedState), counted, nextCounted,
+                             omb::iteratedSize<Counted, countedSize>,
+                             omb::resetIterator<CountedState, restartCounted>);
+}
+
+TEST_F(ContainerRules, SharedIteratorRulesSizeResetAndRelease) {
+    Counted two{2}, none{0};
+    OmbrixIterator it = countedIterator(&two);
+    ASSERT_NE(it.state, nullptr);
+    EXPECT_EQ(omb::iteratorHeadOf(&it)->pool, qvhostFindPool(host, "counted iter"));
+    EXPECT_EQ(it.release, omb::releaseIterator);
+    EXPECT_TRUE(it.hasNext) << "made iterators are restarted";
+    EXPECT_EQ(it.size(&it), 2);
+    it.next(&it);
+    it.next(&it);
+    EXPECT_FALSE(it.hasNext);
+
+    EXPECT_EQ(it.reset(&it, nullptr), OMBRIX_OK);
+    EXPECT_TRUE(it.hasNext) << "a reset without a container restarts on the same one";
+    EXPECT_EQ(it.reset(&it, &none), OMBRIX_OK);
+    EXPECT_FALSE(it.hasNext);
+    EXPECT_EQ(it.size(&it), 0) << "the size is the new container's";
+    none.count = 5;
+    EXPECT_EQ(it.size(&it), 5) << "the size is asked at each call";
+
+    it.release(&it);
+    EXPECT_EQ(it.state, nullptr);
+    EXPECT_EQ(qvhostFindPool(host, "counted iter"), nullptr);
+    it.release(&it);  // a second release finds no state
+    EXPECT_EQ(it.size(&it), 0);
+    EXPECT_EQ(it.reset(&it, &two), OMBRIX_OK);
+    EXPECT_EQ(it.state, nullptr);
+}
+
+TEST_F(ContainerRules, SharedIteratorFactoryGivesTheTemplateWhenRefused) {
+    Counted two{2};
+    OmbrixIterator null = countedIterator(nullptr);
+    EXPECT_EQ(null.state, nullptr);
+    EXPECT_EQ(null.next, nullptr);
+    EXPECT_EQ(qvhostLivePools(host), poolsAtStart) << "no pool for a null container";
+
+    qvhostFailPoolCreation(host, 1);
+    EXPECT_EQ(countedIterator(&two).next, nullptr);
+    qvhostFailAllocation(host, 1);
+    EXPECT_EQ(countedIterator(&two).next, nullptr);
+    restartRefused = true;
+    OmbrixIterator refused = countedIterator(&two);
+    restartRefused = false;
+    EXPECT_EQ(refused.state, nullptr);
+    EXPECT_EQ(refused.release, nullptr);
+    EXPECT_EQ(qvhostLivePools(host), poolsAtStart) << "a refused restart takes the pool away";
 }
 
 }  // namespace

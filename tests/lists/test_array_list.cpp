@@ -7,6 +7,7 @@
 
 #include "extension/container.h"
 #include "extension/host_calls.h"
+#include "creation_sweep.h"
 #include "fault_sweep.h"
 #include "host_fixture.h"
 #include "lists/array_list.h"
@@ -380,39 +381,32 @@ TEST_F(ArrayListTest, LockingOperationsTakeTheLockOnceAndReleaseIt) {
     List *list = intList({1, 2, 3}, 0, 3);
     int32_t v = 2;
     OmbrixKeyDefinition variable{OMBRIX_KEY_VARIABLE, 0, nullptr, 0};
-    auto takes = [&](uint64_t times, const char *what, auto operation) {
-        QVHostCounters before = counters();
-        operation();
-        QVHostCounters after = counters();
-        EXPECT_EQ(after.lockAcquires - before.lockAcquires, times) << what;
-        EXPECT_EQ(after.lockReleases - before.lockReleases, times) << what;
-    };
-    takes(1, "AddLast with growth", [&] { arrayListAddLast(list, &v); });
-    takes(1, "AddLastWithKeySize", [&] { arrayListAddLastWithKeySize(list, &v, 4); });
-    takes(1, "Add", [&] { arrayListAdd(list, 1, &v); });
-    takes(1, "Add past the count", [&] { arrayListAdd(list, 100, &v); });
-    takes(1, "AddWithKeySize", [&] { arrayListAddWithKeySize(list, 0, &v, 4); });
-    takes(1, "Get", [&] { arrayListGet(list, 2); });
-    takes(1, "Get past the end", [&] { arrayListGet(list, 100); });
-    takes(1, "GetLast", [&] { arrayListGetLast(list); });
-    takes(1, "Find", [&] { arrayListFind(list, &v); });
-    takes(1, "Find of null", [&] { arrayListFind(list, nullptr); });
-    takes(1, "FindByKey", [&] { arrayListFindByKey(list, &v, 4, variable); });
-    takes(1, "Remove", [&] { arrayListRemove(list, &v); });
-    takes(1, "RemoveLast", [&] { arrayListRemoveLast(list); });
-    takes(0, "Add of a negative index", [&] { arrayListAdd(list, -1, &v); });
-    takes(0, "Size", [&] { arrayListSize(list); });
-    takes(0, "ToArray", [&] {
+    expectLockTaken(1, "AddLast with growth", [&] { arrayListAddLast(list, &v); });
+    expectLockTaken(1, "AddLastWithKeySize", [&] { arrayListAddLastWithKeySize(list, &v, 4); });
+    expectLockTaken(1, "Add", [&] { arrayListAdd(list, 1, &v); });
+    expectLockTaken(1, "Add past the count", [&] { arrayListAdd(list, 100, &v); });
+    expectLockTaken(1, "AddWithKeySize", [&] { arrayListAddWithKeySize(list, 0, &v, 4); });
+    expectLockTaken(1, "Get", [&] { arrayListGet(list, 2); });
+    expectLockTaken(1, "Get past the end", [&] { arrayListGet(list, 100); });
+    expectLockTaken(1, "GetLast", [&] { arrayListGetLast(list); });
+    expectLockTaken(1, "Find", [&] { arrayListFind(list, &v); });
+    expectLockTaken(1, "Find of null", [&] { arrayListFind(list, nullptr); });
+    expectLockTaken(1, "FindByKey", [&] { arrayListFindByKey(list, &v, 4, variable); });
+    expectLockTaken(1, "Remove", [&] { arrayListRemove(list, &v); });
+    expectLockTaken(1, "RemoveLast", [&] { arrayListRemoveLast(list); });
+    expectLockTaken(0, "Add of a negative index", [&] { arrayListAdd(list, -1, &v); });
+    expectLockTaken(0, "Size", [&] { arrayListSize(list); });
+    expectLockTaken(0, "ToArray", [&] {
         int32_t n;
         void *a;
         arrayListToArray(list, &n, &a);
     });
-    takes(0, "Iterator", [&] {
+    expectLockTaken(0, "Iterator", [&] {
         OmbrixIterator it = arrayListIterator(list);
         while (it.hasNext) it.next(&it);
         it.release(&it);
     });
-    takes(0, "Reset", [&] { arrayListReset(list); });
+    expectLockTaken(0, "Reset", [&] { arrayListReset(list); });
     arrayListDestroy(list);
 
     // Without a lock, nothing reaches the host's lock operations.
@@ -505,32 +499,17 @@ TEST_F(ArrayListTest, RefusedCreationLeavesNothingBehind) {
     OmbrixArrayListParms parms = byValue(8);
     parms.keyPartCount = 2;
     parms.keyParts = parts;
-    QVWord *callerPool = omb::hostCreatePool(host, omb::poolParms, nullptr, "caller");
-    ASSERT_NE(callerPool, nullptr);
-    for (QVWord *pool : {static_cast<QVWord *>(nullptr), callerPool}) {
-        uint64_t made = sweepAllocationFailures(
-            host,
-            [&] {
-                List *list = arrayListNew(pool, parms);
-                if (!list) return false;
-                EXPECT_EQ(list->ownsPool, pool == nullptr);
-                arrayListDestroy(list);
-                return true;
-            },
-            [&](uint64_t n) {
-                EXPECT_EQ(qvhostLivePools(host), poolsAtStart + 1) << n;
-                QVHostPoolStats s{};
-                qvhostPoolStats(callerPool, &s);
-                EXPECT_EQ(s.liveBlocks, 0u) << "allocation " << n;
-            });
-        EXPECT_EQ(made, 3u) << "the object, the parts and the array";
-    }
-    omb::poolDestroy(callerPool);
-    qvhostFailPoolCreation(host, 1);
-    EXPECT_EQ(arrayListNew(nullptr, parms), nullptr);
-    qvhostFailLockCreation(host, 1);
-    EXPECT_EQ(arrayListNew(nullptr, parms), nullptr);
-    EXPECT_EQ(qvhostLivePools(host), poolsAtStart);
+    CreationAllocations made = sweepCreation(host, poolsAtStart, [&](QVWord *pool) {
+        List *list = arrayListNew(pool, parms);
+        if (!list) return false;
+        EXPECT_EQ(list->ownsPool, pool == nullptr);
+        arrayListDestroy(list);
+        return true;
+    });
+    EXPECT_EQ(made.ownPool, 3u) << "the object, the parts and the array";
+    EXPECT_EQ(made.callerPool, 3u) << "the object, the parts and the array";
+    expectRefusedPoolAndLockGiveNull(host, poolsAtStart,
+                                     [&] { return arrayListNew(nullptr, parms); });
 }
 
 TEST_F(ArrayListTest, CallersPoolOutlivesTheList) {

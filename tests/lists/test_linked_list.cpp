@@ -7,6 +7,7 @@
 
 #include "extension/container.h"
 #include "extension/host_calls.h"
+#include "creation_sweep.h"
 #include "fault_sweep.h"
 #include "host_fixture.h"
 #include "lists/linked_list.h"
@@ -274,6 +275,9 @@ TEST_F(LinkedListTest, IteratorWalksInOrderAndMovesToAnotherList) {
     OmbrixIterator none = linkedListIterator(empty);
     EXPECT_FALSE(none.hasNext);
     none.release(&none);
+    OmbrixIterator nothing = linkedListIterator(nullptr);
+    EXPECT_EQ(nothing.state, nullptr) << "no list, no iterator";
+    EXPECT_EQ(nothing.next, nullptr);
     for (List *l : {a, b, empty}) linkedListDestroy(l);
 }
 
@@ -281,29 +285,22 @@ TEST_F(LinkedListTest, LockingOperationsTakeTheLockOnceAndReleaseIt) {
     List *list = intList({1, 2, 3});
     int32_t v = 2;
     OmbrixKeyDefinition variable{OMBRIX_KEY_VARIABLE, 0, nullptr, 0};
-    auto once = [&](const char *what, auto operation) {
-        QVHostCounters before = counters();
-        operation();
-        QVHostCounters after = counters();
-        EXPECT_EQ(after.lockAcquires - before.lockAcquires, 1u) << what;
-        EXPECT_EQ(after.lockReleases - before.lockReleases, 1u) << what;
-    };
-    once("AddLast", [&] { linkedListAddLast(list, &v); });
-    once("AddFirst", [&] { linkedListAddFirst(list, &v); });
-    once("Add", [&] { linkedListAdd(list, 1, &v); });
-    once("AddBefore", [&] { linkedListAddBefore(list, list->tail, &v); });
-    once("AddAfter", [&] { linkedListAddAfter(list, list->head, &v); });
-    once("Get", [&] { linkedListGet(list, 2); });
-    once("Get past the end", [&] { linkedListGet(list, 100); });
-    once("GetFirst", [&] { linkedListGetFirst(list); });
-    once("GetLast", [&] { linkedListGetLast(list); });
-    once("GetFirstEntry", [&] { linkedListGetFirstEntry(list); });
-    once("GetLastEntry", [&] { linkedListGetLastEntry(list); });
-    once("Find", [&] { linkedListFind(list, &v); });
-    once("FindByKey", [&] { linkedListFindByKey(list, &v, 4, variable); });
-    once("Remove", [&] { linkedListRemove(list, &v); });
-    once("RemoveFirst", [&] { linkedListRemoveFirst(list); });
-    once("RemoveLast", [&] { linkedListRemoveLast(list); });
+    expectLockTaken(1, "AddLast", [&] { linkedListAddLast(list, &v); });
+    expectLockTaken(1, "AddFirst", [&] { linkedListAddFirst(list, &v); });
+    expectLockTaken(1, "Add", [&] { linkedListAdd(list, 1, &v); });
+    expectLockTaken(1, "AddBefore", [&] { linkedListAddBefore(list, list->tail, &v); });
+    expectLockTaken(1, "AddAfter", [&] { linkedListAddAfter(list, list->head, &v); });
+    expectLockTaken(1, "Get", [&] { linkedListGet(list, 2); });
+    expectLockTaken(1, "Get past the end", [&] { linkedListGet(list, 100); });
+    expectLockTaken(1, "GetFirst", [&] { linkedListGetFirst(list); });
+    expectLockTaken(1, "GetLast", [&] { linkedListGetLast(list); });
+    expectLockTaken(1, "GetFirstEntry", [&] { linkedListGetFirstEntry(list); });
+    expectLockTaken(1, "GetLastEntry", [&] { linkedListGetLastEntry(list); });
+    expectLockTaken(1, "Find", [&] { linkedListFind(list, &v); });
+    expectLockTaken(1, "FindByKey", [&] { linkedListFindByKey(list, &v, 4, variable); });
+    expectLockTaken(1, "Remove", [&] { linkedListRemove(list, &v); });
+    expectLockTaken(1, "RemoveFirst", [&] { linkedListRemoveFirst(list); });
+    expectLockTaken(1, "RemoveLast", [&] { linkedListRemoveLast(list); });
     linkedListDestroy(list);
 
     // Without a lock, nothing reaches the host's lock operations.
@@ -419,32 +416,16 @@ TEST_F(LinkedListTest, RefusedCreationLeavesNothingBehind) {
     OmbrixLinkedListParms parms = byValue(8);
     parms.keyPartCount = 2;
     parms.keyParts = parts;
-    QVWord *callerPool = omb::hostCreatePool(host, omb::poolParms, nullptr, "caller");
-    ASSERT_NE(callerPool, nullptr);
-    for (QVWord *pool : {static_cast<QVWord *>(nullptr), callerPool}) {
-        sweepAllocationFailures(
-            host,
-            [&] {
-                List *list = linkedListNew(pool, parms);
-                if (!list) return false;
-                EXPECT_NE(list->parms.keyParts, parts) << "the list keeps its own copy";
-                EXPECT_EQ(list->parms.keyParts[1].partSize, 4);
-                linkedListDestroy(list);
-                return true;
-            },
-            [&](uint64_t n) {
-                EXPECT_EQ(qvhostLivePools(host), poolsAtStart + 1) << n;
-                QVHostPoolStats s{};
-                qvhostPoolStats(callerPool, &s);
-                EXPECT_EQ(s.liveBlocks, 0u) << "allocation " << n;
-            });
-    }
-    omb::poolDestroy(callerPool);
-    qvhostFailPoolCreation(host, 1);
-    EXPECT_EQ(linkedListNew(nullptr, parms), nullptr);
-    qvhostFailLockCreation(host, 1);
-    EXPECT_EQ(linkedListNew(nullptr, parms), nullptr);
-    EXPECT_EQ(qvhostLivePools(host), poolsAtStart);
+    sweepCreation(host, poolsAtStart, [&](QVWord *pool) {
+        List *list = linkedListNew(pool, parms);
+        if (!list) return false;
+        EXPECT_NE(list->parms.keyParts, parts) << "the list keeps its own copy";
+        EXPECT_EQ(list->parms.keyParts[1].partSize, 4);
+        linkedListDestroy(list);
+        return true;
+    });
+    expectRefusedPoolAndLockGiveNull(host, poolsAtStart,
+                                     [&] { return linkedListNew(nullptr, parms); });
 }
 
 TEST_F(LinkedListTest, OwnPoolIsNamedAndGoesWithTheList) {

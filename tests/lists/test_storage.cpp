@@ -7,6 +7,7 @@
 
 #include "extension/container.h"
 #include "extension/host_calls.h"
+#include "creation_sweep.h"
 #include "fault_sweep.h"
 #include "host_fixture.h"
 #include "lists/array_list.h"
@@ -209,24 +210,17 @@ TEST_P(StorageTest, ToArrayMakesANewArrayOfTheElementPointers) {
 TEST_P(StorageTest, LocksAsTheBackingListDoes) {
     OmbrixStorage *s = ints({1, 2});
     int32_t v = 3;
-    auto takes = [&](uint64_t times, const char *what, auto operation) {
-        QVHostCounters before = counters();
-        operation();
-        QVHostCounters after = counters();
-        EXPECT_EQ(after.lockAcquires - before.lockAcquires, times) << what;
-        EXPECT_EQ(after.lockReleases - before.lockReleases, times) << what;
-    };
-    takes(1, "Add", [&] { storageAdd(s, 0, &v); });
-    takes(1, "AddLast", [&] { storageAddLast(s, &v); });
-    takes(1, "Get", [&] { storageGet(s, 1); });
-    takes(1, "GetLast", [&] { storageGetLast(s); });
-    takes(1, "Remove", [&] { storageRemove(s, &v); });
-    takes(1, "RemoveLast", [&] { storageRemoveLast(s); });
-    takes(0, "Get of -1", [&] { storageGet(s, -1); });
-    takes(0, "Size", [&] { storageSize(s); });
-    takes(0, "Compare", [&] { storageCompare(s, s); });
-    takes(0, "ToArray", [&] { storageToArray(s, nullptr, nullptr); });
-    takes(0, "Reset", [&] { storageReset(s); });
+    expectLockTaken(1, "Add", [&] { storageAdd(s, 0, &v); });
+    expectLockTaken(1, "AddLast", [&] { storageAddLast(s, &v); });
+    expectLockTaken(1, "Get", [&] { storageGet(s, 1); });
+    expectLockTaken(1, "GetLast", [&] { storageGetLast(s); });
+    expectLockTaken(1, "Remove", [&] { storageRemove(s, &v); });
+    expectLockTaken(1, "RemoveLast", [&] { storageRemoveLast(s); });
+    expectLockTaken(0, "Get of -1", [&] { storageGet(s, -1); });
+    expectLockTaken(0, "Size", [&] { storageSize(s); });
+    expectLockTaken(0, "Compare", [&] { storageCompare(s, s); });
+    expectLockTaken(0, "ToArray", [&] { storageToArray(s, nullptr, nullptr); });
+    expectLockTaken(0, "Reset", [&] { storageReset(s); });
     storageDestroy(s);
 
     QVHostCounters before = counters();
@@ -246,30 +240,16 @@ TEST_P(StorageTest, RefusedCreationLeavesNothingBehind) {
     OmbrixStorageParms parms = storageParms(GetParam(), 4);
     parms.keyPartCount = 1;
     parms.keyParts = &part;
-    QVWord *callerPool = omb::hostCreatePool(host, omb::poolParms, nullptr, "caller");
-    for (QVWord *pool : {static_cast<QVWord *>(nullptr), callerPool}) {
-        sweepAllocationFailures(
-            host,
-            [&] {
-                OmbrixStorage *s = storageNew(pool, parms);
-                if (!s) return false;
-                EXPECT_EQ(s->ownsPool, pool == nullptr);
-                storageDestroy(s);
-                return true;
-            },
-            [&](uint64_t n) {
-                EXPECT_EQ(qvhostLivePools(host), poolsAtStart + 1) << n;
-                QVHostPoolStats st{};
-                qvhostPoolStats(callerPool, &st);
-                EXPECT_EQ(st.liveBlocks, 0u) << "allocation " << n;
-            });
-    }
-    omb::poolDestroy(callerPool);
-    qvhostFailPoolCreation(host, 1);
-    EXPECT_EQ(storageNew(nullptr, parms), nullptr);
-    qvhostFailLockCreation(host, 1);
-    EXPECT_EQ(storageNew(nullptr, parms), nullptr) << "the backing list gets no lock";
-    EXPECT_EQ(qvhostLivePools(host), poolsAtStart);
+    sweepCreation(host, poolsAtStart, [&](QVWord *pool) {
+        OmbrixStorage *s = storageNew(pool, parms);
+        if (!s) return false;
+        EXPECT_EQ(s->ownsPool, pool == nullptr);
+        storageDestroy(s);
+        return true;
+    });
+    // A refused lock reaches the storage through its backing list.
+    expectRefusedPoolAndLockGiveNull(host, poolsAtStart,
+                                     [&] { return storageNew(nullptr, parms); });
 }
 
 }  // namespace

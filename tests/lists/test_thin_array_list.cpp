@@ -7,6 +7,7 @@
 
 #include "extension/container.h"
 #include "extension/host_calls.h"
+#include "creation_sweep.h"
 #include "fault_sweep.h"
 #include "host_fixture.h"
 #include "lists/thin_array_list.h"
@@ -105,24 +106,13 @@ TEST_F(ThinArrayListTest, RefusedGrowthLeavesTheListAsItWas) {
     EXPECT_EQ(list->capacity, 5);
     thinArrayListDestroy(list);
 
-    QVWord *pool = omb::hostCreatePool(host, omb::poolParms, nullptr, "caller");
-    for (QVWord *given : {static_cast<QVWord *>(nullptr), pool}) {
-        made = sweepAllocationFailures(
-            host,
-            [&] {
-                List *l = thinArrayListNew(given, 0, 4, 0);
-                thinArrayListDestroy(l);
-                return l != nullptr;
-            },
-            [&](uint64_t n) {
-                EXPECT_EQ(qvhostLivePools(host), poolsAtStart + 1) << n;
-                QVHostPoolStats s{};
-                qvhostPoolStats(pool, &s);
-                EXPECT_EQ(s.liveBlocks, 0u) << n;
-            });
-        EXPECT_EQ(made, 2u) << "the record and the array";
-    }
-    omb::poolDestroy(pool);
+    CreationAllocations creation = sweepCreation(host, poolsAtStart, [&](QVWord *given) {
+        List *l = thinArrayListNew(given, 0, 4, 0);
+        thinArrayListDestroy(l);
+        return l != nullptr;
+    });
+    EXPECT_EQ(creation.ownPool, 2u) << "the record and the array";
+    EXPECT_EQ(creation.callerPool, 2u) << "the record and the array";
     qvhostFailPoolCreation(host, 1);
     EXPECT_EQ(thinArrayListNew(nullptr, 0, 4, 0), nullptr);
 }

@@ -38,6 +38,17 @@ class HostTest : public ::testing::Test {
         return c;
     }
 
+    // Runs `operation` and checks that it took the container's lock `times`
+    // times and let it go as often.
+    template <typename Operation>
+    void expectLockTaken(uint64_t times, const char *what, Operation operation) {
+        QVHostCounters before = counters();
+        operation();
+        QVHostCounters after = counters();
+        EXPECT_EQ(after.lockAcquires - before.lockAcquires, times) << what;
+        EXPECT_EQ(after.lockReleases - before.lockReleases, times) << what;
+    }
+
     QVWord *host = nullptr;
     uint64_t poolsAtStart = 0;
 };

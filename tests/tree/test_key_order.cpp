@@ -11,34 +11,14 @@
 #include <vector>
 
 #include "tree/key_order.h"
+#include "tree_keys.h"
 
 namespace {
 
-OmbrixKeyPart part(uint32_t type, int32_t size, int32_t offset = 0, uint32_t option = 0) {
-    OmbrixKeyPart p{};
-    p.partType = type;
-    p.partSize = size;
-    p.levels = 1;
-    p.offsets[0] = offset;
-    p.partOption = option;
-    return p;
-}
-
-OmbrixTreeParms parms(uint32_t mode, OmbrixKeyPart *parts, int32_t count, uint8_t reverse = 0,
-                      uint32_t flags = 0) {
-    OmbrixTreeParms p{};
-    p.keyMode = mode;
-    p.keyPartCount = count;
-    p.keyParts = parts;
-    p.reverseOrder = reverse;
-    p.flags = flags;
-    return p;
-}
-
 template <typename T>
 int32_t compareOne(uint32_t type, T a, T b, int32_t size = sizeof(T)) {
-    OmbrixKeyPart p = part(type, size);
-    OmbrixTreeParms order = parms(OMBRIX_KEY_COMPOSITE, &p, 1);
+    OmbrixKeyPart p = directPart(type, size);
+    OmbrixTreeParms order = treeParms(OMBRIX_KEY_COMPOSITE, &p, 1);
     return omb::compareKeys(order, &a, 0, &b, 0);
 }
 
@@ -74,19 +54,20 @@ TEST(KeyOrder, QVCharPartsCompareTheUnitsInsideThePart) {
 }
 
 TEST(KeyOrder, PartsDecideInOrderAndDescendingFlipsOnlyTheirOwn) {
-    OmbrixKeyPart parts[2] = {part(OMBRIX_PART_INT32, 4, 0, 0x01), part(OMBRIX_PART_INT64, 8)};
+    OmbrixKeyPart parts[2] = {directPart(OMBRIX_PART_INT32, 4, 0, 0x01),
+                              directPart(OMBRIX_PART_INT64, 8)};
     unsigned char a[12], b[12];
     int32_t ia = 1, ib = 2;
     int64_t la = 5, lb = 4;
     std::memcpy(a, &ia, 4), std::memcpy(a + 4, &la, 8);
     std::memcpy(b, &ib, 4), std::memcpy(b + 4, &lb, 8);
-    OmbrixTreeParms flat = parms(OMBRIX_KEY_COMPOSITE, parts, 2);
+    OmbrixTreeParms flat = treeParms(OMBRIX_KEY_COMPOSITE, parts, 2);
     EXPECT_EQ(omb::compareKeys(flat, a, 0, b, 0), 1) << "1 after 2 when descending";
     std::memcpy(b, &ia, 4);
     EXPECT_EQ(omb::compareKeys(flat, a, 0, b, 0), 1) << "equal first part: 5 > 4 ascending";
     flat.reverseOrder = 1;
     EXPECT_EQ(omb::compareKeys(flat, a, 0, b, 0), 1) << "reverseOrder leaves parts alone";
-    OmbrixTreeParms none = parms(OMBRIX_KEY_COMPOSITE, parts, 0);
+    OmbrixTreeParms none = treeParms(OMBRIX_KEY_COMPOSITE, parts, 0);
     EXPECT_EQ(omb::compareKeys(none, a, 0, b, 0), 0) << "no parts: every key is equal";
 }
 
@@ -101,10 +82,10 @@ TEST(KeyOrder, ReferenceModeFollowsAccessPaths) {
     };
     Inner i1 = {0, 10}, i2 = {0, 20};
     Outer o1 = {0, &i1}, o2 = {0, &i2};
-    OmbrixKeyPart p = part(OMBRIX_PART_INT32, 4, offsetof(Outer, inner));
+    OmbrixKeyPart p = directPart(OMBRIX_PART_INT32, 4, offsetof(Outer, inner));
     p.levels = 2;
     p.offsets[1] = offsetof(Inner, value);
-    OmbrixTreeParms order = parms(OMBRIX_KEY_REFERENCE, &p, 1);
+    OmbrixTreeParms order = treeParms(OMBRIX_KEY_REFERENCE, &p, 1);
     EXPECT_EQ(omb::compareKeys(order, &o1, 0, &o2, 0), -1);
     i1.value = 20;
     EXPECT_EQ(omb::compareKeys(order, &o1, 0, &o2, 0), 0);
@@ -112,12 +93,12 @@ TEST(KeyOrder, ReferenceModeFollowsAccessPaths) {
 
 TEST(KeyOrder, PointerAndVariableKeysObeyReverseOrder) {
     int32_t x[2];
-    OmbrixTreeParms pointers = parms(OMBRIX_KEY_REFERENCE, nullptr, 0);
+    OmbrixTreeParms pointers = treeParms(OMBRIX_KEY_REFERENCE, nullptr, 0);
     EXPECT_EQ(omb::compareKeys(pointers, &x[0], 0, &x[1], 0), -1);
     pointers.reverseOrder = 1;
     EXPECT_EQ(omb::compareKeys(pointers, &x[0], 0, &x[1], 0), 1);
 
-    OmbrixTreeParms bytes = parms(OMBRIX_KEY_VARIABLE, nullptr, 0);
+    OmbrixTreeParms bytes = treeParms(OMBRIX_KEY_VARIABLE, nullptr, 0);
     EXPECT_EQ(omb::compareKeys(bytes, "ab", 2, "abc", 3), -1);
     EXPECT_EQ(omb::compareKeys(bytes, "abd", 3, "abc", 3), 1);
     EXPECT_EQ(omb::compareKeys(bytes, "abd", 2, "abc", 2), 0);
@@ -126,7 +107,7 @@ TEST(KeyOrder, PointerAndVariableKeysObeyReverseOrder) {
     EXPECT_EQ(omb::compareKeys(bytes, "ab", 2, "abc", 3), 1);
     EXPECT_EQ(omb::compareKeys(bytes, "abd", 2, "abc", 2), 0);
     // A mode outside 0, 1 and 2 orders as a byte string.
-    OmbrixTreeParms other = parms(7, nullptr, 0);
+    OmbrixTreeParms other = treeParms(7, nullptr, 0);
     EXPECT_EQ(omb::compareKeys(other, "b", 1, "ab", 2), 1);
 }
 
@@ -141,9 +122,10 @@ TEST(KeyOrder, NormalizedResultsCountCaseOnlyDifferencesAsEqual) {
 }
 
 TEST(KeyOrder, FlagBit8ComparesByteStringsNormalised) {
-    OmbrixKeyPart text = part(OMBRIX_PART_BYTES, 3);
-    OmbrixTreeParms plain = parms(OMBRIX_KEY_COMPOSITE, &text, 1);
-    OmbrixTreeParms normalized = parms(OMBRIX_KEY_COMPOSITE, &text, 1, 0, OMBRIX_TREE_NORMALIZED);
+    OmbrixKeyPart text = directPart(OMBRIX_PART_BYTES, 3);
+    OmbrixTreeParms plain = treeParms(OMBRIX_KEY_COMPOSITE, &text, 1);
+    OmbrixTreeParms normalized =
+        treeParms(OMBRIX_KEY_COMPOSITE, &text, 1, 0, 0, OMBRIX_TREE_NORMALIZED);
     EXPECT_EQ(omb::compareKeys(plain, "abc", 0, "ABC", 0), 1);
     EXPECT_EQ(omb::compareKeys(normalized, "abc", 0, "ABC", 0), 0) << "case only: equal";
     EXPECT_EQ(omb::compareKeys(normalized, "abc", 0, "ABD", 0), -1);
@@ -151,7 +133,8 @@ TEST(KeyOrder, FlagBit8ComparesByteStringsNormalised) {
     text.partOption = 1;
     EXPECT_EQ(omb::compareKeys(normalized, "abc", 0, "ABD", 0), 1) << "descending still applies";
 
-    OmbrixTreeParms variable = parms(OMBRIX_KEY_VARIABLE, nullptr, 0, 0, OMBRIX_TREE_NORMALIZED);
+    OmbrixTreeParms variable =
+        treeParms(OMBRIX_KEY_VARIABLE, nullptr, 0, 0, 0, OMBRIX_TREE_NORMALIZED);
     EXPECT_EQ(omb::compareKeys(variable, "abc", 3, "ABC", 3), 0);
     EXPECT_EQ(omb::compareKeys(variable, "abc", 3, "ABCD", 4), -1)
         << "equal over the shorter length: the shorter key first";
@@ -236,12 +219,12 @@ class SpecialisedOrder : public ::testing::Test {
 
 TEST_F(SpecialisedOrder, DirectIntegerParts) {
     for (uint32_t option : {0u, 1u, 0x200u}) {
-        OmbrixKeyPart narrow = part(OMBRIX_PART_INT32, 4, offsetof(Record, narrow), option);
-        OmbrixKeyPart wide = part(OMBRIX_PART_INT64, 8, offsetof(Record, wide), option);
-        OmbrixKeyPart flatNarrow = part(OMBRIX_PART_INT32, 4, 0, option);
-        OmbrixTreeParms byItem = parms(OMBRIX_KEY_REFERENCE, &narrow, 1, 1);
-        OmbrixTreeParms byItemWide = parms(OMBRIX_KEY_REFERENCE, &wide, 1);
-        OmbrixTreeParms flat = parms(OMBRIX_KEY_COMPOSITE, &flatNarrow, 1);
+        OmbrixKeyPart narrow = directPart(OMBRIX_PART_INT32, 4, offsetof(Record, narrow), option);
+        OmbrixKeyPart wide = directPart(OMBRIX_PART_INT64, 8, offsetof(Record, wide), option);
+        OmbrixKeyPart flatNarrow = directPart(OMBRIX_PART_INT32, 4, 0, option);
+        OmbrixTreeParms byItem = treeParms(OMBRIX_KEY_REFERENCE, &narrow, 1, 0, 1);
+        OmbrixTreeParms byItemWide = treeParms(OMBRIX_KEY_REFERENCE, &wide, 1);
+        OmbrixTreeParms flat = treeParms(OMBRIX_KEY_COMPOSITE, &flatNarrow, 1);
         ASSERT_EQ(chosenFor(byItem), Chosen::Int32);
         ASSERT_EQ(chosenFor(byItemWide), Chosen::Int64);
         ASSERT_EQ(chosenFor(flat), Chosen::Int32);
@@ -252,18 +235,18 @@ TEST_F(SpecialisedOrder, DirectIntegerParts) {
         expectSameAsGeneral(flat, keys, sizes);
     }
     // Shapes that keep the general loop.
-    OmbrixKeyPart behind = part(OMBRIX_PART_INT32, 4);
+    OmbrixKeyPart behind = directPart(OMBRIX_PART_INT32, 4);
     behind.levels = 2;
-    OmbrixKeyPart dbl = part(OMBRIX_PART_DOUBLE, 8);
-    OmbrixKeyPart two[2] = {part(OMBRIX_PART_INT32, 4), part(OMBRIX_PART_INT32, 4, 4)};
-    EXPECT_EQ(chosenFor(parms(OMBRIX_KEY_REFERENCE, &behind, 1)), Chosen::General);
-    EXPECT_EQ(chosenFor(parms(OMBRIX_KEY_REFERENCE, &dbl, 1)), Chosen::General);
-    EXPECT_EQ(chosenFor(parms(OMBRIX_KEY_REFERENCE, two, 2)), Chosen::General);
+    OmbrixKeyPart dbl = directPart(OMBRIX_PART_DOUBLE, 8);
+    OmbrixKeyPart two[2] = {directPart(OMBRIX_PART_INT32, 4), directPart(OMBRIX_PART_INT32, 4, 4)};
+    EXPECT_EQ(chosenFor(treeParms(OMBRIX_KEY_REFERENCE, &behind, 1)), Chosen::General);
+    EXPECT_EQ(chosenFor(treeParms(OMBRIX_KEY_REFERENCE, &dbl, 1)), Chosen::General);
+    EXPECT_EQ(chosenFor(treeParms(OMBRIX_KEY_REFERENCE, two, 2)), Chosen::General);
 }
 
 TEST_F(SpecialisedOrder, PointerKeys) {
     for (uint8_t reverse : {0, 1}) {
-        OmbrixTreeParms p = parms(OMBRIX_KEY_REFERENCE, nullptr, 0, reverse);
+        OmbrixTreeParms p = treeParms(OMBRIX_KEY_REFERENCE, nullptr, 0, 0, reverse);
         ASSERT_EQ(chosenFor(p), Chosen::Pointer);
         std::vector<const void *> pointers = keys;
         pointers.push_back(nullptr);
@@ -287,13 +270,13 @@ TEST_F(SpecialisedOrder, ByteStrings) {
         textSizes.push_back(int32_t(random() % 8));
     }
     for (uint8_t reverse : {0, 1}) {
-        OmbrixTreeParms p = parms(OMBRIX_KEY_VARIABLE, nullptr, 0, reverse);
+        OmbrixTreeParms p = treeParms(OMBRIX_KEY_VARIABLE, nullptr, 0, 0, reverse);
         ASSERT_EQ(chosenFor(p), Chosen::Bytes);
         expectSameAsGeneral(p, textKeys, textSizes);
     }
-    OmbrixKeyPart via = part(OMBRIX_PART_INT32, 0);
-    EXPECT_EQ(chosenFor(parms(OMBRIX_KEY_VARIABLE, &via, 1)), Chosen::General);
-    EXPECT_EQ(chosenFor(parms(OMBRIX_KEY_VARIABLE, nullptr, 0, 0, OMBRIX_TREE_NORMALIZED)),
+    OmbrixKeyPart via = directPart(OMBRIX_PART_INT32, 0);
+    EXPECT_EQ(chosenFor(treeParms(OMBRIX_KEY_VARIABLE, &via, 1)), Chosen::General);
+    EXPECT_EQ(chosenFor(treeParms(OMBRIX_KEY_VARIABLE, nullptr, 0, 0, 0, OMBRIX_TREE_NORMALIZED)),
               Chosen::General);
 }
 

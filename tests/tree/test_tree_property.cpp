@@ -13,6 +13,7 @@
 
 #include "host_fixture.h"
 #include "rb_invariants.h"
+#include "tree_keys.h"
 #include "tree/tree.h"
 
 namespace {
@@ -111,26 +112,10 @@ class TreePropertyTest : public HostTest {
     std::vector<Item> items;
 };
 
-OmbrixKeyPart directPart(uint32_t type, int32_t size, int32_t offset, uint32_t option = 0) {
-    OmbrixKeyPart part{};
-    part.partType = type;
-    part.partSize = size;
-    part.levels = 1;
-    part.offsets[0] = offset;
-    part.partOption = option;
-    return part;
-}
-
+// The property runs are single-threaded: no lock.
 OmbrixTreeParms parmsOf(uint32_t mode, OmbrixKeyPart *parts, int32_t count, int32_t perBlock,
                         uint8_t reverse = 0) {
-    OmbrixTreeParms parms{};
-    parms.keyMode = mode;
-    parms.keyPartCount = count;
-    parms.keyParts = parts;
-    parms.reverseOrder = reverse;
-    parms.nodesPerBlock = perBlock;
-    parms.flags = OMBRIX_FLAG_NO_LOCK;
-    return parms;
+    return treeParms(mode, parts, count, perBlock, reverse, OMBRIX_FLAG_NO_LOCK);
 }
 
 const void *itemItself(Item &item) { return &item; }
