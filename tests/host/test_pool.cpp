@@ -136,6 +136,23 @@ TEST_F(Pools, BlocksAre16ByteAlignedAndDoNotOverlap) {
     destroy(pool);
 }
 
+// A block carved with a stride of whole cache lines (33 to 48 bytes asked,
+// 64 carved; 97 to 112, 128) starts 16 bytes into a line even when blocks of
+// other sizes were carved just before it, so it never straddles two lines.
+TEST_F(Pools, LineStrideBlocksStartSixteenBytesIntoALine) {
+    if (UNDER_ASAN) GTEST_SKIP() << "every block is a malloc of its own under ASan";
+    QVWord *pool = createPool("lines", 1);
+    for (int round = 0; round < 3000; ++round) {  // well past one 64 KiB chunk
+        ASSERT_NE(allocate(pool, 1 + round % 30), nullptr);
+        for (uint64_t size : {48u, 33u, 112u}) {
+            auto address = reinterpret_cast<uintptr_t>(allocate(pool, size));
+            ASSERT_NE(address, 0u);
+            ASSERT_EQ(address % 64, 16u) << "size " << size << ", round " << round;
+        }
+    }
+    destroy(pool);
+}
+
 TEST_F(Pools, LargeBlocksAreUsableAndCounted) {
     QVWord *pool = createPool("large");
     const uint64_t sizes[] = {513, 64 * 1024, 1 << 20};
