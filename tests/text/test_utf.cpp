@@ -153,32 +153,25 @@ void expectWrite(OmbrixUtfWriter writer, QVChar c, const Bytes &expected) {
     EXPECT_EQ(full.bytes, Bytes(expected.size() + 3, 0xEE)) << "nothing written for " << std::hex << c;
 }
 
-TEST(Writers, Utf32InEitherOrder) {
+// Each writer with exactly enough room, then one byte too few (so a
+// surrogate pair in 3 bytes writes nothing).
+TEST(Writers, EachWriterAtItsBoundaries) {
+    // UTF-32 in either order.
     expectWrite(COPY_UTF32, 0x1F600, {0x00, 0x01, 0xF6, 0x00});
     expectWrite(COPY_UTF32_SWAP, 0x1F600, {0x00, 0xF6, 0x01, 0x00});
     expectWrite(COPY_UTF32, 0xFFFFFFFF, {0xFF, 0xFF, 0xFF, 0xFF});
-}
-
-TEST(Writers, SixteenBitUnitKeepsTheLowBitsOnly) {
+    // A sixteen-bit unit keeps the low bits only.
     expectWrite(UTF32_UTF16, 0x20AC, {0xAC, 0x20});
     expectWrite(UTF32_UTF16_SWAP, 0x20AC, {0x20, 0xAC});
     expectWrite(UTF32_UTF16, 0x1F600, {0x00, 0xF6});
     expectWrite(UTF32_UTF16_SWAP, 0x1F600, {0xF6, 0x00});
-}
-
-TEST(Writers, Utf16WritesSurrogatePairsWhole) {
+    // UTF-16 writes surrogate pairs whole.
     expectWrite(UTF32_UTF16s, 0x1F600, {0x3D, 0xD8, 0x00, 0xDE});
     expectWrite(UTF32_UTF16s_SWAP, 0x1F600, {0xD8, 0x3D, 0xDE, 0x00});
     expectWrite(UTF32_UTF16s, 0xFFFF, {0xFF, 0xFF});
     expectWrite(UTF32_UTF16s_SWAP, 0x10000, {0xD8, 0x00, 0xDC, 0x00});
     expectWrite(UTF32_UTF16s_SWAP, 0x10FFFF, {0xDB, 0xFF, 0xDF, 0xFF});
-    // With 3 bytes a pair does not fit and nothing is written.
-    Written w = writeOne(UTF32_UTF16s, 0x1F600, 3);
-    EXPECT_EQ(w.status, kFull);
-    EXPECT_EQ(w.written, 0u);
-}
-
-TEST(Writers, Utf8AtEveryLengthBoundary) {
+    // UTF-8 at every length boundary.
     expectWrite(UTF32_UTF8, 0x00, {0x00});
     expectWrite(UTF32_UTF8, 0x7F, {0x7F});
     expectWrite(UTF32_UTF8, 0x80, {0xC2, 0x80});
@@ -196,123 +189,80 @@ TEST(Writers, Utf8AtEveryLengthBoundary) {
     expectWrite(UTF16_UTF8, 0x10041, {0x41});
 }
 
-struct Driven {
+// One run of a driver into a buffer of `cap` bytes followed by four guard
+// bytes; `out` is the whole buffer as it must look afterwards, untouched
+// bytes being 0xEE.
+struct DriverCase {
+    const char *what;
+    bool toUtf32;  // ConvertToUTF32, else ConvertFromUTF32
+    Bytes src;
+    uint64_t cap;
+    OmbrixUtfReader read;
+    OmbrixUtfWriter write;
     QVStatus status;
     uint64_t written;
-    Bytes bytes;
+    Bytes out;
 };
 
-Driven toUtf32(const Bytes &src, uint64_t cap, OmbrixUtfReader read, OmbrixUtfWriter write) {
-    Bytes in(src), out(cap + 4, 0xEE);
-    Driven d{0x1234, 99, {}};
-    d.status = ConvertToUTF32(in.data(), in.size(), out.data(), cap, &d.written, read, write);
-    d.bytes = out;
-    return d;
-}
-
-Driven fromUtf32(const Bytes &src, uint64_t cap, OmbrixUtfWriter write, OmbrixUtfReader read) {
-    Bytes in(src), out(cap + 4, 0xEE);
-    Driven d{0x1234, 99, {}};
-    d.status = ConvertFromUTF32(in.data(), in.size(), out.data(), cap, &d.written, write, read);
-    d.bytes = out;
-    return d;
-}
-
-TEST(ConvertToUTF32, Utf16ToUtf32StopsAtTheLastWholeUnitThatFits) {
-    const Bytes src = {0x00, 0x41, 0xD8, 0x3D, 0xDE, 0x00};
-    Driven d = toUtf32(src, 8, UTF16_UTF32, COPY_UTF32);
-    EXPECT_EQ(d.status, 0u);
-    EXPECT_EQ(d.written, 8u);
-    EXPECT_EQ(d.bytes, withTail({0x00, 0x00, 0x00, 0x41, 0x00, 0x01, 0xF6, 0x00}, 4));
-    // 4 and 7 bytes hold one unit: the loop ends for want of room, status 0.
-    for (uint64_t cap : {4u, 7u}) {
-        d = toUtf32(src, cap, UTF16_UTF32, COPY_UTF32);
-        EXPECT_EQ(d.status, 0u);
-        EXPECT_EQ(d.written, 4u);
-        EXPECT_EQ(d.bytes, withTail({0x00, 0x00, 0x00, 0x41}, cap)) << cap;
+TEST(UtfDrivers, WrittenCountStatusAndEveryByteOfTheBuffer) {
+    const Bytes utf16 = {0x00, 0x41, 0xD8, 0x3D, 0xDE, 0x00};
+    // A, euro sign, U+1F600 as big-endian UTF-32.
+    const Bytes utf32 = {0, 0, 0, 0x41, 0, 0, 0x20, 0xAC, 0, 0x01, 0xF6, 0x00};
+    // U+1F600 and U+0041 as little-endian UTF-32, then two stray bytes.
+    const Bytes utf32le = {0x00, 0xF6, 0x01, 0x00, 0x41, 0, 0, 0, 0x12, 0x34};
+    const Bytes aEuro = {0x41, 0xE2, 0x82, 0xAC};
+    const DriverCase cases[] = {
+        {"UTF-16 to UTF-32, room for all", true, utf16, 8, UTF16_UTF32, COPY_UTF32, 0, 8,
+         {0x00, 0x00, 0x00, 0x41, 0x00, 0x01, 0xF6, 0x00}},
+        // 4 and 7 bytes hold one unit: the loop ends for want of room, status 0.
+        {"room for one unit", true, utf16, 4, UTF16_UTF32, COPY_UTF32, 0, 4, {0, 0, 0, 0x41}},
+        {"room for one unit and three bytes", true, utf16, 7, UTF16_UTF32, COPY_UTF32, 0, 4, {0, 0, 0, 0x41}},
+        {"room for no unit", true, utf16, 3, UTF16_UTF32, COPY_UTF32, 0, 0, {}},
+        // A failed character is not written and ends the run.
+        {"a, stray continuation, b", true, {0x61, 0x80, 0x62}, 12, UTF8_UTF32, COPY_UTF32_SWAP,
+         kInvalid, 4, {0x61, 0, 0, 0}},
+        {"a and a cut euro sign", true, {0x61, 0xE2, 0x82}, 12, UTF8_UTF32, COPY_UTF32, kTruncated, 4,
+         {0, 0, 0, 0x61}},
+        {"lone low surrogate first", true, {0xDC, 0x00, 0x00, 0x41}, 8, UTF16_UTF32, COPY_UTF32,
+         kInvalid, 0, {}},
+        // No room: the reader is never asked, so bad input goes unnoticed.
+        {"no room for bad input", true, {0x80}, 3, UTF8_UTF32, COPY_UTF32, 0, 0, {}},
+        // Each character lands at its 4-byte position even when the writer
+        // puts fewer bytes there.
+        {"four bytes per unit whatever the writer wrote", true, {0x61, 0xC3, 0xA9}, 8, UTF8_UTF32,
+         UTF32_UTF8, 0, 8, {0x61, 0xEE, 0xEE, 0xEE, 0xC3, 0xA9}},
+        {"empty input", true, {}, 16, UTF8_UTF32, COPY_UTF32, 0, 0, {}},
+        // From UTF-32: stops at the first character that does not fit.
+        {"UTF-32 to UTF-8, room for all", false, utf32, 8, COPY_UTF32b, UTF32_UTF8, 0, 8,
+         {0x41, 0xE2, 0x82, 0xAC, 0xF0, 0x9F, 0x98, 0x80}},
+        {"room for exactly two: capacity ran out", false, utf32, 4, COPY_UTF32b, UTF32_UTF8, 0, 4, aEuro},
+        {"the third does not fit in 5", false, utf32, 5, COPY_UTF32b, UTF32_UTF8, kFull, 4, aEuro},
+        {"the third does not fit in 6", false, utf32, 6, COPY_UTF32b, UTF32_UTF8, kFull, 4, aEuro},
+        {"the third does not fit in 7", false, utf32, 7, COPY_UTF32b, UTF32_UTF8, kFull, 4, aEuro},
+        {"the second does not fit", false, utf32, 2, COPY_UTF32b, UTF32_UTF8, kFull, 1, {0x41}},
+        {"little-endian to UTF-16, trailing partial unit", false, utf32le, 16, COPY_UTF32b_SWAP,
+         UTF32_UTF16s_SWAP, 0, 6, {0xD8, 0x3D, 0xDE, 0x00, 0x00, 0x41}},
+        {"a pair in 3 bytes", false, utf32le, 3, COPY_UTF32b_SWAP, UTF32_UTF16s_SWAP, kFull, 0, {}},
+        {"no room at all", false, utf32le, 0, COPY_UTF32b_SWAP, UTF32_UTF8, 0, 0, {}},
+    };
+    for (const DriverCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes in(c.src), out(c.cap + 4, 0xEE);
+        uint64_t written = 99;
+        QVStatus status =
+            c.toUtf32 ? ConvertToUTF32(in.data(), in.size(), out.data(), c.cap, &written, c.read, c.write)
+                      : ConvertFromUTF32(in.data(), in.size(), out.data(), c.cap, &written, c.write, c.read);
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(written, c.written);
+        EXPECT_EQ(out, withTail(c.out, c.cap + 4 - c.out.size()));
     }
-    d = toUtf32(src, 3, UTF16_UTF32, COPY_UTF32);
-    EXPECT_EQ(d.status, 0u);
-    EXPECT_EQ(d.written, 0u);
 }
 
-TEST(ConvertToUTF32, FailedCharacterIsNotWrittenAndEndsTheRun) {
-    // "a", a stray continuation byte, "b".
-    Driven d = toUtf32({0x61, 0x80, 0x62}, 12, UTF8_UTF32, COPY_UTF32_SWAP);
-    EXPECT_EQ(d.status, kInvalid);
-    EXPECT_EQ(d.written, 4u);
-    EXPECT_EQ(d.bytes, withTail({0x61, 0, 0, 0}, 12));
-    // "a" and a cut euro sign.
-    d = toUtf32({0x61, 0xE2, 0x82}, 12, UTF8_UTF32, COPY_UTF32);
-    EXPECT_EQ(d.status, kTruncated);
-    EXPECT_EQ(d.written, 4u);
-    // A lone low surrogate first: nothing at all.
-    d = toUtf32({0xDC, 0x00, 0x00, 0x41}, 8, UTF16_UTF32, COPY_UTF32);
-    EXPECT_EQ(d.status, kInvalid);
-    EXPECT_EQ(d.written, 0u);
-    EXPECT_EQ(d.bytes, Bytes(12, 0xEE));
-    // No room: the reader is never asked, so bad input goes unnoticed.
-    d = toUtf32({0x80}, 3, UTF8_UTF32, COPY_UTF32);
-    EXPECT_EQ(d.status, 0u);
-    EXPECT_EQ(d.written, 0u);
-}
-
-TEST(ConvertToUTF32, CountsFourBytesPerUnitWhateverTheWriterWrote) {
-    // Each character lands at its 4-byte position even when the writer
-    // puts fewer bytes there.
-    Driven d = toUtf32({0x61, 0xC3, 0xA9}, 8, UTF8_UTF32, UTF32_UTF8);
-    EXPECT_EQ(d.status, 0u);
-    EXPECT_EQ(d.written, 8u);
-    EXPECT_EQ(d.bytes, withTail({0x61, 0xEE, 0xEE, 0xEE, 0xC3, 0xA9, 0xEE, 0xEE}, 4));
-}
-
-TEST(ConvertToUTF32, EmptyInputAndNoCountPointer) {
-    Driven d = toUtf32({}, 16, UTF8_UTF32, COPY_UTF32);
-    EXPECT_EQ(d.status, 0u);
-    EXPECT_EQ(d.written, 0u);
+TEST(UtfDrivers, ConvertToUTF32WithoutACountPointer) {
     const uint8_t src[] = {0xE2, 0x82, 0xAC};
     uint8_t out[4] = {};
     EXPECT_EQ(ConvertToUTF32(src, 3, out, 4, nullptr, UTF8_UTF32, COPY_UTF32), 0u);
     EXPECT_EQ(Byte2DWord_swap(out), 0x20ACu);
-}
-
-TEST(ConvertFromUTF32, StopsAtTheFirstCharacterThatDoesNotFit) {
-    // A, euro sign, U+1F600 as big-endian UTF-32.
-    const Bytes src = {0, 0, 0, 0x41, 0, 0, 0x20, 0xAC, 0, 0x01, 0xF6, 0x00};
-    const Bytes utf8 = {0x41, 0xE2, 0x82, 0xAC, 0xF0, 0x9F, 0x98, 0x80};
-    Driven d = fromUtf32(src, 8, UTF32_UTF8, COPY_UTF32b);
-    EXPECT_EQ(d.status, 0u);
-    EXPECT_EQ(d.written, 8u);
-    EXPECT_EQ(d.bytes, withTail(utf8, 4));
-    // Room for exactly the first two: the capacity ran out, status 0.
-    d = fromUtf32(src, 4, UTF32_UTF8, COPY_UTF32b);
-    EXPECT_EQ(d.status, 0u);
-    EXPECT_EQ(d.written, 4u);
-    // One byte more: the third does not fit.
-    for (uint64_t cap : {5u, 6u, 7u}) {
-        d = fromUtf32(src, cap, UTF32_UTF8, COPY_UTF32b);
-        EXPECT_EQ(d.status, kFull) << cap;
-        EXPECT_EQ(d.written, 4u) << cap;
-        EXPECT_EQ(d.bytes, withTail({0x41, 0xE2, 0x82, 0xAC}, cap)) << cap;
-    }
-    d = fromUtf32(src, 2, UTF32_UTF8, COPY_UTF32b);
-    EXPECT_EQ(d.status, kFull);
-    EXPECT_EQ(d.written, 1u);
-}
-
-TEST(ConvertFromUTF32, LittleEndianSourceToUtf16AndATrailingPartialUnit) {
-    // U+1F600 and U+0041 as little-endian UTF-32, then two stray bytes.
-    const Bytes src = {0x00, 0xF6, 0x01, 0x00, 0x41, 0, 0, 0, 0x12, 0x34};
-    Driven d = fromUtf32(src, 16, UTF32_UTF16s_SWAP, COPY_UTF32b_SWAP);
-    EXPECT_EQ(d.status, 0u);
-    EXPECT_EQ(d.written, 6u);
-    EXPECT_EQ(d.bytes, withTail({0xD8, 0x3D, 0xDE, 0x00, 0x00, 0x41}, 14));
-    d = fromUtf32(src, 3, UTF32_UTF16s_SWAP, COPY_UTF32b_SWAP);
-    EXPECT_EQ(d.status, kFull);
-    EXPECT_EQ(d.written, 0u);
-    d = fromUtf32(src, 0, UTF32_UTF8, COPY_UTF32b_SWAP);
-    EXPECT_EQ(d.status, 0u);
-    EXPECT_EQ(d.written, 0u);
 }
 
 TEST(Utf8ToUtf16, OneOrTwoUnitsAndEveryFailureAsInvalid) {
