@@ -229,66 +229,46 @@ TEST_F(StringBufferTest, AddIntFormatsTheWidenedValueWithLd) {
     b->destroy(b, 1);
 }
 
-TEST_F(StringBufferTest, AddDoubleUsesTheFormatOrPercentF) {
-    Buffer *b = stringBufferNew(pool, 0);
-    ASSERT_NE(b, nullptr);
-    int32_t status = 0;
-    b->addDouble(b, nullptr, 0, &status, 1.5);
-    EXPECT_EQ(textOf(b), "1.500000");
-    b->reset(b);
-    b->addDouble(b, nullptr, 9, &status, -0.25);
-    EXPECT_EQ(textOf(b), "-0.250000") << "without a format the length is not read";
-    b->reset(b);
-
-    std::u32string twoPlaces = U"%.2f";
-    b->addDouble(b, units(twoPlaces), 4, &status, 3.14159);
-    EXPECT_EQ(textOf(b), "3.14");
-    b->reset(b);
-    std::u32string longer = U"%fxyz";
-    b->addDouble(b, units(longer), 0, &status, 2.0);
-    EXPECT_EQ(textOf(b), "2.000000") << "a format length of 0 is two units";
-    b->reset(b);
-    std::u32string euro = U"%.1f\u20ac";
-    b->addDouble(b, units(euro), 5, &status, 2.5);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(textOf(b), "2.5\xE2\x82\xAC") << "the units come out as UTF-8";
-    b->destroy(b, 1);
-}
-
-TEST_F(StringBufferTest, NumbersThatDoNotFitFailWithTheHostsStatusAndAppendNothing) {
-    Buffer *b = stringBufferNew(pool, 0);
-    ASSERT_NE(b, nullptr);
-    append(b, "n:");
-    int32_t status = 0;
-    std::u32string width30 = U"%030.2f", width31 = U"%031.2f";
-    b->addDouble(b, units(width30), 7, &status, 1.5);
-    EXPECT_EQ(status, 0) << "30 units fit exactly";
-    EXPECT_EQ(textOf(b), "n:" + std::string(26, '0') + "1.50");
-
-    b->reset(b);
-    append(b, "n:");
-    b->addDouble(b, units(width31), 7, &status, 1.5);
-    EXPECT_EQ(status, kTooSmall) << "the formatter's status";
-    EXPECT_EQ(textOf(b), "n:");
-    status = 0;
-    b->addDouble(b, nullptr, 0, &status, 1e300);
-    EXPECT_EQ(status, kTooSmall);
-    EXPECT_EQ(textOf(b), "n:");
-
-    // 30 units, but more than 30 bytes once in UTF-8: the transcoder's status.
-    status = 0;
-    std::u32string wide = U"%.0f" + std::u32string(10, U'\u20ac');
-    b->addDouble(b, units(wide), static_cast<int32_t>(wide.size()), &status, 7.0);
-    EXPECT_EQ(status, kTooSmall);
-    EXPECT_EQ(textOf(b), "n:");
-    // A unit that is no character: the transcoder refuses it.
-    status = 0;
+// Each row appends one double to "n:": the status it ends with and what
+// it appended (nothing when it failed). An empty format stands for none,
+// which is "%f" whatever length is given.
+TEST_F(StringBufferTest, AddDoubleFormatsOrFailsAndAppendsNothing) {
     std::u32string surrogate = U"%.0f";
     surrogate += static_cast<char32_t>(0xD800);
-    b->addDouble(b, units(surrogate), 5, &status, 7.0);
-    EXPECT_EQ(status, static_cast<int32_t>(OMBRIX_E_INVALID_SEQUENCE));
-    EXPECT_EQ(textOf(b), "n:");
-    EXPECT_TRUE(zeroFromLength(b));
+    const struct {
+        const char *what;
+        std::u32string format;
+        int32_t formatLength;
+        double value;
+        int32_t status;
+        std::string appended;
+    } rows[] = {
+        {"no format: %f", U"", 0, 1.5, 0, "1.500000"},
+        {"without a format the length is not read", U"", 9, -0.25, 0, "-0.250000"},
+        {"a format of its length", U"%.2f", 4, 3.14159, 0, "3.14"},
+        {"a format length of 0 is two units", U"%fxyz", 0, 2.0, 0, "2.000000"},
+        {"the units come out as UTF-8", U"%.1f\u20ac", 5, 2.5, 0, "2.5\xE2\x82\xAC"},
+        {"30 units fit exactly", U"%030.2f", 7, 1.5, 0, std::string(26, '0') + "1.50"},
+        {"31 units: the formatter's status", U"%031.2f", 7, 1.5, kTooSmall, ""},
+        {"%f of 1e300", U"", 0, 1e300, kTooSmall, ""},
+        {"30 units, more than 30 bytes once in UTF-8: the transcoder's status",
+         U"%.0f" + std::u32string(10, U'\u20ac'), 14, 7.0, kTooSmall, ""},
+        {"a unit that is no character: the transcoder refuses it", surrogate, 5, 7.0,
+         static_cast<int32_t>(OMBRIX_E_INVALID_SEQUENCE), ""},
+    };
+    Buffer *b = stringBufferNew(pool, 0);
+    ASSERT_NE(b, nullptr);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        b->reset(b);
+        append(b, "n:");
+        int32_t status = 0;
+        b->addDouble(b, row.format.empty() ? nullptr : units(row.format), row.formatLength, &status,
+                     row.value);
+        EXPECT_EQ(status, row.status);
+        EXPECT_EQ(textOf(b), "n:" + row.appended);
+        EXPECT_TRUE(zeroFromLength(b));
+    }
     b->destroy(b, 1);
 }
 
