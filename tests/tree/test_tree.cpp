@@ -44,6 +44,13 @@ class TreeTest : public HostTest {
         return s;
     }
 
+    // What treePrint writes; its status must be 0.
+    static std::string printed(OmbrixTree *tree) {
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(treePrint(tree), OMBRIX_OK);
+        return testing::internal::GetCapturedStdout();
+    }
+
     OmbrixKeyPart intPart{};
 };
 
@@ -217,22 +224,20 @@ TEST_F(TreeTest, VariableLengthKeysOrderByBytesThenLength) {
     }
 }
 
-TEST_F(TreeTest, KeySizesBelowOneTakeTheTreesKeySize) {
-    // Mode 1 with a negative size: the sum of the part sizes, or 8.
+// A negative key size takes the tree's (the sum of the part sizes, or 8
+// without parts); 0 measures the UTF-8 string.
+TEST_F(TreeTest, KeySizesBelowOneTakeTheTreesOrMeasureTheString) {
     OmbrixTree *tree = treeNew(nullptr, treeParms(OMBRIX_KEY_VARIABLE));
+    omb::TreeState *state = omb::treeStateOf(tree);
     const char *text = "0123456789";
     EXPECT_EQ(treeAddWithKeySize(tree, text, -1), OMBRIX_OK);
-    omb::TreeState *state = omb::treeStateOf(tree);
     EXPECT_EQ(state->root->keySize, 8);
     EXPECT_EQ(treeFindWithKeySize(tree, "01234567", 8), text);
-    treeDestroy(tree);
-}
+    EXPECT_EQ(treeRemoveWithKeySize(tree, text, -1), OMBRIX_OK);
+    EXPECT_EQ(treeSize(tree), 0u);
 
-TEST_F(TreeTest, KeySizeZeroMeasuresTheUtf8String) {
-    OmbrixTree *tree = treeNew(nullptr, treeParms(OMBRIX_KEY_VARIABLE));
     const char *hello = "hello";
     EXPECT_EQ(treeAdd(tree, hello), OMBRIX_OK);
-    omb::TreeState *state = omb::treeStateOf(tree);
     EXPECT_EQ(state->root->keySize, 5);
     EXPECT_EQ(treeFind(tree, "hello"), hello);
     EXPECT_EQ(treeFind(tree, "hell"), nullptr);
@@ -490,9 +495,7 @@ TEST_F(TreeTest, IteratorsOnEmptyAndMissingTrees) {
 
 TEST_F(TreeTest, PrintWritesTheLevelsOneLine) {
     OmbrixTree *tree = intTree();
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(treePrint(tree), OMBRIX_OK);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "#\n");
+    EXPECT_EQ(printed(tree), "#\n");
 
     int32_t keys[3] = {5, 3, 8};
     for (int32_t &k : keys) treeAdd(tree, &k);
@@ -504,10 +507,7 @@ TEST_F(TreeTest, PrintWritesTheLevelsOneLine) {
     for (int32_t &k : more) treeAdd(tree, &k);
     // 1 turns 3 and 8 black; -4 then rotates at 3, and 1 stands black
     // over the red pair -4 and 3.
-    testing::internal::CaptureStdout();
-    treePrint(tree);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "5, 1, 8, -4(r), 3(r), #, #, #, #, #, #\n");
+    EXPECT_EQ(printed(tree), "5, 1, 8, -4(r), 3(r), #, #, #, #, #, #\n");
     treeDestroy(tree);
 }
 
@@ -519,9 +519,7 @@ TEST_F(TreeTest, PrintReadsTheKeyFieldAndSkipsOtherKeys) {
     OmbrixKeyPart part = directPart(OMBRIX_PART_INT32, 4, offsetof(Row, key));
     OmbrixTree *tree = treeNew(nullptr, treeParms(OMBRIX_KEY_REFERENCE, &part, 1));
     for (Row &r : rows) treeAdd(tree, &r);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(treePrint(tree), OMBRIX_OK);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "12, -3(r), #, #, #\n");
+    EXPECT_EQ(printed(tree), "12, -3(r), #, #, #\n");
     treeDestroy(tree);
 
     OmbrixKeyPart wide = directPart(OMBRIX_PART_INT64, 8);
@@ -531,9 +529,7 @@ TEST_F(TreeTest, PrintReadsTheKeyFieldAndSkipsOtherKeys) {
                                   treeParms(OMBRIX_KEY_VARIABLE), treeParms(OMBRIX_KEY_REFERENCE)}) {
         tree = treeNew(nullptr, parms);
         treeAdd(tree, &rows[0]);
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(treePrint(tree), OMBRIX_OK);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(printed(tree), "");
         treeDestroy(tree);
     }
     EXPECT_EQ(treePrint(nullptr), OMBRIX_OK);
