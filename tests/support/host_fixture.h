@@ -49,6 +49,17 @@ class HostTest : public ::testing::Test {
         EXPECT_EQ(after.lockReleases - before.lockReleases, times) << what;
     }
 
+    // Runs `operation` and checks that it created, took and released no lock.
+    template <typename Operation>
+    void expectNoLockUsed(const char *what, Operation operation) {
+        QVHostCounters before = counters();
+        operation();
+        QVHostCounters after = counters();
+        EXPECT_EQ(after.locksCreated, before.locksCreated) << what;
+        EXPECT_EQ(after.lockAcquires, before.lockAcquires) << what;
+        EXPECT_EQ(after.lockReleases, before.lockReleases) << what;
+    }
+
     QVWord *host = nullptr;
     uint64_t poolsAtStart = 0;
 };
