@@ -366,7 +366,7 @@ OMBRIX_API QVStatus linkedListAddLastEntry(List *list, Entry *entry) {
 }
 
 OMBRIX_API void linkedListRemoveEntry(List *list, Entry *entry, uint8_t freeIt) {
-    if (!entry) return;
+    if (!list || !entry) return;
     unlink(list, entry);
     if (freeIt) freeEntry(list, entry);
     list->count -= 1;
@@ -417,6 +417,7 @@ OMBRIX_API Entry *linkedListGetLastEntry(List *list) {
 }
 
 OMBRIX_API void *linkedListFind(List *list, const void *item) {
+    if (!list) return nullptr;
     omb::LockScope held(list->lock);
     if (!item) return nullptr;
     return elementOf(firstEqualEntry(list, item));

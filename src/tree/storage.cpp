@@ -44,13 +44,15 @@ OmbrixKeyPart *backingKeyParts(const Storage *storage) {
 }
 
 // Walks two iterators in step: 1 at the first element pair whose `bytes`
-// bytes differ, 0 when every pair agrees.
+// bytes differ, 0 when every pair agrees. A by-reference array list may hold
+// null pointers: two of them agree and the walk goes on, a null against a
+// stored pointer differs.
 int32_t compareElements(OmbrixIterator *a, OmbrixIterator *b, uint64_t bytes) {
     while (a->hasNext) {
         void *left = a->next(a);
         void *right = b->next(b);
-        if (!left || !right) return left == right ? 0 : 1;
-        if (qvmemcmp(left, right, bytes) != 0) return 1;
+        if (left == right) continue;
+        if (!left || !right || qvmemcmp(left, right, bytes) != 0) return 1;
     }
     return 0;
 }

@@ -251,6 +251,21 @@ TEST_F(LinkedListTest, EntryHandlesLinkAndUnlinkWithoutTheLock) {
     linkedListDestroy(list);
 }
 
+// Find and RemoveEntry answer a missing list as their siblings do: no
+// element, nothing unlinked, and the entry is left as it was.
+TEST_F(LinkedListTest, FindAndRemoveEntryRefuseANullList) {
+    List *list = intList({7, 8});
+    int32_t seven = 7;
+    EXPECT_EQ(linkedListFind(nullptr, &seven), nullptr);
+    Entry *head = list->head;
+    linkedListRemoveEntry(nullptr, head, 1);
+    EXPECT_EQ(list->head, head);
+    EXPECT_EQ(head->next, list->tail);
+    EXPECT_EQ(values(list), (std::vector<int32_t>{7, 8}));
+    EXPECT_NE(linkedListFind(list, &seven), nullptr);
+    linkedListDestroy(list);
+}
+
 TEST_F(LinkedListTest, IteratorWalksInOrderAndMovesToAnotherList) {
     List *a = intList({1, 2, 3});
     List *b = intList({9});

@@ -165,6 +165,34 @@ TEST_P(StorageTest, CompareLooksAtKeySizeBytesOfEachElement) {
     for (OmbrixStorage *s : {a, b, c, shorter, empty, alsoEmpty, wider, p, q}) storageDestroy(s);
 }
 
+// A by-reference array list stores a null pointer given at a position; two
+// null elements agree and the walk goes on to the elements after them.
+TEST_F(StorageKindTest, CompareWalksPastNullElementsOfAnArrayBacking) {
+    int32_t five = 5, six = 6;
+    OmbrixStorage *a = storageNew(nullptr, storageParms(0, 4, OMBRIX_BY_REFERENCE));
+    OmbrixStorage *b = storageNew(nullptr, storageParms(0, 4, OMBRIX_BY_REFERENCE));
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(storageAdd(a, 0, nullptr), OMBRIX_OK);
+    ASSERT_EQ(storageAdd(b, 0, nullptr), OMBRIX_OK);
+    ASSERT_EQ(storageAddLast(a, &five), OMBRIX_OK);
+    ASSERT_EQ(storageAddLast(b, &six), OMBRIX_OK);
+    ASSERT_EQ(storageSize(a), 2);
+    EXPECT_EQ(storageCompare(a, b), 1) << "5 and 6 differ after the null pair";
+    storageRemoveLast(b);
+    ASSERT_EQ(storageAddLast(b, &five), OMBRIX_OK);
+    EXPECT_EQ(storageCompare(a, b), 0);
+
+    // A null element against a stored one differs.
+    storageReset(b);
+    ASSERT_EQ(storageAddLast(b, &five), OMBRIX_OK);
+    ASSERT_EQ(storageAddLast(b, &five), OMBRIX_OK);
+    EXPECT_EQ(storageCompare(a, b), 1);
+    EXPECT_EQ(storageCompare(b, a), 1);
+    storageDestroy(a);
+    storageDestroy(b);
+}
+
 TEST_P(StorageTest, ToArrayMakesANewArrayOfTheElementPointers) {
     OmbrixStorage *s = ints({});
     int32_t count = -7;
