@@ -253,8 +253,11 @@ OMBRIX_API QVStatus arrayListAddLastWithKeySize(List *list, const void *item, in
     return append(list, item, keySize);
 }
 
+// Like a positional add, the plain append stores a null item on a
+// by-reference list (the pointer itself is the element); only its
+// WithKeySize twin refuses null whatever the storage mode.
 OMBRIX_API QVStatus arrayListAddLast(List *list, const void *item) {
-    if (!list || !item) return OMBRIX_OK;
+    if (!list || (!item && !isByReference(list))) return OMBRIX_OK;
     return append(list, item, 0);
 }
 

@@ -91,6 +91,7 @@ TEST_F(ArrayListTest, AddAtAPositionMovesTheTailUp) {
     EXPECT_EQ(arrayListAdd(list, 5, &v), OMBRIX_OK) << "beyond count: refused quietly";
     EXPECT_EQ(arrayListAdd(list, -1, &v), OMBRIX_OK);
     EXPECT_EQ(arrayListAdd(list, 0, nullptr), OMBRIX_OK) << "no item to copy";
+    EXPECT_EQ(arrayListAddLast(list, nullptr), OMBRIX_OK) << "no item to copy";
     EXPECT_EQ(arrayListAdd(nullptr, 0, &v), OMBRIX_OK);
     EXPECT_EQ(values(list), (std::vector<int32_t>{10, 20, 30, 40}));
     v = 15;
@@ -184,7 +185,13 @@ TEST_F(ArrayListTest, ByReferenceListsHandBackTheStoredPointers) {
     List *list = arrayListNew(nullptr, byReference());
     EXPECT_EQ(arrayListAddLast(list, &a), OMBRIX_OK);
     EXPECT_EQ(arrayListAddLast(list, &b), OMBRIX_OK);
-    EXPECT_EQ(arrayListAddLast(list, nullptr), OMBRIX_OK) << "refused: no null item appended";
+    EXPECT_EQ(arrayListAddLast(list, nullptr), OMBRIX_OK) << "the plain append stores null too";
+    EXPECT_EQ(arrayListSize(list), 3);
+    EXPECT_EQ(arrayListGetLast(list), nullptr);
+    EXPECT_EQ(arrayListAddLastWithKeySize(list, nullptr, 4), OMBRIX_OK);
+    EXPECT_EQ(arrayListSize(list), 3) << "the WithKeySize append refuses null whatever the mode";
+    EXPECT_EQ(list->keySizes, nullptr);
+    EXPECT_EQ(arrayListRemoveLast(list), nullptr);
     EXPECT_EQ(arrayListSize(list), 2);
     EXPECT_EQ(arrayListAdd(list, 0, nullptr), OMBRIX_OK) << "a positional add stores null";
     EXPECT_EQ(arrayListSize(list), 3);
