@@ -54,6 +54,22 @@ bool wideKernelsSupported();
 inline char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 0x20) : c; }
 inline char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 0x20) : c; }
 
+// The bookkeeping both wellFormedRun variants do for one checked vector of
+// `width` bytes: `leads` has a bit per lead byte, `spills` tells that the
+// last character runs past the vector. Counts the vector's characters into
+// *count and returns the bytes stepped over, which end before a spilling
+// character; 0 ends the run (the spilling character is the vector's first).
+inline uint64_t stepOverCheckedVector(uint32_t leads, bool spills, uint64_t width,
+                                      uint64_t *count) {
+    if (!spills) {
+        *count += static_cast<uint64_t>(__builtin_popcount(leads));
+        return width;
+    }
+    int last = 31 - __builtin_clz(leads);
+    *count += static_cast<uint64_t>(__builtin_popcount(leads) - 1);
+    return static_cast<uint64_t>(last);
+}
+
 inline QVChar classMapUnit(QVChar c, const int32_t *meta, const int32_t *shift) {
     if (c >= 0x10000) return c;
     int32_t block = meta[c >> 7];

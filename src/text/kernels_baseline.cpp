@@ -125,15 +125,9 @@ uint64_t wellFormedRun(const unsigned char *p, uint64_t n, uint64_t *chars) {
         uint64_t expected = (uint64_t{lead2} << 1) | (uint64_t{lead3} << 2) | (uint64_t{lead4} << 3);
         if ((expected & kAll) != continuation) break;
         uint32_t leads = ~continuation & kAll;
-        if (expected >> kWidth) {
-            int last = 31 - __builtin_clz(leads);
-            count += static_cast<uint64_t>(__builtin_popcount(leads) - 1);
-            i += static_cast<uint64_t>(last);
-            if (last == 0) break;
-            continue;
-        }
-        count += static_cast<uint64_t>(__builtin_popcount(leads));
-        i += kWidth;
+        uint64_t stepped = stepOverCheckedVector(leads, (expected >> kWidth) != 0, kWidth, &count);
+        if (stepped == 0) break;
+        i += stepped;
     }
     *chars += count;
     return i;
