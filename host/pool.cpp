@@ -1,14 +1,23 @@
 // Pools: size-class free lists over bump-carved chunks.
 //
-// A request of up to kLargestSmall bytes is rounded up to its class (a
-// multiple of 16) and taken from the class's free list, or else carved from
-// the current chunk. Larger requests get a malloc of their own, kept on an
-// intrusive list so that destroying the pool frees everything at once. The
-// chunks of a destroyed pool go to a small cache on the handle, from which
-// later pools take theirs before asking malloc. Freed large blocks go to a
-// second cache on the handle, so that a growing array or table that is
-// made again and again does not hand its pages back to the system and
-// fault them in anew each time (a page fault costs microseconds).
+// A request of up to kLargestCarved bytes is rounded up to its class and
+// taken from the class's free list, or else carved from the current chunk.
+// Classes go up by 16 bytes to 512, then by 512 bytes to 8 KiB, so a block
+// of a few kilobytes (a tree's node block, a short array) is carved too.
+// Larger requests get a malloc of their own, kept on an intrusive list so
+// that destroying the pool frees everything at once. Freed large blocks go
+// to a cache on the handle, so that a growing array or table that is made
+// again and again does not hand its pages back to the system and fault them
+// in anew each time (a page fault costs microseconds).
+//
+// A pool's first chunks are 64 KiB; the chunks of a destroyed pool go to a
+// small cache on the handle, from which later pools take theirs before
+// asking malloc. Once a pool holds 1 MiB of them it is a big pool, and its
+// further chunks are 2 MiB on a 2 MiB boundary, advised to the kernel for
+// transparent huge pages: a container of millions of nodes, walked at
+// random, then costs one TLB entry per 2 MiB instead of per 4 KiB page,
+// which is most of a walk's time beyond the caches on a virtual machine.
+// Those chunks go back to the system when the pool is destroyed.
 //
 // Every block is preceded by a 16-byte header: the size asked for, and a
 // word with the block's state, class and the pool's tag, so a block can be
@@ -22,9 +31,9 @@
 // half of those blocks would, and touching one would cost two cache misses.
 //
 // Locked and unlocked pools get different slot functions, so an unlocked
-// pool never looks at its mutex. The common case (a small block, no fill,
-// no fault injection armed) is handled inline; everything else goes through
-// the out-of-line slow paths.
+// pool never looks at its mutex. The common case (a block of at most 512
+// bytes, no fill, no fault injection armed) is handled inline; everything
+// else goes through the out-of-line slow paths.
 //
 // Under AddressSanitizer every block takes the large path, one malloc per
 // block, so the sanitizer sees each overflow and use after free; statistics
@@ -33,6 +42,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <sys/mman.h>
 #include <type_traits>
 
 #include "internal.h"
@@ -42,6 +52,8 @@ namespace qvh {
 namespace {
 
 constexpr uint64_t kChunkBytes = 64 * 1024;
+constexpr uint64_t kHugeChunkBytes = 2ull << 20;
+constexpr uint64_t kBigPoolBytes = 1ull << 20;  // small chunks before huge ones
 constexpr uint64_t kCacheLine = 64;
 constexpr uint64_t kSpareChunkLimit = 64;  // 4 MiB kept per handle at most
 // Freed large blocks kept per handle: at most this many bytes and blocks.
@@ -50,8 +62,12 @@ constexpr uint64_t kSpareChunkLimit = 64;  // 4 MiB kept per handle at most
 constexpr uint64_t kSpareLargeByteLimit = 64ull << 20;
 constexpr uint64_t kSpareLargeCountLimit = 128;
 constexpr uint64_t kGranule = 16;
-constexpr uint64_t kLargestSmall = 512;
-constexpr unsigned kClassCount = kLargestSmall / kGranule;  // classes 1 .. 32
+constexpr uint64_t kLargestSmall = 512;  // the inline path's limit
+constexpr uint64_t kMediumGranule = 512;
+constexpr uint64_t kLargestCarved = 8192;
+constexpr unsigned kSmallClassCount = kLargestSmall / kGranule;  // classes 1 .. 32
+constexpr unsigned kClassCount =
+    kSmallClassCount + (kLargestCarved - kLargestSmall) / kMediumGranule;  // and 33 .. 47
 constexpr uint64_t kLargeClass = 0;
 constexpr uint32_t kLiveBlock = 0x4c495645u;
 constexpr uint32_t kFreedBlock = 0x46524545u;
@@ -89,7 +105,7 @@ static_assert(sizeof(LargeLinks) == 2 * kGranule);
 
 struct Chunk {
     Chunk *next;
-    uint64_t reserved;
+    uint64_t bytes;  // kChunkBytes or kHugeChunkBytes
 };
 static_assert(sizeof(Chunk) <= kCacheLine && kChunkBytes % kCacheLine == 0);
 
@@ -110,6 +126,7 @@ struct Pool {
     Stat frees;
 
     Chunk *chunks;
+    uint64_t chunkBytes;  // held in chunks
     LargeLinks large;  // sentinel of the large block ring
     uint32_t flags;
     uint16_t tag;
@@ -146,7 +163,17 @@ class PoolGuard {
 #define QVHOST_HOT inline __attribute__((always_inline))
 
 QVHOST_HOT unsigned sizeClassOf(uint64_t size) {
-    return size <= kGranule ? 1u : static_cast<unsigned>((size + kGranule - 1) / kGranule);
+    if (size <= kGranule) return 1;
+    if (size <= kLargestSmall) return static_cast<unsigned>((size + kGranule - 1) / kGranule);
+    return kSmallClassCount +
+           static_cast<unsigned>((size - kLargestSmall + kMediumGranule - 1) / kMediumGranule);
+}
+
+// What a block of the class holds.
+QVHOST_HOT uint64_t classBytes(unsigned sizeClass) {
+    return sizeClass <= kSmallClassCount
+               ? sizeClass * kGranule
+               : kLargestSmall + (sizeClass - kSmallClassCount) * kMediumGranule;
 }
 
 QVHOST_HOT void noteAllocated(Pool *pool, BlockHeader *header, uint64_t size, uint64_t sizeClass) {
@@ -175,7 +202,7 @@ QVHOST_HOT BlockHeader *takeQuick(Pool *pool, unsigned sizeClass) {
         pool->freeLists[sizeClass] = *static_cast<void **>(block);
         return static_cast<BlockHeader *>(block) - 1;
     }
-    uint64_t stride = kGranule + sizeClass * kGranule;
+    uint64_t stride = kGranule + classBytes(sizeClass);
     char *at = pool->cursor;
     if (stride % kCacheLine == 0) at = lineAligned(at);
     if (static_cast<uint64_t>(pool->end - at) < stride) return nullptr;
@@ -183,7 +210,22 @@ QVHOST_HOT BlockHeader *takeQuick(Pool *pool, unsigned sizeClass) {
     return reinterpret_cast<BlockHeader *>(at);
 }
 
-Chunk *newChunk(Host *host) {
+// A 2 MiB chunk on a 2 MiB boundary: map twice that and trim both ends.
+Chunk *newHugeChunk() {
+    void *raw = mmap(nullptr, 2 * kHugeChunkBytes, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return nullptr;
+    auto start = reinterpret_cast<uintptr_t>(raw);
+    uintptr_t aligned = (start + kHugeChunkBytes - 1) & ~(kHugeChunkBytes - 1);
+    if (aligned > start) munmap(raw, aligned - start);
+    munmap(reinterpret_cast<void *>(aligned + kHugeChunkBytes),
+           start + kHugeChunkBytes - aligned);
+    // Only advice: without transparent huge pages the chunk is plain memory.
+    madvise(reinterpret_cast<void *>(aligned), kHugeChunkBytes, MADV_HUGEPAGE);
+    return reinterpret_cast<Chunk *>(aligned);
+}
+
+Chunk *newSmallChunk(Host *host) {
     {
         std::lock_guard<std::mutex> guard(host->chunkMutex);
         if (auto *chunk = static_cast<Chunk *>(host->spareChunks)) {
@@ -195,14 +237,22 @@ Chunk *newChunk(Host *host) {
     return static_cast<Chunk *>(std::aligned_alloc(kCacheLine, kChunkBytes));
 }
 
+Chunk *newChunk(Pool *pool) {
+    bool big = pool->chunkBytes >= kBigPoolBytes;
+    Chunk *chunk = big ? newHugeChunk() : newSmallChunk(pool->host);
+    if (chunk) chunk->bytes = big ? kHugeChunkBytes : kChunkBytes;
+    return chunk;
+}
+
 BlockHeader *takeSmall(Pool *pool, unsigned sizeClass) {
     if (BlockHeader *header = takeQuick(pool, sizeClass)) return header;
-    Chunk *chunk = newChunk(pool->host);
+    Chunk *chunk = newChunk(pool);
     if (!chunk) return nullptr;
     chunk->next = pool->chunks;
     pool->chunks = chunk;
+    pool->chunkBytes += chunk->bytes;
     pool->cursor = reinterpret_cast<char *>(chunk + 1);
-    pool->end = reinterpret_cast<char *>(chunk) + kChunkBytes;
+    pool->end = reinterpret_cast<char *>(chunk) + chunk->bytes;
     return takeQuick(pool, sizeClass);
 }
 
@@ -322,7 +372,7 @@ __attribute__((noinline)) void *allocateSlow(Pool *pool, uint64_t size, uint32_t
     BlockHeader *header;
     {
         PoolGuard<Locked> guard(pool);
-        bool small = !QVHOST_ASAN && size <= kLargestSmall;
+        bool small = !QVHOST_ASAN && size <= kLargestCarved;
         uint64_t sizeClass = small ? sizeClassOf(size) : kLargeClass;
         header = small ? takeSmall(pool, static_cast<unsigned>(sizeClass)) : takeLarge(pool, size);
         if (header) noteAllocated(pool, header, size, sizeClass);
@@ -382,7 +432,7 @@ __attribute__((noinline)) void freeSlow(Pool *pool, BlockHeader *header) {
         giveBackLarge(pool->host, links);
         return;
     }
-    if (scribble) std::memset(block, kScribbleFreed, sizeClass * kGranule);
+    if (scribble) std::memset(block, kScribbleFreed, classBytes(sizeClass));
     *static_cast<void **>(block) = pool->freeLists[sizeClass];
     pool->freeLists[sizeClass] = block;
 }
@@ -413,21 +463,30 @@ void poolFree(QVWord *self, void *block) {
     freeSlow(pool, header);
 }
 
+// A small chunk goes to the handle's cache while it has room; a huge one
+// goes back to the system, as a small one does when the cache is full.
+void releaseChunk(Host *host, Chunk *chunk) {
+    if (chunk->bytes == kHugeChunkBytes) {
+        munmap(chunk, kHugeChunkBytes);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> guard(host->chunkMutex);
+        if (host->spareChunkCount < kSpareChunkLimit) {
+            chunk->next = static_cast<Chunk *>(host->spareChunks);
+            host->spareChunks = chunk;
+            ++host->spareChunkCount;
+            return;
+        }
+    }
+    std::free(chunk);
+}
+
 void freeStorage(Pool *pool) {
     Host *host = pool->host;
     for (Chunk *chunk = pool->chunks; chunk;) {
         Chunk *next = chunk->next;
-        bool kept = false;
-        {
-            std::lock_guard<std::mutex> guard(host->chunkMutex);
-            if (host->spareChunkCount < kSpareChunkLimit) {
-                chunk->next = static_cast<Chunk *>(host->spareChunks);
-                host->spareChunks = chunk;
-                ++host->spareChunkCount;
-                kept = true;
-            }
-        }
-        if (!kept) std::free(chunk);
+        releaseChunk(host, chunk);
         chunk = next;
     }
     for (LargeLinks *links = pool->large.next; links != &pool->large;) {
@@ -569,6 +628,7 @@ void qvhostPoolStats(QVWord *slots, QVHostPoolStats *out) {
     out->liveBlocks = out->allocations - out->frees;
     out->liveBytes = pool->liveBytes.get();
     out->peakBytes = pool->peakBytes.get();
+    out->chunkBytes = pool->chunkBytes;
 }
 
 const char *qvhostPoolName(QVWord *slots) { return slots ? qvh::poolOf(slots)->name : nullptr; }

@@ -12,6 +12,8 @@ namespace {
 
 class Pools : public HostTest {};
 
+constexpr uint64_t kMiB = 1 << 20;
+
 bool allBytesAre(const void *block, size_t n, unsigned char value) {
     auto *p = static_cast<const unsigned char *>(block);
     for (size_t i = 0; i < n; ++i)
@@ -171,6 +173,55 @@ TEST_F(Pools, LargeBlocksAreUsableAndCounted) {
     destroy(pool);  // frees the other two
 }
 
+// Blocks of up to 8 KiB come from chunks, by classes of 512 bytes above
+// 512; a freed one serves the next request of its class.
+TEST_F(Pools, BlocksUpTo8KiBAreCarvedAndReusedByClass) {
+    if (UNDER_ASAN) GTEST_SKIP() << "every block is a malloc of its own";
+    QVWord *pool = createPool("medium", 1);
+    void *a = allocate(pool, 3072);
+    void *b = allocate(pool, 8192);
+    EXPECT_EQ(stats(pool).chunkBytes, 64u * 1024);
+    void *large = allocate(pool, 8193);
+    EXPECT_EQ(stats(pool).chunkBytes, 64u * 1024) << "past 8 KiB a block is not carved";
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(a) % 16, 0u);
+    release(pool, a);
+    EXPECT_EQ(allocate(pool, 2561), a) << "2561 bytes round up to the 3072 class";
+    void *other = allocate(pool, 2560);
+    EXPECT_NE(other, a);
+    EXPECT_EQ(stats(pool).liveBytes, 2561u + 8192u + 8193u + 2560u);
+    release(pool, b);
+    release(pool, large);
+    destroy(pool);
+}
+
+// A pool that holds 1 MiB of 64 KiB chunks goes on in 2 MiB chunks; every
+// block keeps what was written to it, and destroying the pool unmaps them
+// (the next pool starts with small chunks again).
+TEST_F(Pools, ABigPoolGoesOnInHugeChunks) {
+    if (UNDER_ASAN) GTEST_SKIP() << "every block is a malloc of its own";
+    QVWord *pool = createPool("big", 1);
+    std::vector<uint64_t *> blocks;
+    while (stats(pool).chunkBytes < 5 * kMiB) {
+        auto *block = static_cast<uint64_t *>(allocate(pool, 48));
+        ASSERT_NE(block, nullptr);
+        block[0] = blocks.size();
+        block[5] = ~blocks.size();
+        blocks.push_back(block);
+    }
+    EXPECT_EQ(stats(pool).chunkBytes, kMiB + 4 * kMiB) << "16 small chunks, then two huge";
+    auto last = reinterpret_cast<uintptr_t>(blocks.back());
+    EXPECT_LT(last % (2 * kMiB), 4096u) << "the newest chunk starts on a 2 MiB boundary";
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        ASSERT_EQ(blocks[i][0], i);
+        ASSERT_EQ(blocks[i][5], ~i);
+    }
+    destroy(pool);
+    QVWord *next = createPool("next", 1);
+    allocate(next, 48);
+    EXPECT_EQ(stats(next).chunkBytes, 64u * 1024);
+    destroy(next);
+}
+
 // Freed large blocks stay with the handle for later large requests, so an
 // array grown again and again keeps its pages. A block that went back to
 // malloc would come back (if at the same address at all) as fresh zero
@@ -184,8 +235,6 @@ class LargeSpares : public Pools {
         qvhostSetScribble(host, 0);
     }
 };
-
-constexpr uint64_t kMiB = 1 << 20;
 
 TEST_F(LargeSpares, AFreedBlockServesTheNextPoolWithItsPagesAndContents) {
     QVWord *first = createPool("first", 1);
@@ -266,14 +315,14 @@ TEST_F(LargeSpares, ARefusedAllocationLeavesTheSpareForTheNext) {
 TEST_F(LargeSpares, FreedLargeBlocksAreFilledWhileScribbling) {
     qvhostSetScribble(host, 1);
     QVWord *pool = createPool("scribbled", 1);
-    auto *block = static_cast<unsigned char *>(allocate(pool, 4000));
-    EXPECT_TRUE(allBytesAre(block, 4000, 0xA5));
-    std::memset(block, 0x11, 4000);
+    auto *block = static_cast<unsigned char *>(allocate(pool, 40000));
+    EXPECT_TRUE(allBytesAre(block, 40000, 0xA5));
+    std::memset(block, 0x11, 40000);
     release(pool, block);
-    EXPECT_TRUE(allBytesAre(block, 4000, 0xDD)) << "kept by the handle, so still readable";
-    void *again = allocate(pool, 4000);
+    EXPECT_TRUE(allBytesAre(block, 40000, 0xDD)) << "kept by the handle, so still readable";
+    void *again = allocate(pool, 40000);
     EXPECT_EQ(again, block);
-    EXPECT_TRUE(allBytesAre(again, 4000, 0xA5));
+    EXPECT_TRUE(allBytesAre(again, 40000, 0xA5));
     destroy(pool);
 }
 
