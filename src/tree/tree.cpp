@@ -477,7 +477,9 @@ QVStatus addToTree(Tree *tree, const void *key, int32_t keySize) {
 // the same probe: keys in a tree that keeps a finger are unique under its
 // order, so a finger that equals the key is the node the walk would find.
 // The successor is taken before the unlink, while the removed node's links
-// still place it; the unlink moves no other node out of its identity.
+// still place it; the unlink relinks nodes but never replaces one (the
+// successor of a node with two children moves into its place whole), so
+// the successor is still linked afterwards.
 QVStatus removeFromTree(Tree *tree, const void *key, int32_t keySize) {
     if (!tree || !key) return OMBRIX_OK;
     omb::TreeState *state = omb::treeStateOf(tree);
