@@ -5,6 +5,7 @@
 // finger holds the key after the last one removed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -199,11 +200,14 @@ class TreePropertyTest : public HostTest {
         {
             SCOPED_TRACE("reset with the finger set");
             fill(t);
-            for (size_t i = 0; i < ascending.size() / 2; ++i) apply(t, kRemove, *ascending[i], at++);
+            size_t half = ascending.size() / 2;
+            for (size_t i = 0; i < half; ++i) apply(t, kRemove, *ascending[i], at++);
             apply(t, kReset, items[0], at++);
-            // The same keys again, from other nodes: a finger kept over the
-            // reset would match and unlink a forgotten node.
+            // The same keys again, from other nodes, and the finger's key
+            // first: a finger kept over the reset would match it and unlink
+            // a forgotten node.
             fill(t);
+            std::rotate(ascending.begin(), ascending.begin() + half, ascending.end());
             removeAll(t, ascending);
         }
         close(t);
