@@ -91,6 +91,18 @@ Node *leftmost(Node *node, Node *sentinel) {
     return node;
 }
 
+// The next node in key order, or null after the last: the leftmost node of
+// the right subtree, else the nearest ancestor reached from its left side.
+Node *nextInOrder(Node *node, Node *sentinel) {
+    if (node->right != sentinel) return leftmost(node->right, sentinel);
+    Node *parent = node->parent;
+    while (parent != sentinel && node == parent->right) {
+        node = parent;
+        parent = parent->parent;
+    }
+    return parent == sentinel ? nullptr : parent;
+}
+
 // ---------------------------------------------------------------------------
 // Insertion
 
@@ -174,6 +186,14 @@ concept TwoWayProbe = requires(const Probe &probe, const Node *node) {
     { probe.equals(node) } -> std::same_as<bool>;
     { probe.goesLeft(node) } -> std::same_as<bool>;
 };
+
+template <typename Probe>
+bool probeEquals(const Probe &probe, const Node *node) {
+    if constexpr (TwoWayProbe<Probe>)
+        return probe.equals(node);
+    else
+        return probe.compare(node) == 0;
+}
 
 template <typename Probe>
 Place placeOf(Node *root, Node *sentinel, const Probe &probe) {
@@ -411,15 +431,19 @@ void *findKey(Node *root, Node *sentinel, const Parms &parms, const void *key, i
     return node ? node->key : nullptr;
 }
 
+// Unlinks a node of the tree and gives back its memory. A node taken from a
+// block is never reused: the block stays whole.
+void dropNode(QVWord *pool, Node **root, Node *sentinel, const Parms &parms, Node *node) {
+    unlinkNode(root, sentinel, node);
+    if (parms.nodesPerBlock <= 0) omb::poolFree(pool, node);
+}
+
 void removeKey(QVWord *pool, Node **root, Node *sentinel, const Parms &parms, const void *key,
                int32_t keySize) {
     Node *node = omb::withKeyOrder(parms, [&](const auto &order) {
         return findNode(*root, sentinel, omb::probeFor(order, key, keySize));
     });
-    if (!node) return;
-    unlinkNode(root, sentinel, node);
-    // A node taken from a block is never reused: the block stays whole.
-    if (parms.nodesPerBlock <= 0) omb::poolFree(pool, node);
+    if (node) dropNode(pool, root, sentinel, parms, node);
 }
 
 // ---------------------------------------------------------------------------
@@ -449,11 +473,28 @@ QVStatus addToTree(Tree *tree, const void *key, int32_t keySize) {
                   nullptr);
 }
 
+// The removal tries the finger (see SentinelBlock) before the walk, with
+// the same probe: keys in a tree that keeps a finger are unique under its
+// order, so a finger that equals the key is the node the walk would find.
+// The successor is taken before the unlink, while the removed node's links
+// still place it; the unlink relinks nodes but never replaces one (the
+// successor of a node with two children moves into its place whole), so
+// the successor is still linked afterwards.
 QVStatus removeFromTree(Tree *tree, const void *key, int32_t keySize) {
     if (!tree || !key) return OMBRIX_OK;
     omb::TreeState *state = omb::treeStateOf(tree);
-    removeKey(state->pool, &state->root, state->sentinel, *tree->parms, key,
-              resolveKeySize(tree, key, keySize));
+    omb::SentinelBlock *block = omb::sentinelBlockOf(state);
+    const Parms &parms = *tree->parms;
+    keySize = resolveKeySize(tree, key, keySize);
+    Node *node = omb::withKeyOrder(parms, [&](const auto &order) {
+        auto probe = omb::probeFor(order, key, keySize);
+        if (block->finger && probeEquals(probe, block->finger)) return block->finger;
+        return findNode(state->root, state->sentinel, probe);
+    });
+    if (!node) return OMBRIX_OK;
+    Node *next = block->keepsFinger ? nextInOrder(node, state->sentinel) : nullptr;
+    dropNode(state->pool, &state->root, state->sentinel, parms, node);
+    block->finger = next;
     return OMBRIX_OK;
 }
 
@@ -582,6 +623,17 @@ Tree *abandon(const omb::ContainerPool &owned, omb::TreeObject *object, Parms *c
     return nullptr;
 }
 
+// A double part makes a NaN equal to every key, so several nodes can equal
+// one key and the walk's answer (the first equal node on its path) need not
+// be the finger: such a tree keeps no finger. Variable-length keys read only
+// their bytes.
+bool ordersTotally(const Parms &parms) {
+    if (omb::isVariableLengthMode(parms.keyMode) || !omb::hasKeyParts(parms)) return true;
+    for (int32_t i = 0; i < parms.keyPartCount; ++i)
+        if (parms.keyParts[i].partType == OMBRIX_PART_DOUBLE) return false;
+    return true;
+}
+
 int32_t sumOfPartSizes(const Parms &parms) {
     int64_t total = 0;
     if (omb::hasKeyParts(parms))
@@ -633,13 +685,7 @@ OMBRIX_API Node *treeMinimum(Node *node, Node *sentinel) {
 
 OMBRIX_API Node *treeSuccessor(Node *node, Node *sentinel) {
     if (!node || node == sentinel) return nullptr;
-    if (node->right != sentinel) return leftmost(node->right, sentinel);
-    Node *parent = node->parent;
-    while (parent != sentinel && node == parent->right) {
-        node = parent;
-        parent = parent->parent;
-    }
-    return parent == sentinel ? nullptr : parent;
+    return nextInOrder(node, sentinel);
 }
 
 // ---------------------------------------------------------------------------
@@ -667,8 +713,11 @@ OMBRIX_API Tree *treeNew(QVWord *pool, Parms parms) {
     state.totalKeySize = sumOfPartSizes(*copy);
     state.pool = owned.pool;
     state.ownsPool = owned.ownsPool;
-    state.sentinel = static_cast<Node *>(omb::poolAllocateZeroed(owned.pool, sizeof(Node)));
-    if (!state.sentinel) return abandon(owned, object, copy);
+    auto *sentinel = static_cast<omb::SentinelBlock *>(
+        omb::poolAllocateZeroed(owned.pool, sizeof(omb::SentinelBlock)));
+    if (!sentinel) return abandon(owned, object, copy);
+    sentinel->keepsFinger = ordersTotally(*copy);
+    state.sentinel = &sentinel->node;
     state.root = state.sentinel;
     if (copy->nodesPerBlock) {
         state.nodeBlock = static_cast<Node *>(omb::poolAllocate(
@@ -735,6 +784,7 @@ OMBRIX_API QVStatus treeReset(Tree *tree) {
     if (!tree) return OMBRIX_OK;
     omb::TreeState *state = omb::treeStateOf(tree);
     state->root = state->sentinel;
+    omb::sentinelBlockOf(state)->finger = nullptr;
     return OMBRIX_OK;
 }
 

@@ -12,13 +12,38 @@ namespace omb {
 
 struct TreeState {
     OmbrixTreeNode *root;      // the sentinel when the tree is empty
-    OmbrixTreeNode *sentinel;  // zero-filled: black, null links
+    OmbrixTreeNode *sentinel;  // the node of the container's SentinelBlock
     int32_t totalKeySize;      // sum of partSize over the parts
     QVWord *pool;
     uint8_t ownsPool;
     int32_t nodeBlockUsed;     // nodes handed out from nodeBlock
     OmbrixTreeNode *nodeBlock; // the current block; earlier ones stay in use
 };
+
+// The container's sentinel and its finger, in the one zero-filled block
+// treeNew allocates for the sentinel. The private state's layout is fixed,
+// and the engine routines take a bare sentinel node (the hash map holds
+// its own), so the finger lives behind the container's sentinel: only the
+// container reaches it, through state.sentinel.
+//
+// The finger is the in-order successor of the node the last removal took
+// out (null when there was none, or after the last node, a reset, or in a
+// tree that keeps no finger). A removal whose key equals the finger's
+// unlinks the finger without walking from the root, which makes removing
+// keys in order O(1) amortised before the rebalancing. Invariant: the finger
+// is null or a node linked in this tree. Every removal and reset of the
+// container sets it; adds keep it, since no node changes identity while the
+// tree rebalances. The engine routines never see it, so the container's
+// nodes leave only through treeRemove, treeRemoveWithKeySize and treeReset.
+struct SentinelBlock {
+    OmbrixTreeNode node;      // first: state.sentinel points here
+    OmbrixTreeNode *finger;
+    uint8_t keepsFinger;      // set by treeNew when keys order totally
+};
+
+inline SentinelBlock *sentinelBlockOf(TreeState *state) {
+    return reinterpret_cast<SentinelBlock *>(state->sentinel);
+}
 
 // The block treeNew allocates: the private state, then what callers hold.
 struct TreeObject {
@@ -56,6 +81,7 @@ static_assert(offsetof(omb::TreeState, ownsPool) == 32);
 static_assert(offsetof(omb::TreeState, nodeBlockUsed) == 36);
 static_assert(offsetof(omb::TreeState, nodeBlock) == 40);
 static_assert(offsetof(omb::TreeObject, handle) == 48);
+static_assert(offsetof(omb::SentinelBlock, node) == 0);
 static_assert(sizeof(OmbrixTree) == 8 + 18 * 8);
 static_assert(offsetof(OmbrixTree, destroy) == 8);
 static_assert(offsetof(OmbrixTree, size) == 8 + 7 * 8);

@@ -278,6 +278,25 @@ TEST_F(TreeTest, ANaNDoubleEqualsEveryKey) {
     treeDestroy(tree);
 }
 
+// A NaN equals several keys at once, so its removal takes the first equal
+// node on the walk from the root; a finger on another equal node must not
+// answer first, and trees with a double part keep none.
+TEST_F(TreeTest, ANaNRemovesWhatTheWalkMeetsFirst) {
+    OmbrixKeyPart part = directPart(OMBRIX_PART_DOUBLE, 8);
+    OmbrixTree *tree = treeNew(nullptr, treeParms(OMBRIX_KEY_REFERENCE, &part, 1));
+    omb::TreeState *state = omb::treeStateOf(tree);
+    double keys[4] = {1.0, 2.0, 3.0, 4.0}, nan = std::numeric_limits<double>::quiet_NaN();
+    for (double &k : keys) treeAdd(tree, &k);
+    treeRemove(tree, &keys[2]);  // 2 stays the root, with 1 and 4 below
+    ASSERT_EQ(state->root->key, &keys[1]);
+    EXPECT_EQ(omb::sentinelBlockOf(state)->finger, nullptr);
+    treeRemove(tree, &nan);
+    std::vector<void *> left;
+    for (Node *n : checkRedBlack(state->root, state->sentinel).inOrder) left.push_back(n->key);
+    EXPECT_EQ(left, (std::vector<void *>{&keys[0], &keys[3]}));
+    treeDestroy(tree);
+}
+
 TEST_F(TreeTest, NodeBlocksServeSeveralAddsAndRemovalsFreeNothing) {
     OmbrixTree *tree = intTree(4);
     omb::TreeState *state = omb::treeStateOf(tree);

@@ -1,9 +1,11 @@
-// Long random sequences of add, find-or-add, find and remove, applied to a
-// tree and to a std::map model; after every step the red-black rules hold and
-// the tree holds exactly the model's keys, in order, with the first pointer
-// added for each.
+// Long random sequences of add, find-or-add, find and remove, then removals
+// in key order and in reverse, applied to a tree and to a std::map model;
+// after every step the red-black rules hold, the tree holds exactly the
+// model's keys, in order, with the first pointer added for each, and its
+// finger holds the key after the last one removed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -55,55 +57,160 @@ class TreePropertyTest : public HostTest {
         }
     }
 
-    // Runs `steps` random operations against the model, checking everything
-    // after each one.
+    enum Step { kAdd, kFindOrAdd, kFind, kRemove, kReset };
+
+    // A tree beside its model. `finger` is the stored pointer of the node the
+    // tree's finger must hold: the one after the last removed key, null
+    // before any removal, after the last key and after a reset; adds, finds
+    // and removals of absent keys leave it.
+    template <typename ModelKey, typename Less>
+    struct Checked {
+        const KeyShape<ModelKey> &shape;
+        OmbrixTree *tree;
+        omb::TreeState *state;
+        std::map<ModelKey, const void *, Less> model;
+        const void *finger = nullptr;
+    };
+
+    template <typename ModelKey, typename Less>
+    Checked<ModelKey, Less> open(const KeyShape<ModelKey> &shape, Less less) {
+        OmbrixTree *tree = treeNew(nullptr, shape.parms);
+        EXPECT_NE(tree, nullptr);
+        return {shape, tree, tree ? omb::treeStateOf(tree) : nullptr,
+                std::map<ModelKey, const void *, Less>(less)};
+    }
+
+    // Applies one step to the tree and the model, then checks the red-black
+    // rules, the keys in order with their first pointers, and the finger.
+    template <typename ModelKey, typename Less>
+    void apply(Checked<ModelKey, Less> &t, Step step, Item &item, int at) {
+        const void *argument = t.shape.argument(item);
+        int32_t size = t.shape.keySize(item);
+        ModelKey key = t.shape.modelKey(item);
+        auto known = t.model.find(key);
+        switch (step) {
+            case kAdd:  // an equal key keeps its first pointer
+                ASSERT_EQ(treeAddWithKeySize(t.tree, argument, size), OMBRIX_OK);
+                t.model.emplace(key, argument);
+                break;
+            case kFindOrAdd: {  // through the engine, as the hash map calls it
+                void *found = nullptr;
+                ASSERT_EQ(treeFindOrAdd(t.state->pool, &t.state->root, t.state->sentinel,
+                                        t.tree->parms, argument, size, &t.state->nodeBlock,
+                                        &t.state->nodeBlockUsed, &found),
+                          OMBRIX_OK);
+                EXPECT_EQ(found, known == t.model.end() ? nullptr : known->second);
+                t.model.emplace(key, argument);
+                break;
+            }
+            case kFind:
+                EXPECT_EQ(treeFindWithKeySize(t.tree, argument, size),
+                          known == t.model.end() ? nullptr : known->second);
+                break;
+            case kRemove:
+                ASSERT_EQ(treeRemoveWithKeySize(t.tree, argument, size), OMBRIX_OK);
+                if (known != t.model.end()) {
+                    auto next = t.model.erase(known);
+                    t.finger = next == t.model.end() ? nullptr : next->second;
+                }
+                break;
+            case kReset:
+                ASSERT_EQ(treeReset(t.tree), OMBRIX_OK);
+                t.model.clear();
+                t.finger = nullptr;
+                break;
+        }
+        RbShape rb = checkRedBlack(t.state->root, t.state->sentinel);
+        ASSERT_TRUE(rb.valid) << "after step " << at;
+        ASSERT_EQ(rb.inOrder.size(), t.model.size()) << "after step " << at;
+        size_t i = 0;
+        for (const auto &[k, pointer] : t.model)
+            ASSERT_EQ(rb.inOrder[i++]->key, pointer) << "position " << i - 1 << " step " << at;
+        OmbrixTreeNode *finger = omb::sentinelBlockOf(t.state)->finger;
+        ASSERT_EQ(finger ? finger->key : nullptr, t.finger) << "finger after step " << at;
+    }
+
+    template <typename ModelKey, typename Less>
+    void close(Checked<ModelKey, Less> &t) {
+        EXPECT_EQ(treeSize(t.tree), t.model.size());
+        treeDestroy(t.tree);
+    }
+
+    // Runs `steps` random operations against the model.
     template <typename ModelKey, typename Less>
     void run(const KeyShape<ModelKey> &shape, Less less, int steps, uint32_t seed) {
         SCOPED_TRACE(shape.name);
-        OmbrixTree *tree = treeNew(nullptr, shape.parms);
-        ASSERT_NE(tree, nullptr);
-        omb::TreeState *state = omb::treeStateOf(tree);
-        std::map<ModelKey, const void *, Less> model(less);
+        auto t = open(shape, less);
+        ASSERT_NE(t.tree, nullptr);
         std::mt19937 random(seed);
-        for (int step = 0; step < steps; ++step) {
+        for (int step = 0; step < steps && !HasFatalFailure(); ++step) {
             Item &item = items[random() % kItems];
-            const void *argument = shape.argument(item);
-            int32_t size = shape.keySize(item);
-            ModelKey key = shape.modelKey(item);
-            auto known = model.find(key);
-            switch (random() % 4) {
-                case 0:  // add: an equal key keeps its first pointer
-                    ASSERT_EQ(treeAddWithKeySize(tree, argument, size), OMBRIX_OK);
-                    model.emplace(key, argument);
-                    break;
-                case 1: {  // find-or-add through the engine, as the hash map calls it
-                    void *found = nullptr;
-                    ASSERT_EQ(treeFindOrAdd(state->pool, &state->root, state->sentinel,
-                                            tree->parms, argument, size, &state->nodeBlock,
-                                            &state->nodeBlockUsed, &found),
-                              OMBRIX_OK);
-                    EXPECT_EQ(found, known == model.end() ? nullptr : known->second);
-                    model.emplace(key, argument);
-                    break;
-                }
-                case 2:
-                    EXPECT_EQ(treeFindWithKeySize(tree, argument, size),
-                              known == model.end() ? nullptr : known->second);
-                    break;
-                default:
-                    ASSERT_EQ(treeRemoveWithKeySize(tree, argument, size), OMBRIX_OK);
-                    model.erase(key);
-                    break;
-            }
-            RbShape rb = checkRedBlack(state->root, state->sentinel);
-            ASSERT_TRUE(rb.valid) << "after step " << step;
-            ASSERT_EQ(rb.inOrder.size(), model.size()) << "after step " << step;
-            size_t i = 0;
-            for (const auto &[k, pointer] : model)
-                ASSERT_EQ(rb.inOrder[i++]->key, pointer) << "position " << i - 1 << " step " << step;
+            apply(t, static_cast<Step>(random() % 4), item, step);
         }
-        EXPECT_EQ(treeSize(tree), model.size());
-        treeDestroy(tree);
+        close(t);
+        runInOrder(shape, less, seed);
+    }
+
+    // Removals in key order, which take the finger, and in reverse order,
+    // which walk; interleaved with adds and finds on both sides of the
+    // finger, removals of keys already gone, and resets with the finger set.
+    template <typename ModelKey, typename Less>
+    void runInOrder(const KeyShape<ModelKey> &shape, Less less, uint32_t seed) {
+        std::map<ModelKey, Item *, Less> firstOfKey(less);
+        for (Item &item : items) firstOfKey.emplace(shape.modelKey(item), &item);
+        std::vector<Item *> ascending;
+        for (auto &[key, item] : firstOfKey) ascending.push_back(item);
+        std::vector<Item *> descending(ascending.rbegin(), ascending.rend());
+        std::mt19937 random(seed);
+        int at = 0;
+        auto fill = [&](auto &t) {
+            for (Item &item : items) apply(t, kAdd, item, at++);
+        };
+        auto removeAll = [&](auto &t, const std::vector<Item *> &order) {
+            for (Item *item : order) apply(t, kRemove, *item, at++);
+        };
+
+        auto t = open(shape, less);
+        ASSERT_NE(t.tree, nullptr);
+        {
+            SCOPED_TRACE("ascending, then each key twice");
+            fill(t);
+            removeAll(t, ascending);
+            fill(t);
+            for (Item *item : ascending) {
+                apply(t, kRemove, *item, at++);
+                apply(t, kRemove, *item, at++);  // gone: the finger stays on the next key
+            }
+        }
+        {
+            SCOPED_TRACE("descending");
+            fill(t);
+            removeAll(t, descending);
+        }
+        {
+            SCOPED_TRACE("ascending among adds and finds");
+            fill(t);
+            for (Item *item : ascending) {
+                apply(t, kRemove, *item, at++);
+                apply(t, random() % 2 ? kAdd : kFind, items[random() % kItems], at++);
+                // The key just removed comes back before the finger.
+                if (random() % 8 == 0) apply(t, kFindOrAdd, *item, at++);
+            }
+        }
+        {
+            SCOPED_TRACE("reset with the finger set");
+            fill(t);
+            size_t half = ascending.size() / 2;
+            for (size_t i = 0; i < half; ++i) apply(t, kRemove, *ascending[i], at++);
+            apply(t, kReset, items[0], at++);
+            // The same keys again, from other nodes, and the finger's key
+            // first: a finger kept over the reset would match it and unlink
+            // a forgotten node.
+            fill(t);
+            std::rotate(ascending.begin(), ascending.begin() + half, ascending.end());
+            removeAll(t, ascending);
+        }
+        close(t);
     }
 
     static constexpr int kItems = 600;
