@@ -17,7 +17,7 @@
 // transparent huge pages: a container of millions of nodes, walked at
 // random, then costs one TLB entry per 2 MiB instead of per 4 KiB page,
 // which is most of a walk's time beyond the caches on a virtual machine.
-// Those chunks go back to the system when the pool is destroyed.
+// The handle keeps up to 64 MiB of those for later pools as well.
 //
 // Every block is preceded by a 16-byte header: the size asked for, and a
 // word with the block's state, class and the pool's tag, so a block can be
@@ -55,7 +55,8 @@ constexpr uint64_t kChunkBytes = 64 * 1024;
 constexpr uint64_t kHugeChunkBytes = 2ull << 20;
 constexpr uint64_t kBigPoolBytes = 1ull << 20;  // small chunks before huge ones
 constexpr uint64_t kCacheLine = 64;
-constexpr uint64_t kSpareChunkLimit = 64;  // 4 MiB kept per handle at most
+constexpr uint64_t kSpareChunkLimit = 64;      // 4 MiB of 64 KiB chunks kept per handle
+constexpr uint64_t kSpareHugeChunkLimit = 32;  // and 64 MiB of 2 MiB ones
 // Freed large blocks kept per handle: at most this many bytes and blocks.
 // A list grown by half from 16 slots to a million 8-byte elements has
 // passed through about 36 MiB of arrays, all of which this keeps.
@@ -225,34 +226,55 @@ Chunk *newHugeChunk() {
     return reinterpret_cast<Chunk *>(aligned);
 }
 
-Chunk *newSmallChunk(Host *host) {
-    {
-        std::lock_guard<std::mutex> guard(host->chunkMutex);
-        if (auto *chunk = static_cast<Chunk *>(host->spareChunks)) {
-            host->spareChunks = chunk->next;
-            --host->spareChunkCount;
-            return chunk;
-        }
+Chunk *takeSpareChunk(Host *host, SpareChunks &spares) {
+    std::lock_guard<std::mutex> guard(host->chunkMutex);
+    auto *chunk = static_cast<Chunk *>(spares.first);
+    if (chunk) {
+        spares.first = chunk->next;
+        --spares.count;
     }
-    return static_cast<Chunk *>(std::aligned_alloc(kCacheLine, kChunkBytes));
+    return chunk;
 }
 
 Chunk *newChunk(Pool *pool) {
+    Host *host = pool->host;
     bool big = pool->chunkBytes >= kBigPoolBytes;
-    Chunk *chunk = big ? newHugeChunk() : newSmallChunk(pool->host);
+    Chunk *chunk = takeSpareChunk(host, big ? host->spareHugeChunks : host->spareChunks);
+    if (!chunk)
+        chunk = big ? newHugeChunk()
+                    : static_cast<Chunk *>(std::aligned_alloc(kCacheLine, kChunkBytes));
     if (chunk) chunk->bytes = big ? kHugeChunkBytes : kChunkBytes;
     return chunk;
 }
 
-BlockHeader *takeSmall(Pool *pool, unsigned sizeClass) {
-    if (BlockHeader *header = takeQuick(pool, sizeClass)) return header;
+// A huge chunk is carved in 64 KiB segments, each starting one line in,
+// as a run of 64 KiB chunks would be. Carved end to end instead, blocks a
+// power of two apart in carving order (the nodes down the right spine of a
+// tree filled in ascending order) fall on the same cache sets, and a walk
+// down that spine misses where it would hit.
+bool nextSegment(Pool *pool) {
+    Chunk *chunk = pool->chunks;
+    if (!chunk || chunk->bytes != kHugeChunkBytes) return false;
+    if (pool->end == reinterpret_cast<char *>(chunk) + kHugeChunkBytes) return false;
+    pool->cursor = pool->end + kCacheLine;
+    pool->end += kChunkBytes;
+    return true;
+}
+
+bool addChunk(Pool *pool) {
     Chunk *chunk = newChunk(pool);
-    if (!chunk) return nullptr;
+    if (!chunk) return false;
     chunk->next = pool->chunks;
     pool->chunks = chunk;
     pool->chunkBytes += chunk->bytes;
     pool->cursor = reinterpret_cast<char *>(chunk + 1);
-    pool->end = reinterpret_cast<char *>(chunk) + chunk->bytes;
+    pool->end = reinterpret_cast<char *>(chunk) + kChunkBytes;  // the first segment of a huge one
+    return true;
+}
+
+BlockHeader *takeSmall(Pool *pool, unsigned sizeClass) {
+    if (BlockHeader *header = takeQuick(pool, sizeClass)) return header;
+    if (!nextSegment(pool) && !addChunk(pool)) return nullptr;
     return takeQuick(pool, sizeClass);
 }
 
@@ -463,23 +485,36 @@ void poolFree(QVWord *self, void *block) {
     freeSlow(pool, header);
 }
 
-// A small chunk goes to the handle's cache while it has room; a huge one
-// goes back to the system, as a small one does when the cache is full.
-void releaseChunk(Host *host, Chunk *chunk) {
-    if (chunk->bytes == kHugeChunkBytes) {
+void freeChunk(Chunk *chunk) {
+    if (chunk->bytes == kHugeChunkBytes)
         munmap(chunk, kHugeChunkBytes);
-        return;
+    else
+        std::free(chunk);
+}
+
+void freeChunkList(Chunk *chunk) {
+    while (chunk) {
+        Chunk *next = chunk->next;
+        freeChunk(chunk);
+        chunk = next;
     }
+}
+
+// A chunk goes to the handle's spares of its size while they have room,
+// else back to the system.
+void releaseChunk(Host *host, Chunk *chunk) {
+    bool huge = chunk->bytes == kHugeChunkBytes;
     {
         std::lock_guard<std::mutex> guard(host->chunkMutex);
-        if (host->spareChunkCount < kSpareChunkLimit) {
-            chunk->next = static_cast<Chunk *>(host->spareChunks);
-            host->spareChunks = chunk;
-            ++host->spareChunkCount;
+        SpareChunks &spares = huge ? host->spareHugeChunks : host->spareChunks;
+        if (spares.count < (huge ? kSpareHugeChunkLimit : kSpareChunkLimit)) {
+            chunk->next = static_cast<Chunk *>(spares.first);
+            spares.first = chunk;
+            ++spares.count;
             return;
         }
     }
-    std::free(chunk);
+    freeChunk(chunk);
 }
 
 void freeStorage(Pool *pool) {
@@ -597,13 +632,10 @@ void releaseLeakedPools(Host *host) {
 
 void releaseSpareChunks(Host *host) {
     std::lock_guard<std::mutex> guard(host->chunkMutex);
-    for (auto *chunk = static_cast<Chunk *>(host->spareChunks); chunk;) {
-        Chunk *next = chunk->next;
-        std::free(chunk);
-        chunk = next;
+    for (SpareChunks *spares : {&host->spareChunks, &host->spareHugeChunks}) {
+        freeChunkList(static_cast<Chunk *>(spares->first));
+        *spares = SpareChunks{};
     }
-    host->spareChunks = nullptr;
-    host->spareChunkCount = 0;
     freeLargeList(static_cast<LargeLinks *>(host->spareLarge));
     host->spareLarge = nullptr;
     host->spareLargeBytes = 0;
