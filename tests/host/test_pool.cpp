@@ -194,33 +194,69 @@ TEST_F(Pools, BlocksUpTo8KiBAreCarvedAndReusedByClass) {
     destroy(pool);
 }
 
-// A pool that holds 1 MiB of 64 KiB chunks goes on in 2 MiB chunks; every
-// block keeps what was written to it, and destroying the pool unmaps them
-// (the next pool starts with small chunks again).
-TEST_F(Pools, ABigPoolGoesOnInHugeChunks) {
-    if (UNDER_ASAN) GTEST_SKIP() << "every block is a malloc of its own";
+// A pool that holds 1 MiB of 64 KiB chunks goes on in 2 MiB chunks on 2 MiB
+// boundaries; every block keeps what was written to it. The handle keeps
+// the 2 MiB chunks of a destroyed pool for the next big pool, which starts
+// with small chunks again.
+class BigPools : public Pools {
+  protected:
+    void SetUp() override {
+        Pools::SetUp();
+        if (UNDER_ASAN) GTEST_SKIP() << "every block is a malloc of its own";
+    }
+    // Fills the pool with 48-byte blocks, each holding its number, until it
+    // holds `bytes` in chunks; the blocks in order.
+    std::vector<uint64_t *> fill(QVWord *pool, uint64_t bytes) {
+        std::vector<uint64_t *> blocks;
+        while (stats(pool).chunkBytes < bytes) {
+            auto *block = static_cast<uint64_t *>(allocate(pool, 48));
+            EXPECT_NE(block, nullptr);
+            if (!block) break;
+            block[0] = blocks.size();
+            block[5] = ~blocks.size();
+            blocks.push_back(block);
+        }
+        return blocks;
+    }
+    static uintptr_t hugeBase(const void *block) {
+        return reinterpret_cast<uintptr_t>(block) & ~uintptr_t{2 * kMiB - 1};
+    }
+};
+
+TEST_F(BigPools, GoOnInHugeChunksAndKeepEveryBlock) {
     QVWord *pool = createPool("big", 1);
-    std::vector<uint64_t *> blocks;
-    while (stats(pool).chunkBytes < 5 * kMiB) {
-        auto *block = static_cast<uint64_t *>(allocate(pool, 48));
-        ASSERT_NE(block, nullptr);
-        block[0] = blocks.size();
-        block[5] = ~blocks.size();
-        blocks.push_back(block);
-    }
+    std::vector<uint64_t *> small = fill(pool, kMiB + 1);  // ends with the first huge chunk's first block
+    std::vector<uint64_t *> huge = fill(pool, 5 * kMiB);
     EXPECT_EQ(stats(pool).chunkBytes, kMiB + 4 * kMiB) << "16 small chunks, then two huge";
-    auto last = reinterpret_cast<uintptr_t>(blocks.back());
-    EXPECT_LT(last % (2 * kMiB), 4096u) << "the newest chunk starts on a 2 MiB boundary";
-    for (size_t i = 0; i < blocks.size(); ++i) {
-        ASSERT_EQ(blocks[i][0], i);
-        ASSERT_EQ(blocks[i][5], ~i);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(huge.back()) - hugeBase(huge.back()), 80u)
+        << "the newest chunk starts on a 2 MiB boundary, its first block one line in";
+    size_t segmentStarts = 0;
+    for (size_t i = 0; i < huge.size(); ++i) {
+        uintptr_t offset = reinterpret_cast<uintptr_t>(huge[i]) % (64 * 1024);
+        ASSERT_GE(offset, 64u) << "the first line of a 64 KiB segment is skipped";
+        segmentStarts += offset == 80;
     }
+    EXPECT_EQ(segmentStarts, 31u + 1) << "every later segment of the first huge chunk holds blocks";
+    for (const auto *blocks : {&small, &huge})
+        for (size_t i = 0; i < blocks->size(); ++i) {
+            ASSERT_EQ((*blocks)[i][0], i);
+            ASSERT_EQ((*blocks)[i][5], ~i);
+        }
     destroy(pool);
-    QVWord *next = createPool("next", 1);
-    allocate(next, 48);
-    EXPECT_EQ(stats(next).chunkBytes, 64u * 1024);
-    destroy(next);
 }
+
+TEST_F(BigPools, TheNextBigPoolTakesTheHugeChunksBack) {
+    QVWord *first = createPool("first", 1);
+    uintptr_t firstHuge = hugeBase(fill(first, 3 * kMiB).back());
+    destroy(first);
+    QVWord *second = createPool("second", 1);
+    EXPECT_EQ(fill(second, 64 * 1024).size(), 1u);
+    EXPECT_EQ(stats(second).chunkBytes, 64u * 1024) << "a new pool starts small";
+    uint64_t *firstOfHuge = fill(second, 3 * kMiB).back();
+    EXPECT_EQ(hugeBase(firstOfHuge), firstHuge);
+    destroy(second);
+}
+
 
 // Freed large blocks stay with the handle for later large requests, so an
 // array grown again and again keeps its pages. A block that went back to
