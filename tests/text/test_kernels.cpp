@@ -165,28 +165,42 @@ struct ClassTable {
     }
 };
 
-TEST(Kernels, ClassMappingMatchesTheScalarLookup) {
-    static const ClassTable table;
-    std::mt19937 random(11);
+// Each variant maps `n` units at every unit alignment, `fill` having
+// written them; `scalar` maps a copy one unit at a time, and the whole
+// arena must come out the same, the bytes around the units included.
+template <class Fill, class Scalar, class Map>
+void expectUnitMapMatches(const char *what, Fill fill, Scalar scalar, Map map) {
     auto arena = std::make_unique<Arena>();
     auto expected = std::make_unique<Arena>();
-    const QVChar samples[] = {'a', 'z', 'A', 0x101, 0x102, 0x17F, 0xFFFF, 0x10000, 0x10061,
-                              0x80000061u, 0xFFFFFFFFu, 0x161};
     for (auto *k : variants()) {
         for (size_t align = 0; align < kAlignments; align += 4) {
             for (size_t n = 0; n <= kMaxLength; ++n) {
                 auto *u = reinterpret_cast<QVChar *>(arena->bytes + align);
-                for (size_t i = 0; i < n; ++i)
-                    u[i] = random() % 2 ? samples[random() % 12] : static_cast<QVChar>(random() % 0x400);
+                fill(u, n);
                 *expected = *arena;
                 auto *e = reinterpret_cast<QVChar *>(expected->bytes + align);
-                for (size_t i = 0; i < n; ++i) e[i] = omb::classMapUnit(e[i], table.meta, table.shift);
-                k->classMap(u, static_cast<int64_t>(n), table.meta, table.shift);
+                for (size_t i = 0; i < n; ++i) e[i] = scalar(e[i]);
+                map(k, u, static_cast<int64_t>(n));
                 ASSERT_EQ(std::memcmp(arena->bytes, expected->bytes, sizeof arena->bytes), 0)
-                    << nameOf(k) << " classMap n=" << n << " align=" << align;
+                    << what << ' ' << nameOf(k) << " n=" << n << " align=" << align;
             }
         }
     }
+}
+
+TEST(Kernels, ClassMappingMatchesTheScalarLookup) {
+    static const ClassTable table;
+    std::mt19937 random(11);
+    const QVChar samples[] = {'a', 'z', 'A', 0x101, 0x102, 0x17F, 0xFFFF, 0x10000, 0x10061,
+                              0x80000061u, 0xFFFFFFFFu, 0x161};
+    expectUnitMapMatches(
+        "classMap",
+        [&](QVChar *u, size_t n) {
+            for (size_t i = 0; i < n; ++i)
+                u[i] = random() % 2 ? samples[random() % 12] : static_cast<QVChar>(random() % 0x400);
+        },
+        [](QVChar c) { return omb::classMapUnit(c, table.meta, table.shift); },
+        [](const omb::TextKernels *k, QVChar *u, int64_t n) { k->classMap(u, n, table.meta, table.shift); });
     QVChar odd = 0x101;
     omb::baselineKernels.classMap(&odd, 1, table.meta, table.shift);
     EXPECT_EQ(odd, 0x10001u);
@@ -194,8 +208,6 @@ TEST(Kernels, ClassMappingMatchesTheScalarLookup) {
 
 TEST(Kernels, CaseMappingMatchesTheScalarLookupOnTheRealTables) {
     std::mt19937 random(13);
-    auto arena = std::make_unique<Arena>();
-    auto expected = std::make_unique<Arena>();
     // Pair-list characters, block edges, unmapped blocks, outside the BMP.
     const QVChar samples[] = {0x181, 0x17F, 0x253, 0x1FF8, 0x1F78, 0x0, 0x7F, 0x80, 0xFFFF,
                               0xFF21, 0x10000, 0x80000041u, 0xFFFFFFFFu, 0x4E00, 0x10A0, 0x24B6};
@@ -205,27 +217,18 @@ TEST(Kernels, CaseMappingMatchesTheScalarLookupOnTheRealTables) {
         const omb::CaseDeltas *deltas;
     } tables[] = {{ybz_downshift, ybz_downaux, omb::lowerCaseDeltas()},
                   {ybz_upshift, ybz_upaux, omb::upperCaseDeltas()}};
-    for (auto *k : variants()) {
-        for (auto &t : tables) {
-            for (size_t align = 0; align < kAlignments; align += 4) {
-                for (size_t n = 0; n <= kMaxLength; ++n) {
-                    auto *u = reinterpret_cast<QVChar *>(arena->bytes + align);
-                    // Pair-list units are frequent in some rounds, rare in
-                    // others.
-                    unsigned pairEvery = n % 3 == 0 ? 2 : 50;
-                    for (size_t i = 0; i < n; ++i)
-                        u[i] = random() % pairEvery == 0 ? samples[random() % 16]
-                                                         : static_cast<QVChar>(random() % 0x2200);
-                    *expected = *arena;
-                    auto *e = reinterpret_cast<QVChar *>(expected->bytes + align);
-                    for (size_t i = 0; i < n; ++i)
-                        e[i] = omb::caseMapUnit(e[i], ybz_metatable, t.shift, t.pairs);
-                    k->caseMap(u, static_cast<int64_t>(n), *t.deltas);
-                    ASSERT_EQ(std::memcmp(arena->bytes, expected->bytes, sizeof arena->bytes), 0)
-                        << nameOf(k) << " caseMap n=" << n << " align=" << align;
-                }
-            }
-        }
+    for (auto &t : tables) {
+        expectUnitMapMatches(
+            "caseMap",
+            [&](QVChar *u, size_t n) {
+                // Pair-list units are frequent in some rounds, rare in others.
+                unsigned pairEvery = n % 3 == 0 ? 2 : 50;
+                for (size_t i = 0; i < n; ++i)
+                    u[i] = random() % pairEvery == 0 ? samples[random() % 16]
+                                                     : static_cast<QVChar>(random() % 0x2200);
+            },
+            [&](QVChar c) { return omb::caseMapUnit(c, ybz_metatable, t.shift, t.pairs); },
+            [&](const omb::TextKernels *k, QVChar *u, int64_t n) { k->caseMap(u, n, *t.deltas); });
     }
     // Every BMP unit at once, both tables, against the scalar lookup.
     std::vector<QVChar> all(0x10000), reference(0x10000);
@@ -261,26 +264,17 @@ void fillLatinRuns(QVChar *u, size_t n, std::mt19937 &random) {
 
 void expectCaseMapMatches(const omb::CaseDeltas &deltas, const char *what) {
     std::mt19937 random(17);
-    auto arena = std::make_unique<Arena>();
-    auto expected = std::make_unique<Arena>();
-    for (auto *k : variants()) {
-        for (size_t align = 0; align < kAlignments; align += 4) {
-            for (size_t n = 0; n <= kMaxLength; ++n) {
-                auto *u = reinterpret_cast<QVChar *>(arena->bytes + align);
-                // Every third round all Latin, the others broken into runs.
-                if (n % 3 == 0)
-                    for (size_t i = 0; i < n; ++i) u[i] = static_cast<QVChar>(random() % 0x100);
-                else
-                    fillLatinRuns(u, n, random);
-                *expected = *arena;
-                auto *e = reinterpret_cast<QVChar *>(expected->bytes + align);
-                for (size_t i = 0; i < n; ++i) e[i] = omb::caseMapDelta(e[i], deltas);
-                k->caseMap(u, static_cast<int64_t>(n), deltas);
-                ASSERT_EQ(std::memcmp(arena->bytes, expected->bytes, sizeof arena->bytes), 0)
-                    << what << ' ' << nameOf(k) << " n=" << n << " align=" << align;
-            }
-        }
-    }
+    expectUnitMapMatches(
+        what,
+        [&](QVChar *u, size_t n) {
+            // Every third round all Latin, the others broken into runs.
+            if (n % 3 == 0)
+                for (size_t i = 0; i < n; ++i) u[i] = static_cast<QVChar>(random() % 0x100);
+            else
+                fillLatinRuns(u, n, random);
+        },
+        [&](QVChar c) { return omb::caseMapDelta(c, deltas); },
+        [&](const omb::TextKernels *k, QVChar *u, int64_t n) { k->caseMap(u, n, deltas); });
 }
 
 TEST(Kernels, LatinRunsOfTheRealTables) {
