@@ -118,9 +118,7 @@ TEST_F(ContainerRules, AbandonedCreationGivesBackItsPoolOrItsBlocks) {
     void *b = omb::poolAllocate(caller, 16, 0);
     ASSERT_TRUE(a && b);
     EXPECT_EQ(omb::abandonContainer({caller, false}, {a, nullptr, b}), nullptr);
-    QVHostPoolStats stats{};
-    qvhostPoolStats(caller, &stats);
-    EXPECT_EQ(stats.liveBlocks, 0u) << "each block back, the null one skipped";
+    EXPECT_EQ(poolStats(caller).liveBlocks, 0u) << "each block back, the null one skipped";
     omb::poolDestroy(caller);
 
     omb::ContainerPool own = omb::acquireContainerPool(nullptr, 0, "ombrixa");

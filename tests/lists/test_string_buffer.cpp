@@ -45,11 +45,7 @@ class StringBufferTest : public HostTest {
         return true;
     }
 
-    uint64_t liveBlocks() {
-        QVHostPoolStats s{};
-        qvhostPoolStats(pool, &s);
-        return s.liveBlocks;
-    }
+    uint64_t liveBlocks() { return poolStats(pool).liveBlocks; }
 
     Buffer *append(Buffer *b, const std::string &piece) {
         int32_t status = 0;
