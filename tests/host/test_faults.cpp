@@ -2,7 +2,6 @@
 // the allocation count it rests on.
 #include <gtest/gtest.h>
 
-#include <thread>
 #include <vector>
 
 #include "host_test.h"
@@ -123,16 +122,12 @@ TEST_F(Faults, ConcurrentAllocationsRefuseExactlyOne) {
     QVWord *pool = createPool("threads");
     constexpr int kEach = 5000;
     qvhostFailAllocation(host, 3000);
-    int refusedA = 0, refusedB = 0;
-    auto work = [pool](int *refused) {
+    int refused[2] = {};
+    inTwoThreads([&](int t) {
         for (int i = 0; i < kEach; ++i)
-            if (!allocate(pool, 16)) ++*refused;
-    };
-    std::thread a(work, &refusedA);
-    std::thread b(work, &refusedB);
-    a.join();
-    b.join();
-    EXPECT_EQ(refusedA + refusedB, 1);
+            if (!allocate(pool, 16)) ++refused[t];
+    });
+    EXPECT_EQ(refused[0] + refused[1], 1);
     EXPECT_EQ(stats(pool).allocations, 2u * kEach - 1);
     EXPECT_EQ(qvhostAllocationCount(host), 2u * kEach);
     destroy(pool);
