@@ -23,9 +23,7 @@ TEST_F(ContainerRules, OwnPoolIsNamedFlaggedAndDestroyedWithTheContainer) {
 }
 
 TEST_F(ContainerRules, CallersPoolIsUsedAndNeverDestroyed) {
-    QVPoolOptions options{};
-    auto create = reinterpret_cast<QVCreatePoolFn>(host[QV_HOST_CREATE_POOL]);
-    auto *mine = static_cast<QVWord *>(create(host, &options, nullptr, "mine"));
+    QVWord *mine = omb::hostCreatePool(host, omb::poolParms, nullptr, "mine");
     ASSERT_NE(mine, nullptr);
     omb::ContainerPool borrowed = omb::acquireContainerPool(mine, 0, "ombrixl");
     EXPECT_EQ(borrowed.pool, mine);
