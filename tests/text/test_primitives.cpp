@@ -6,6 +6,7 @@
 #include <limits>
 #include <numeric>
 
+#include "extension/container.h"
 #include "extension/host_calls.h"
 #include "host_fixture.h"
 #include "ombrix/container.h"
