@@ -34,6 +34,18 @@ struct Arena {
     alignas(64) unsigned char bytes[kAlignments + kMaxLength * 4 + kGuard];
 };
 
+// Calls `check(k, align, n)` for each variant, each alignment that is a
+// multiple of `step` and each length, up to the first fatal failure.
+template <class Check>
+void forEachPlacement(size_t step, Check check) {
+    for (auto *k : variants())
+        for (size_t align = 0; align < kAlignments; align += step)
+            for (size_t n = 0; n <= kMaxLength; ++n) {
+                check(k, align, n);
+                if (::testing::Test::HasFatalFailure()) return;
+            }
+}
+
 TEST(Kernels, DispatchPicksTheWideVariantWhenTheProcessorHasIt) {
     EXPECT_EQ(&omb::textKernels(),
               omb::wideKernelsSupported() ? &omb::wideKernels : &omb::baselineKernels);
@@ -43,103 +55,85 @@ TEST(Kernels, AsciiCaseFoldingMatchesTheScalarRule) {
     std::mt19937 random(7);
     auto arena = std::make_unique<Arena>();
     auto expected = std::make_unique<Arena>();
-    for (auto *k : variants()) {
-        for (size_t align = 0; align < kAlignments; ++align) {
-            for (size_t n = 0; n <= kMaxLength; ++n) {
-                for (int upper = 0; upper < 2; ++upper) {
-                    // Every byte value appears, the range edges often.
-                    for (auto &b : arena->bytes) b = static_cast<unsigned char>(random());
-                    for (size_t i = align; i < align + n; i += 3)
-                        arena->bytes[i] = "@AZ[`az{\x80\xe1\xc1"[random() % 11];
-                    *expected = *arena;
-                    char *e = reinterpret_cast<char *>(expected->bytes) + align;
-                    for (size_t i = 0; i < n; ++i)
-                        e[i] = upper ? omb::asciiUpper(e[i]) : omb::asciiLower(e[i]);
-                    char *p = reinterpret_cast<char *>(arena->bytes) + align;
-                    (upper ? k->strUp : k->strLow)(p, n);
-                    ASSERT_EQ(std::memcmp(arena->bytes, expected->bytes, sizeof arena->bytes), 0)
-                        << nameOf(k) << (upper ? " strUp" : " strLow") << " n=" << n
-                        << " align=" << align;
-                }
-            }
+    forEachPlacement(1, [&](const omb::TextKernels *k, size_t align, size_t n) {
+        for (int upper = 0; upper < 2; ++upper) {
+            // Every byte value appears, the range edges often.
+            for (auto &b : arena->bytes) b = static_cast<unsigned char>(random());
+            for (size_t i = align; i < align + n; i += 3)
+                arena->bytes[i] = "@AZ[`az{\x80\xe1\xc1"[random() % 11];
+            *expected = *arena;
+            char *e = reinterpret_cast<char *>(expected->bytes) + align;
+            for (size_t i = 0; i < n; ++i) e[i] = upper ? omb::asciiUpper(e[i]) : omb::asciiLower(e[i]);
+            char *p = reinterpret_cast<char *>(arena->bytes) + align;
+            (upper ? k->strUp : k->strLow)(p, n);
+            ASSERT_EQ(std::memcmp(arena->bytes, expected->bytes, sizeof arena->bytes), 0)
+                << nameOf(k) << (upper ? " strUp" : " strLow") << " n=" << n << " align=" << align;
         }
-    }
+    });
 }
 
 TEST(Kernels, FillsWriteExactlyTheRange) {
     auto arena = std::make_unique<Arena>();
-    for (auto *k : variants()) {
-        for (size_t align = 0; align < kAlignments; ++align) {
-            for (size_t n = 0; n <= kMaxLength; ++n) {
-                std::memset(arena->bytes, 0x11, sizeof arena->bytes);
-                k->memSet(arena->bytes + align, 0xC3, n);
-                for (size_t i = 0; i < sizeof arena->bytes; ++i) {
-                    bool inside = i >= align && i < align + n;
-                    ASSERT_EQ(arena->bytes[i], inside ? 0xC3 : 0x11)
-                        << nameOf(k) << " memSet n=" << n << " align=" << align << " at " << i;
-                }
-                // Units are four-byte aligned: sixteen placements in a line.
-                if (align % 4) continue;
-                std::memset(arena->bytes, 0x11, sizeof arena->bytes);
-                k->memTSet(reinterpret_cast<QVChar *>(arena->bytes + align), 0x8001F600u, n);
-                for (size_t i = 0; i < n; ++i) {
-                    QVChar u;
-                    std::memcpy(&u, arena->bytes + align + 4 * i, 4);
-                    ASSERT_EQ(u, 0x8001F600u) << nameOf(k) << " memTSet n=" << n << " align=" << align;
-                }
-                ASSERT_EQ(arena->bytes[align + 4 * n], 0x11) << "memTSet wrote past the end";
-                if (align) {
-                    ASSERT_EQ(arena->bytes[align - 1], 0x11);
-                }
-            }
+    forEachPlacement(1, [&](const omb::TextKernels *k, size_t align, size_t n) {
+        std::memset(arena->bytes, 0x11, sizeof arena->bytes);
+        k->memSet(arena->bytes + align, 0xC3, n);
+        for (size_t i = 0; i < sizeof arena->bytes; ++i) {
+            bool inside = i >= align && i < align + n;
+            ASSERT_EQ(arena->bytes[i], inside ? 0xC3 : 0x11)
+                << nameOf(k) << " memSet n=" << n << " align=" << align << " at " << i;
         }
-    }
+        // Units are four-byte aligned: sixteen placements in a line.
+        if (align % 4) return;
+        std::memset(arena->bytes, 0x11, sizeof arena->bytes);
+        k->memTSet(reinterpret_cast<QVChar *>(arena->bytes + align), 0x8001F600u, n);
+        for (size_t i = 0; i < n; ++i) {
+            QVChar u;
+            std::memcpy(&u, arena->bytes + align + 4 * i, 4);
+            ASSERT_EQ(u, 0x8001F600u) << nameOf(k) << " memTSet n=" << n << " align=" << align;
+        }
+        ASSERT_EQ(arena->bytes[align + 4 * n], 0x11) << "memTSet wrote past the end";
+        if (align) {
+            ASSERT_EQ(arena->bytes[align - 1], 0x11);
+        }
+    });
 }
 
 TEST(Kernels, ScansFindEveryPosition) {
     auto arena = std::make_unique<Arena>();
-    for (auto *k : variants()) {
-        for (size_t align = 0; align < kAlignments; ++align) {
-            unsigned char *p = arena->bytes + align;
-            for (size_t n = 0; n <= kMaxLength; ++n) {
-                // Matches just past the end must not be seen.
-                std::memset(arena->bytes, 0x5C, sizeof arena->bytes);
-                std::memset(p, 0x20, n);
-                ASSERT_EQ(k->memScan(p, n, 0x5C), -1) << nameOf(k) << " n=" << n << " align=" << align;
-                ASSERT_EQ(k->memNScan(p, n, 0x20), -1) << nameOf(k) << " n=" << n << " align=" << align;
-                for (size_t at = 0; at < n; ++at) {
-                    p[at] = 0x5C;
-                    if (at + 1 < n) p[n - 1] = 0x5C;  // a later match must not win
-                    ASSERT_EQ(k->memScan(p, n, 0x5C), static_cast<int64_t>(at))
-                        << nameOf(k) << " memScan n=" << n << " align=" << align;
-                    ASSERT_EQ(k->memNScan(p, n, 0x20), static_cast<int64_t>(at))
-                        << nameOf(k) << " memNScan n=" << n << " align=" << align;
-                    p[at] = 0x20;
-                    p[n - 1] = 0x20;
-                }
-            }
+    forEachPlacement(1, [&](const omb::TextKernels *k, size_t align, size_t n) {
+        unsigned char *p = arena->bytes + align;
+        // Matches just past the end must not be seen.
+        std::memset(arena->bytes, 0x5C, sizeof arena->bytes);
+        std::memset(p, 0x20, n);
+        ASSERT_EQ(k->memScan(p, n, 0x5C), -1) << nameOf(k) << " n=" << n << " align=" << align;
+        ASSERT_EQ(k->memNScan(p, n, 0x20), -1) << nameOf(k) << " n=" << n << " align=" << align;
+        for (size_t at = 0; at < n; ++at) {
+            p[at] = 0x5C;
+            if (at + 1 < n) p[n - 1] = 0x5C;  // a later match must not win
+            ASSERT_EQ(k->memScan(p, n, 0x5C), static_cast<int64_t>(at))
+                << nameOf(k) << " memScan n=" << n << " align=" << align;
+            ASSERT_EQ(k->memNScan(p, n, 0x20), static_cast<int64_t>(at))
+                << nameOf(k) << " memNScan n=" << n << " align=" << align;
+            p[at] = 0x20;
+            p[n - 1] = 0x20;
         }
-    }
+    });
 }
 
 TEST(Kernels, UnitScanFindsEveryPosition) {
     auto arena = std::make_unique<Arena>();
-    for (auto *k : variants()) {
-        for (size_t align = 0; align < kAlignments; align += 4) {
-            auto *u = reinterpret_cast<QVChar *>(arena->bytes + align);
-            for (size_t n = 0; n <= kMaxLength; ++n) {
-                for (size_t i = 0; i < n + 8; ++i) u[i] = 0x1F600;
-                u[n] = 0x20;  // a difference just past the end
-                ASSERT_EQ(k->memTNScan(u, n, 0x1F600), -1) << nameOf(k) << " n=" << n;
-                for (size_t at = 0; at < n; ++at) {
-                    u[at] = 0x1F601;
-                    ASSERT_EQ(k->memTNScan(u, n, 0x1F600), static_cast<int64_t>(at))
-                        << nameOf(k) << " memTNScan n=" << n << " align=" << align;
-                    u[at] = 0x1F600;
-                }
-            }
+    forEachPlacement(4, [&](const omb::TextKernels *k, size_t align, size_t n) {
+        auto *u = reinterpret_cast<QVChar *>(arena->bytes + align);
+        for (size_t i = 0; i < n + 8; ++i) u[i] = 0x1F600;
+        u[n] = 0x20;  // a difference just past the end
+        ASSERT_EQ(k->memTNScan(u, n, 0x1F600), -1) << nameOf(k) << " n=" << n;
+        for (size_t at = 0; at < n; ++at) {
+            u[at] = 0x1F601;
+            ASSERT_EQ(k->memTNScan(u, n, 0x1F600), static_cast<int64_t>(at))
+                << nameOf(k) << " memTNScan n=" << n << " align=" << align;
+            u[at] = 0x1F600;
         }
-    }
+    });
 }
 
 TEST(Kernels, NullBuffersScanToMinusOne) {
@@ -172,20 +166,16 @@ template <class Fill, class Scalar, class Map>
 void expectUnitMapMatches(const char *what, Fill fill, Scalar scalar, Map map) {
     auto arena = std::make_unique<Arena>();
     auto expected = std::make_unique<Arena>();
-    for (auto *k : variants()) {
-        for (size_t align = 0; align < kAlignments; align += 4) {
-            for (size_t n = 0; n <= kMaxLength; ++n) {
-                auto *u = reinterpret_cast<QVChar *>(arena->bytes + align);
-                fill(u, n);
-                *expected = *arena;
-                auto *e = reinterpret_cast<QVChar *>(expected->bytes + align);
-                for (size_t i = 0; i < n; ++i) e[i] = scalar(e[i]);
-                map(k, u, static_cast<int64_t>(n));
-                ASSERT_EQ(std::memcmp(arena->bytes, expected->bytes, sizeof arena->bytes), 0)
-                    << what << ' ' << nameOf(k) << " n=" << n << " align=" << align;
-            }
-        }
-    }
+    forEachPlacement(4, [&](const omb::TextKernels *k, size_t align, size_t n) {
+        auto *u = reinterpret_cast<QVChar *>(arena->bytes + align);
+        fill(u, n);
+        *expected = *arena;
+        auto *e = reinterpret_cast<QVChar *>(expected->bytes + align);
+        for (size_t i = 0; i < n; ++i) e[i] = scalar(e[i]);
+        map(k, u, static_cast<int64_t>(n));
+        ASSERT_EQ(std::memcmp(arena->bytes, expected->bytes, sizeof arena->bytes), 0)
+            << what << ' ' << nameOf(k) << " n=" << n << " align=" << align;
+    });
 }
 
 TEST(Kernels, ClassMappingMatchesTheScalarLookup) {
