@@ -8,43 +8,10 @@
 #include <vector>
 
 #include "ombrix/case.h"
+#include "kernel_placements.h"
 #include "text/kernels.h"
 
 namespace {
-
-constexpr size_t kMaxLength = 300;
-constexpr size_t kAlignments = 64;
-// Bytes past the end of the range a routine is given; they must survive.
-constexpr size_t kGuard = 64;
-// Byte routines are tried at every alignment; unit routines at every
-// alignment a QVChar may have, which covers each placement in a 64-byte line.
-
-std::vector<const omb::TextKernels *> variants() {
-    std::vector<const omb::TextKernels *> v{&omb::baselineKernels};
-    if (omb::wideKernelsSupported()) v.push_back(&omb::wideKernels);
-    return v;
-}
-
-const char *nameOf(const omb::TextKernels *k) {
-    return k == &omb::wideKernels ? "wide" : "baseline";
-}
-
-// A buffer aligned to 64 so that `offset` sets the alignment exactly.
-struct Arena {
-    alignas(64) unsigned char bytes[kAlignments + kMaxLength * 4 + kGuard];
-};
-
-// Calls `check(k, align, n)` for each variant, each alignment that is a
-// multiple of `step` and each length, up to the first fatal failure.
-template <class Check>
-void forEachPlacement(size_t step, Check check) {
-    for (auto *k : variants())
-        for (size_t align = 0; align < kAlignments; align += step)
-            for (size_t n = 0; n <= kMaxLength; ++n) {
-                check(k, align, n);
-                if (::testing::Test::HasFatalFailure()) return;
-            }
-}
 
 TEST(Kernels, DispatchPicksTheWideVariantWhenTheProcessorHasIt) {
     EXPECT_EQ(&omb::textKernels(),
