@@ -23,9 +23,7 @@ TEST_F(ContainerRules, OwnPoolIsNamedFlaggedAndDestroyedWithTheContainer) {
 }
 
 TEST_F(ContainerRules, CallersPoolIsUsedAndNeverDestroyed) {
-    QVPoolOptions options{};
-    auto create = reinterpret_cast<QVCreatePoolFn>(host[QV_HOST_CREATE_POOL]);
-    auto *mine = static_cast<QVWord *>(create(host, &options, nullptr, "mine"));
+    QVWord *mine = omb::hostCreatePool(host, omb::poolParms, nullptr, "mine");
     ASSERT_NE(mine, nullptr);
     omb::ContainerPool borrowed = omb::acquireContainerPool(mine, 0, "ombrixl");
     EXPECT_EQ(borrowed.pool, mine);
@@ -118,9 +116,7 @@ TEST_F(ContainerRules, AbandonedCreationGivesBackItsPoolOrItsBlocks) {
     void *b = omb::poolAllocate(caller, 16, 0);
     ASSERT_TRUE(a && b);
     EXPECT_EQ(omb::abandonContainer({caller, false}, {a, nullptr, b}), nullptr);
-    QVHostPoolStats stats{};
-    qvhostPoolStats(caller, &stats);
-    EXPECT_EQ(stats.liveBlocks, 0u) << "each block back, the null one skipped";
+    EXPECT_EQ(poolStats(caller).liveBlocks, 0u) << "each block back, the null one skipped";
     omb::poolDestroy(caller);
 
     omb::ContainerPool own = omb::acquireContainerPool(nullptr, 0, "ombrixa");

@@ -69,8 +69,7 @@ TEST_F(EntryTest, TablesHaveTheirLengthsWithTheTailZero) {
                   {ext->thinHashMapTable, OMBRIX_THIN_HASH_MAP_WORDS, 22},
                   {ext->thinArrayListTable, OMBRIX_THIN_ARRAY_LIST_WORDS, 3},
                   {ext->itemListTable, OMBRIX_ITEM_LIST_WORDS, 13}};
-    QVHostPoolStats stats{};
-    qvhostPoolStats(ext->pool, &stats);
+    QVHostPoolStats stats = poolStats(ext->pool);
     EXPECT_EQ(stats.liveBlocks, 5u) << "the record and four tables";
     uint64_t expectedBytes = sizeof(OmbrixExtension);
     for (auto &t : tables) {

@@ -7,6 +7,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <thread>
 
 #include "qvhost.h"
 
@@ -35,6 +36,26 @@ inline void release(QVWord *pool, void *block) {
     slot<QVPoolFreeFn>(pool, QV_POOL_FREE)(pool, block);
 }
 inline void destroy(QVWord *pool) { slot<QVPoolDestroyFn>(pool, QV_POOL_DESTROY)(pool); }
+
+// Hands the arguments after `marker` to `call` as a va_list, the way the
+// library's wrappers hand theirs to a slot.
+template <typename Call>
+QVStatus withArgs(Call &&call, int marker, ...) {
+    va_list ap;
+    va_start(ap, marker);
+    QVStatus s = call(ap);
+    va_end(ap);
+    return s;
+}
+
+// Runs `work(0)` and `work(1)` at once, each on a thread of its own.
+template <typename Work>
+void inTwoThreads(Work work) {
+    std::thread a(work, 0);
+    std::thread b(work, 1);
+    a.join();
+    b.join();
+}
 
 class HostTest : public ::testing::Test {
   protected:

@@ -2,7 +2,6 @@
 // the allocation count it rests on.
 #include <gtest/gtest.h>
 
-#include <thread>
 #include <vector>
 
 #include "host_test.h"
@@ -28,21 +27,13 @@ TEST_F(Faults, FailAllocationRefusesExactlyTheNthFromNow) {
     destroy(pool);
 }
 
-TEST_F(Faults, FailAllocationZeroTurnsItOff) {
-    QVWord *pool = createPool("f");
-    qvhostFailAllocationsFrom(host, 1);
-    qvhostFailAllocation(host, 0);
-    EXPECT_EQ(refusals(pool, 3), (std::vector<bool>{false, false, false}));
-    destroy(pool);
-}
-
-TEST_F(Faults, FailFromRefusesTheNthAndEveryOneAfter) {
+TEST_F(Faults, FailFromRefusesTheNthAndEveryOneAfterUntilZero) {
     QVWord *pool = createPool("f");
     qvhostFailAllocationsFrom(host, 2);
     EXPECT_EQ(refusals(pool, 5), (std::vector<bool>{false, true, true, true, true}));
     EXPECT_EQ(allocate(pool, 100000), nullptr) << "large blocks too";
     qvhostFailAllocation(host, 0);
-    EXPECT_NE(allocate(pool, 1), nullptr);
+    EXPECT_EQ(refusals(pool, 3), (std::vector<bool>{false, false, false})) << "0 turns it off";
     destroy(pool);
 }
 
@@ -131,16 +122,12 @@ TEST_F(Faults, ConcurrentAllocationsRefuseExactlyOne) {
     QVWord *pool = createPool("threads");
     constexpr int kEach = 5000;
     qvhostFailAllocation(host, 3000);
-    int refusedA = 0, refusedB = 0;
-    auto work = [pool](int *refused) {
+    int refused[2] = {};
+    inTwoThreads([&](int t) {
         for (int i = 0; i < kEach; ++i)
-            if (!allocate(pool, 16)) ++*refused;
-    };
-    std::thread a(work, &refusedA);
-    std::thread b(work, &refusedB);
-    a.join();
-    b.join();
-    EXPECT_EQ(refusedA + refusedB, 1);
+            if (!allocate(pool, 16)) ++refused[t];
+    });
+    EXPECT_EQ(refused[0] + refused[1], 1);
     EXPECT_EQ(stats(pool).allocations, 2u * kEach - 1);
     EXPECT_EQ(qvhostAllocationCount(host), 2u * kEach);
     destroy(pool);

@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "host_test.h"
 
@@ -24,38 +23,31 @@ class Journals : public HostTest {
     }
 
     // The slots take a list; these build one the way the library's wrappers do.
-    QVStatus messageToJnl(uintptr_t id, uintptr_t severity, const char *format, ...) {
-        va_list ap;
-        va_start(ap, format);
-        QVStatus s = slot<QVJournalMessageToJnlFn>(journal, QV_JOURNAL_MESSAGE_TO_JNL)(
-            journal, id, severity, reinterpret_cast<uintptr_t>(format), ap);
-        va_end(ap);
-        return s;
+    template <typename... Args>
+    QVStatus messageToJnl(uintptr_t id, uintptr_t severity, const char *format, Args... args) {
+        auto call = slot<QVJournalMessageToJnlFn>(journal, QV_JOURNAL_MESSAGE_TO_JNL);
+        return withArgs(
+            [&](va_list ap) { return call(journal, id, severity, reinterpret_cast<uintptr_t>(format), ap); },
+            0, args...);
     }
+    template <typename... Args>
     QVStatus messageToBuf(char *buffer, size_t capacity, uintptr_t id, uintptr_t severity,
-                          const char *format, ...) {
-        va_list ap;
-        va_start(ap, format);
-        QVStatus s = slot<QVJournalMessageToBufFn>(journal, QV_JOURNAL_MESSAGE_TO_BUF)(
-            journal, reinterpret_cast<uintptr_t>(buffer), capacity, id, severity,
-            reinterpret_cast<uintptr_t>(format), ap);
-        va_end(ap);
-        return s;
+                          const char *format, Args... args) {
+        auto call = slot<QVJournalMessageToBufFn>(journal, QV_JOURNAL_MESSAGE_TO_BUF);
+        return withArgs([&](va_list ap) {
+            return call(journal, reinterpret_cast<uintptr_t>(buffer), capacity, id, severity,
+                        reinterpret_cast<uintptr_t>(format), ap);
+        }, 0, args...);
     }
-    QVStatus statusToJnl(QVWord *j, uintptr_t facility, uintptr_t code, ...) {
-        va_list ap;
-        va_start(ap, code);
-        QVStatus s = slot<QVJournalStatusToJnlFn>(j, QV_JOURNAL_STATUS_TO_JNL)(j, facility, code, ap);
-        va_end(ap);
-        return s;
+    QVStatus statusToJnl(QVWord *j, uintptr_t facility, uintptr_t code) {
+        auto call = slot<QVJournalStatusToJnlFn>(j, QV_JOURNAL_STATUS_TO_JNL);
+        return withArgs([&](va_list ap) { return call(j, facility, code, ap); }, 0);
     }
-    QVStatus statusToBuf(char *buffer, size_t capacity, uintptr_t facility, uintptr_t code, ...) {
-        va_list ap;
-        va_start(ap, code);
-        QVStatus s = slot<QVJournalStatusToBufFn>(journal, QV_JOURNAL_STATUS_TO_BUF)(
-            journal, reinterpret_cast<uintptr_t>(buffer), capacity, facility, code, ap);
-        va_end(ap);
-        return s;
+    QVStatus statusToBuf(char *buffer, size_t capacity, uintptr_t facility, uintptr_t code) {
+        auto call = slot<QVJournalStatusToBufFn>(journal, QV_JOURNAL_STATUS_TO_BUF);
+        return withArgs(
+            [&](va_list ap) { return call(journal, reinterpret_cast<uintptr_t>(buffer), capacity, facility, code, ap); },
+            0);
     }
 
     QVWord *journal = nullptr;
@@ -167,10 +159,7 @@ TEST_F(Journals, TwoThreadsLoseNoEntry) {
     auto work = [this](uintptr_t facility) {
         for (int i = 0; i < kEach; ++i) statusToJnl(journal, facility, static_cast<uintptr_t>(i));
     };
-    std::thread a(work, 1);
-    std::thread b(work, 2);
-    a.join();
-    b.join();
+    inTwoThreads([&](int i) { work(1 + i); });
     ASSERT_EQ(qvhostJournalCount(journal), 2u * kEach);
     int fromA = 0;
     for (size_t i = 0; i < 2u * kEach; ++i)

@@ -45,10 +45,7 @@ TEST_F(Locks, ExcludeEachOther) {
             unlock(lock);
         }
     };
-    std::thread a(work);
-    std::thread b(work);
-    a.join();
-    b.join();
+    inTwoThreads([&](int) { work(); });
     EXPECT_EQ(shared, 2L * kRounds);
     EXPECT_EQ(counters().lockAcquires, 2u * kRounds);
     EXPECT_EQ(counters().lockReleases, 2u * kRounds);

@@ -22,16 +22,16 @@ class Messages : public HostTest {
 
     // Formats through slot 230 with a {context, 0} record; `text` receives
     // the units written.
-    QVStatus format(void *argument, const std::u32string &fmt, int32_t capacity, ...) {
-        va_list ap;
-        va_start(ap, capacity);
+    template <typename... Args>
+    QVStatus format(void *argument, const std::u32string &fmt, int32_t capacity, Args... args) {
         QVChar out[256];
         std::fill(std::begin(out), std::end(out), 0xFFFFu);
         length = -7;
-        QVStatus s = slot<QVFormatBuffFn>(host, QV_HOST_FORMAT_BUFF)(
-            host, argument, units(fmt), static_cast<int32_t>(fmt.size()), out, capacity, &length,
-            0, ap);
-        va_end(ap);
+        auto formatBuff = slot<QVFormatBuffFn>(host, QV_HOST_FORMAT_BUFF);
+        QVStatus s = withArgs([&](va_list ap) {
+            return formatBuff(host, argument, units(fmt), static_cast<int32_t>(fmt.size()), out,
+                              capacity, &length, 0, ap);
+        }, 0, args...);
         text.assign(reinterpret_cast<const char32_t *>(out), length > 0 ? length : 0);
         unitAfter = capacity >= 0 && capacity < 256 ? out[capacity] : 0;
         return s;
@@ -53,14 +53,9 @@ class Messages : public HostTest {
     QVStatus statusText(void *argument, QVStatus status, char *buffer, size_t capacity) {
         return callStatus(argument, status, reinterpret_cast<uintptr_t>(buffer), capacity, 0);
     }
-    QVStatus callStatus(void *argument, QVStatus status, uintptr_t v1, uintptr_t v2, uintptr_t v3,
-                        ...) {
-        va_list ap;
-        va_start(ap, v3);
-        QVStatus s = slot<QVStatusBuffFn>(host, QV_HOST_STATUS_BUFF)(host, argument, status, v1,
-                                                                     v2, v3, ap);
-        va_end(ap);
-        return s;
+    QVStatus callStatus(void *argument, QVStatus status, uintptr_t v1, uintptr_t v2, uintptr_t v3) {
+        auto call = slot<QVStatusBuffFn>(host, QV_HOST_STATUS_BUFF);
+        return withArgs([&](va_list ap) { return call(host, argument, status, v1, v2, v3, ap); }, 0);
     }
 
     QVHostMessageCall last() {
@@ -175,12 +170,10 @@ TEST_F(Messages, FormatterReadsOnlyFormatLengthUnits) {
     QVChar out[16];
     int32_t n = -1;
     auto formatBuff = slot<QVFormatBuffFn>(host, QV_HOST_FORMAT_BUFF);
-    auto call = [&](int32_t formatLength, ...) {
-        va_list ap;
-        va_start(ap, formatLength);
-        QVStatus s = formatBuff(host, &noContext, units(f), formatLength, out, 16, &n, 0, ap);
-        va_end(ap);
-        return s;
+    auto call = [&](int32_t formatLength, long value) {
+        return withArgs(
+            [&](va_list ap) { return formatBuff(host, &noContext, units(f), formatLength, out, 16, &n, 0, ap); },
+            0, value);
     };
     EXPECT_EQ(call(3, -5L), 0u);
     EXPECT_EQ(n, 2);
@@ -237,14 +230,10 @@ TEST_F(Messages, FormatterCallIsRecorded) {
     int mine = 0;
     Record record{&mine, nullptr};
     auto formatBuff = slot<QVFormatBuffFn>(host, QV_HOST_FORMAT_BUFF);
-    auto run = [&](int value, ...) {
-        va_list ap;
-        va_start(ap, value);
-        QVStatus s = formatBuff(host, &record, units(f), 2, out, -3, &n, 0, ap);
-        va_end(ap);
-        return s;
-    };
-    EXPECT_EQ(run(0, 5), 0x803fe807u) << "a negative capacity holds nothing";
+    EXPECT_EQ(withArgs([&](va_list ap) { return formatBuff(host, &record, units(f), 2, out, -3, &n, 0, ap); },
+                       0, 5),
+              0x803fe807u)
+        << "a negative capacity holds nothing";
     QVHostMessageCall c = last();
     EXPECT_EQ(c.slot, QV_HOST_FORMAT_BUFF);
     EXPECT_EQ(c.argument, &record);
@@ -316,14 +305,8 @@ TEST_F(Messages, StatusCallIsRecorded) {
 }
 
 TEST_F(Messages, CaptureRenderAndRenderFormatted) {
-    auto capture = [&](uintptr_t v1, uintptr_t v2, ...) {
-        va_list ap;
-        va_start(ap, v2);
-        QVStatus s = slot<QVCaptureFn>(host, QV_HOST_CAPTURE)(host, v1, v2, ap);
-        va_end(ap);
-        return s;
-    };
-    EXPECT_EQ(capture(11, 22), 0u);
+    auto capture = slot<QVCaptureFn>(host, QV_HOST_CAPTURE);
+    EXPECT_EQ(withArgs([&](va_list ap) { return capture(host, 11, 22, ap); }, 0), 0u);
     QVHostMessageCall c = last();
     EXPECT_EQ(c.slot, QV_HOST_CAPTURE);
     EXPECT_EQ(c.argument, nullptr);
@@ -342,14 +325,11 @@ TEST_F(Messages, CaptureRenderAndRenderFormatted) {
     EXPECT_EQ(render(host, nullptr, 0, 0), 0x803fc009u);
 
     char buffer[32];
-    auto renderFmt = [&](void *argument, char *out, size_t capacity, const char *f, ...) {
-        va_list ap;
-        va_start(ap, f);
-        QVStatus s = slot<QVRenderFmtFn>(host, QV_HOST_RENDER_FMT)(
-            host, argument, reinterpret_cast<uintptr_t>(out), capacity,
-            reinterpret_cast<uintptr_t>(f), ap);
-        va_end(ap);
-        return s;
+    auto renderFmt = [&](void *argument, char *out, size_t capacity, const char *f, auto... args) {
+        return withArgs([&](va_list ap) {
+            return slot<QVRenderFmtFn>(host, QV_HOST_RENDER_FMT)(host, argument, reinterpret_cast<uintptr_t>(out),
+                                                                 capacity, reinterpret_cast<uintptr_t>(f), ap);
+        }, 0, args...);
     };
     EXPECT_EQ(renderFmt(&record, buffer, sizeof buffer, "%s=%d", "n", 5), 0u);
     EXPECT_STREQ(buffer, "n=5");

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "host_test.h"
@@ -412,13 +411,10 @@ TEST_F(LargeSpares, PoolsOfTwoThreadsShareTheSpares) {
         destroy(pool);
         return true;
     };
-    bool okA = false, okB = false;
-    std::thread a([&] { okA = work(0x0A); });
-    std::thread b([&] { okB = work(0x0B); });
-    a.join();
-    b.join();
-    EXPECT_TRUE(okA);
-    EXPECT_TRUE(okB);
+    bool ok[2] = {};
+    inTwoThreads([&](int i) { ok[i] = work(i ? 0x0B : 0x0A); });
+    EXPECT_TRUE(ok[0]);
+    EXPECT_TRUE(ok[1]);
 }
 
 TEST_F(Pools, ManyBlocksAcrossChunksThenDestroy) {
@@ -484,13 +480,10 @@ TEST_F(Pools, LockedPoolServesTwoThreadsAtOnce) {
         for (auto *p : mine) release(pool, p);
         return true;
     };
-    bool okA = false, okB = false;
-    std::thread a([&] { okA = work(0x0A); });
-    std::thread b([&] { okB = work(0x0B); });
-    a.join();
-    b.join();
-    EXPECT_TRUE(okA);
-    EXPECT_TRUE(okB);
+    bool ok[2] = {};
+    inTwoThreads([&](int i) { ok[i] = work(i ? 0x0B : 0x0A); });
+    EXPECT_TRUE(ok[0]);
+    EXPECT_TRUE(ok[1]);
     QVHostPoolStats s = stats(pool);
     EXPECT_EQ(s.allocations, 2u * kRounds);
     EXPECT_EQ(s.frees, 2u * kRounds);

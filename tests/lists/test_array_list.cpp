@@ -12,6 +12,7 @@
 #include "host_fixture.h"
 #include "lists/array_list.h"
 #include "qvhost.h"
+#include "tree_keys.h"
 
 namespace {
 
@@ -45,12 +46,6 @@ class ArrayListTest : public HostTest {
         for (int32_t v : items) EXPECT_EQ(arrayListAddLast(list, &v), OMBRIX_OK);
         return list;
     }
-
-    QVHostPoolStats statsOf(const List *list) {
-        QVHostPoolStats s{};
-        qvhostPoolStats(list->pool, &s);
-        return s;
-    }
 };
 
 TEST_F(ArrayListTest, CopyOfTheParametersHoldsTheCurrentCapacity) {
@@ -73,7 +68,7 @@ TEST_F(ArrayListTest, CopyOfTheParametersHoldsTheCurrentCapacity) {
     EXPECT_EQ(list->sort, nullptr);
     EXPECT_EQ(list->toArray, arrayListToArray);
     EXPECT_STREQ(qvhostPoolName(list->pool), "ombrixa");
-    EXPECT_EQ(statsOf(list).liveBytes, sizeof(List) + 2 * sizeof(OmbrixKeyPart) + 16 * 12);
+    EXPECT_EQ(poolStats(list->pool).liveBytes, sizeof(List) + 2 * sizeof(OmbrixKeyPart) + 16 * 12);
     arrayListDestroy(list);
 
     List *refs = arrayListNew(nullptr, byReference());
@@ -251,15 +246,6 @@ struct Keyed {
     int32_t pad;
 };
 
-OmbrixKeyPart partAt(int32_t offset, int32_t size) {
-    OmbrixKeyPart part{};
-    part.partType = OMBRIX_PART_BYTES;
-    part.partSize = size;
-    part.levels = 1;
-    part.offsets[0] = offset;
-    return part;
-}
-
 TEST_F(ArrayListTest, FindByKeyByCompositeVariableAndReferenceKeys) {
     List *list = arrayListNew(nullptr, byValue(sizeof(Keyed)));
     Keyed items[] = {{1, 10, 0}, {2, 20, 0}, {2, 21, 0}, {2, 20, 5}};
@@ -269,7 +255,8 @@ TEST_F(ArrayListTest, FindByKeyByCompositeVariableAndReferenceKeys) {
     arrayListAddLastWithKeySize(list, &items[3], 8);
 
     // Two parts of 4 bytes: 8 bytes compare, the element's two fields in a row.
-    OmbrixKeyPart parts[] = {partAt(offsetof(Keyed, code), 4), partAt(offsetof(Keyed, group), 4)};
+    OmbrixKeyPart parts[] = {directPart(OMBRIX_PART_BYTES, 4, offsetof(Keyed, code)),
+                           directPart(OMBRIX_PART_BYTES, 4, offsetof(Keyed, group))};
     OmbrixKeyDefinition composite{OMBRIX_KEY_COMPOSITE, 2, parts, 0};
     int32_t key[2] = {2, 21};
     EXPECT_EQ(arrayListFindByKey(list, key, 0, composite), 2);
@@ -453,7 +440,7 @@ TEST_F(ArrayListTest, RefusedAllocationsLeaveTheListAsItWas) {
         std::vector<int32_t> sizesBefore = keySizes(list);
         void *elementsBefore = list->elements;
         int32_t *keySizesBefore = list->keySizes;
-        QVHostPoolStats statsBefore = statsOf(list);
+        QVHostPoolStats statsBefore = poolStats(list->pool);
         int32_t v = 42;
         uint64_t made = sweepAllocationFailures(
             host,
@@ -468,8 +455,8 @@ TEST_F(ArrayListTest, RefusedAllocationsLeaveTheListAsItWas) {
                 EXPECT_EQ(list->parms.capacity, c.capacity) << n;
                 EXPECT_EQ(list->elements, elementsBefore) << n;
                 EXPECT_EQ(list->keySizes, keySizesBefore) << n;
-                EXPECT_EQ(statsOf(list).liveBlocks, statsBefore.liveBlocks) << n;
-                EXPECT_EQ(statsOf(list).liveBytes, statsBefore.liveBytes) << n;
+                EXPECT_EQ(poolStats(list->pool).liveBlocks, statsBefore.liveBlocks) << n;
+                EXPECT_EQ(poolStats(list->pool).liveBytes, statsBefore.liveBytes) << n;
                 EXPECT_EQ(counters().lockAcquires, counters().lockReleases) << n;
             });
         EXPECT_EQ(made, c.allocations);
@@ -484,11 +471,11 @@ TEST_F(ArrayListTest, RefusedAllocationsLeaveTheListAsItWas) {
     int32_t v = 2;
     arrayListAddLastWithKeySize(list, &v, 4);
     OmbrixKeyDefinition variable{OMBRIX_KEY_VARIABLE, 0, nullptr, 0};
-    uint64_t blocks = statsOf(list).liveBlocks;
+    uint64_t blocks = poolStats(list->pool).liveBlocks;
     uint64_t made = sweepAllocationFailures(
         host, [&] { return arrayListFindByKey(list, &v, 4, variable) == 2; },
         [&](uint64_t n) {
-            EXPECT_EQ(statsOf(list).liveBlocks, blocks) << n;
+            EXPECT_EQ(poolStats(list->pool).liveBlocks, blocks) << n;
             EXPECT_EQ(counters().lockAcquires, counters().lockReleases) << n;
         });
     EXPECT_EQ(made, 2u) << "the searched key and the candidate";
@@ -524,9 +511,7 @@ TEST_F(ArrayListTest, CallersPoolOutlivesTheList) {
     int32_t v = 3;
     arrayListAddLastWithKeySize(list, &v, 4);
     arrayListDestroy(list);
-    QVHostPoolStats s{};
-    qvhostPoolStats(pool, &s);
-    EXPECT_EQ(s.liveBlocks, 0u) << "every block back";
+    EXPECT_EQ(poolStats(pool).liveBlocks, 0u) << "every block back";
     EXPECT_EQ(qvhostLivePools(host), poolsAtStart + 1);
     omb::poolDestroy(pool);
     arrayListDestroy(nullptr);

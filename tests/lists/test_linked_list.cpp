@@ -12,6 +12,7 @@
 #include "host_fixture.h"
 #include "lists/linked_list.h"
 #include "qvhost.h"
+#include "tree_keys.h"
 
 namespace {
 
@@ -50,12 +51,6 @@ class LinkedListTest : public HostTest {
         EXPECT_NE(list, nullptr);
         for (int32_t v : items) EXPECT_EQ(linkedListAddLast(list, &v), OMBRIX_OK);
         return list;
-    }
-
-    QVHostPoolStats statsOf(List *list) {
-        QVHostPoolStats s{};
-        qvhostPoolStats(list->pool, &s);
-        return s;
     }
 };
 
@@ -115,7 +110,7 @@ TEST_F(LinkedListTest, RemovingTheEndsHandsTheCopyToTheCaller) {
     EXPECT_EQ(linkedListGetFirst(list), nullptr);
     int32_t v = 5;
     linkedListAddLast(list, &v);
-    uint64_t blocks = statsOf(list).liveBlocks;
+    uint64_t blocks = poolStats(list->pool).liveBlocks;
     auto *copy = static_cast<int32_t *>(linkedListRemoveFirst(list));
     ASSERT_NE(copy, nullptr);
     EXPECT_NE(copy, &v);
@@ -123,7 +118,7 @@ TEST_F(LinkedListTest, RemovingTheEndsHandsTheCopyToTheCaller) {
     EXPECT_EQ(list->head, nullptr);
     EXPECT_EQ(list->tail, nullptr);
     EXPECT_EQ(list->count, 0);
-    EXPECT_EQ(statsOf(list).liveBlocks, blocks - 1) << "the entry goes, the copy stays";
+    EXPECT_EQ(poolStats(list->pool).liveBlocks, blocks - 1) << "the entry goes, the copy stays";
 
     List *three = intList({1, 2, 3});
     EXPECT_EQ(*static_cast<int32_t *>(linkedListRemoveLast(three)), 3);
@@ -171,11 +166,11 @@ TEST_F(LinkedListTest, FindAndRemoveCompareKeySizeBytes) {
 
     // By value, Remove frees the entry and its copy.
     List *ints = intList({4, 5, 4});
-    uint64_t blocks = statsOf(ints).liveBlocks;
+    uint64_t blocks = poolStats(ints->pool).liveBlocks;
     int32_t four = 4;
     linkedListRemove(ints, &four);
     EXPECT_EQ(values(ints), (std::vector<int32_t>{5, 4}));
-    EXPECT_EQ(statsOf(ints).liveBlocks, blocks - 2);
+    EXPECT_EQ(poolStats(ints->pool).liveBlocks, blocks - 2);
     linkedListDestroy(ints);
 }
 
@@ -192,11 +187,7 @@ TEST_F(LinkedListTest, FindByKeyHandsBackTheElement) {
     linkedListAddLastWithKeySize(list, &z, 8);
 
     // Composite: one part, the code field. The searched item already is a key.
-    OmbrixKeyPart part{};
-    part.partType = OMBRIX_PART_BYTES;
-    part.partSize = 4;
-    part.levels = 1;
-    part.offsets[0] = offsetof(Keyed, code);
+    OmbrixKeyPart part = directPart(OMBRIX_PART_BYTES, 4, offsetof(Keyed, code));
     OmbrixKeyDefinition composite{OMBRIX_KEY_COMPOSITE, 1, &part, 0};
     int32_t eight = 8;
     EXPECT_EQ(linkedListFindByKey(list, &eight, 0, composite), &y);
@@ -232,19 +223,19 @@ TEST_F(LinkedListTest, EntryHandlesLinkAndUnlinkWithoutTheLock) {
     EXPECT_EQ(linkedListAddFirstEntry(list, first), OMBRIX_OK);
     EXPECT_EQ(linkedListAddLastEntry(list, last), OMBRIX_OK);
     EXPECT_EQ(values(list), (std::vector<int32_t>{0, 1, 2}));
-    uint64_t blocks = statsOf(list).liveBlocks;
+    uint64_t blocks = poolStats(list->pool).liveBlocks;
     linkedListRemoveEntry(list, list->head->next, 1);
-    EXPECT_EQ(statsOf(list).liveBlocks, blocks - 2);
+    EXPECT_EQ(poolStats(list->pool).liveBlocks, blocks - 2);
     linkedListRemoveEntry(list, last, 0);
     EXPECT_EQ(values(list), (std::vector<int32_t>{0}));
-    EXPECT_EQ(statsOf(list).liveBlocks, blocks - 2) << "unlinked, not freed";
+    EXPECT_EQ(poolStats(list->pool).liveBlocks, blocks - 2) << "unlinked, not freed";
     linkedListAddLastEntry(list, last);  // the kept entry links again
     linkedListRemoveEntry(list, nullptr, 1);
     EXPECT_EQ(values(list), (std::vector<int32_t>{0, 2}));
     linkedListReset(list);
     EXPECT_EQ(linkedListSize(list), 0);
     EXPECT_EQ(list->head, nullptr);
-    EXPECT_EQ(statsOf(list).liveBlocks, 1u) << "only the object is left";
+    EXPECT_EQ(poolStats(list->pool).liveBlocks, 1u) << "only the object is left";
     EXPECT_EQ(linkedListNewEntry(list, nullptr, 0), nullptr);
     EXPECT_EQ(counters().lockAcquires, acquires);
     EXPECT_EQ(linkedListSize(nullptr), 0);
@@ -332,7 +323,7 @@ TEST_F(LinkedListTest, RefusedAllocationsLeaveTheListAsItWas) {
     int32_t v = 42;
     auto unchanged = [&](uint64_t n) {
         EXPECT_EQ(values(list), (std::vector<int32_t>{1, 2, 3})) << "allocation " << n;
-        EXPECT_EQ(statsOf(list).liveBlocks, 7u) << "allocation " << n;
+        EXPECT_EQ(poolStats(list->pool).liveBlocks, 7u) << "allocation " << n;
         EXPECT_EQ(counters().lockAcquires, counters().lockReleases);
     };
     using Add = QVStatus (*)(List *, int32_t, const void *);
@@ -362,7 +353,7 @@ TEST_F(LinkedListTest, RefusedAllocationsLeaveTheListAsItWas) {
     uint64_t made = sweepAllocationFailures(
         host, [&] { return linkedListFindByKey(list, &v, 4, variable) != nullptr; },
         [&](uint64_t) {
-            EXPECT_EQ(statsOf(list).liveBlocks, 9u);
+            EXPECT_EQ(poolStats(list->pool).liveBlocks, 9u);
             EXPECT_EQ(counters().lockAcquires, counters().lockReleases);
         });
     EXPECT_EQ(made, 2u) << "the searched key and the candidate";
@@ -385,7 +376,7 @@ TEST_F(LinkedListTest, UnlockedEndsAddRemoveAndRefuseAsLockedOnesDo) {
             },
             [&](uint64_t n) {
                 EXPECT_EQ(values(list), (std::vector<int32_t>{1, 2, 3})) << "allocation " << n;
-                EXPECT_EQ(statsOf(list).liveBlocks, 7u) << "allocation " << n;
+                EXPECT_EQ(poolStats(list->pool).liveBlocks, 7u) << "allocation " << n;
             });
         EXPECT_EQ(made, 2u) << "the entry and the copy";
         EXPECT_EQ(values(list), first ? (std::vector<int32_t>{42, 1, 2, 3})
@@ -394,7 +385,7 @@ TEST_F(LinkedListTest, UnlockedEndsAddRemoveAndRefuseAsLockedOnesDo) {
                                                   : linkedListRemoveLast(list));
         ASSERT_NE(copy, nullptr);
         EXPECT_EQ(*copy, 42);
-        EXPECT_EQ(statsOf(list).liveBlocks, 8u) << "the entry went, the copy is the caller's";
+        EXPECT_EQ(poolStats(list->pool).liveBlocks, 8u) << "the entry went, the copy is the caller's";
         omb::poolFree(list->pool, copy);
         EXPECT_EQ(values(list), (std::vector<int32_t>{1, 2, 3}));
     }
@@ -416,7 +407,7 @@ TEST_F(LinkedListTest, UnlockedEndsAddRemoveAndRefuseAsLockedOnesDo) {
     EXPECT_EQ(refs->tail, nullptr);
     EXPECT_EQ(refs->count, 0);
     EXPECT_EQ(linkedListRemoveLast(refs), nullptr);
-    EXPECT_EQ(statsOf(refs).liveBlocks, 1u) << "only the list object is left";
+    EXPECT_EQ(poolStats(refs->pool).liveBlocks, 1u) << "only the list object is left";
     linkedListDestroy(refs);
     linkedListDestroy(list);
 }

@@ -30,6 +30,7 @@ class StringBufferTest : public HostTest {
         pool = omb::hostCreatePool(host, omb::poolParms, nullptr, "caller");
         ASSERT_NE(pool, nullptr);
     }
+    // The pool takes every buffer a test left in it.
     void TearDown() override {
         omb::poolDestroy(pool);
         HostTest::TearDown();
@@ -45,11 +46,7 @@ class StringBufferTest : public HostTest {
         return true;
     }
 
-    uint64_t liveBlocks() {
-        QVHostPoolStats s{};
-        qvhostPoolStats(pool, &s);
-        return s.liveBlocks;
-    }
+    uint64_t liveBlocks() { return poolStats(pool).liveBlocks; }
 
     Buffer *append(Buffer *b, const std::string &piece) {
         int32_t status = 0;
@@ -73,18 +70,12 @@ TEST_F(StringBufferTest, NewNeedsAPoolAndStartsEmptyAndTerminated) {
     EXPECT_EQ(b->pool, pool);
     EXPECT_TRUE(zeroFromLength(b));
     EXPECT_EQ(liveBlocks(), 2u) << "the object and the text";
-    EXPECT_EQ(b->addString, stringBufferAddString);
-    EXPECT_EQ(b->addInt, stringBufferAddInt);
-    EXPECT_EQ(b->addDouble, stringBufferAddDouble);
-    EXPECT_EQ(b->destroy, stringBufferDestroy);
-    EXPECT_EQ(b->reset, stringBufferReset);
     b->destroy(b, 1);
     EXPECT_EQ(liveBlocks(), 0u);
 
     b = stringBufferNew(pool, 5);
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(b->capacity, 5u);
-    b->destroy(b, 1);
 }
 
 TEST_F(StringBufferTest, AddStringCopiesExactBytesAndKeepsTheTerminator) {
@@ -105,7 +96,6 @@ TEST_F(StringBufferTest, AddStringCopiesExactBytesAndKeepsTheTerminator) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(b->length, 8u);
     EXPECT_TRUE(zeroFromLength(b));
-    b->destroy(b, 1);
 }
 
 TEST_F(StringBufferTest, LengthZeroMeasuresWholeUtf8Characters) {
@@ -125,7 +115,6 @@ TEST_F(StringBufferTest, LengthZeroMeasuresWholeUtf8Characters) {
     EXPECT_EQ(b->length, 6u);
     b->addString(b, "abc\xFF", 4, &status);  // a given length is not measured
     EXPECT_EQ(textOf(b), "\xC3\xA9t\xC3\xA9zabc\xFF");
-    b->destroy(b, 1);
 }
 
 TEST_F(StringBufferTest, GrowsWhenTheTextReachesTheCapacity) {
@@ -162,7 +151,6 @@ TEST_F(StringBufferTest, GrowsWhenTheTextReachesTheCapacity) {
     append(b, "r");
     EXPECT_EQ(b->capacity, 2u);
     EXPECT_EQ(textOf(b), "qr");
-    b->destroy(b, 1);
 }
 
 TEST_F(StringBufferTest, APieceMayComeFromTheBuffersOwnText) {
@@ -176,7 +164,6 @@ TEST_F(StringBufferTest, APieceMayComeFromTheBuffersOwnText) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(textOf(b), "abcabcbcab");
     EXPECT_TRUE(zeroFromLength(b));
-    b->destroy(b, 1);
 }
 
 TEST_F(StringBufferTest, AFailedStatusStopsEveryAppendAndNullsDoNothing) {
@@ -202,7 +189,6 @@ TEST_F(StringBufferTest, AFailedStatusStopsEveryAppendAndNullsDoNothing) {
     b->addDouble(b, nullptr, 0, nullptr, 1.0);
     EXPECT_EQ(textOf(b), "kept");
     EXPECT_EQ(qvhostMessageCallCount(host), 0u) << "no number was formatted";
-    b->destroy(b, 1);
 }
 
 TEST_F(StringBufferTest, AddIntFormatsTheWidenedValueWithLd) {
@@ -226,7 +212,6 @@ TEST_F(StringBufferTest, AddIntFormatsTheWidenedValueWithLd) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(textOf(b), "x=-5-214748364821474836470");
     EXPECT_TRUE(zeroFromLength(b));
-    b->destroy(b, 1);
 }
 
 // Each row appends one double to "n:": the status it ends with and what
@@ -269,7 +254,6 @@ TEST_F(StringBufferTest, AddDoubleFormatsOrFailsAndAppendsNothing) {
         EXPECT_EQ(textOf(b), "n:" + row.appended);
         EXPECT_TRUE(zeroFromLength(b));
     }
-    b->destroy(b, 1);
 }
 
 TEST_F(StringBufferTest, NumbersNeedTheHostsContextAndTranscoder) {
@@ -297,7 +281,6 @@ TEST_F(StringBufferTest, NumbersNeedTheHostsContextAndTranscoder) {
     EXPECT_EQ(b->length, 0u);
     b->addString(b, "text still works", 0, &(status = 0));
     EXPECT_EQ(textOf(b), "text still works");
-    b->destroy(b, 1);
 }
 
 TEST_F(StringBufferTest, ResetEmptiesAndKeepsTheCapacity) {
@@ -312,7 +295,6 @@ TEST_F(StringBufferTest, ResetEmptiesAndKeepsTheCapacity) {
     append(b, "z");
     EXPECT_STREQ(b->text, "z");
     stringBufferReset(nullptr);
-    b->destroy(b, 1);
 }
 
 TEST_F(StringBufferTest, DestroyWithoutFreeingLeavesTheTextInThePool) {
@@ -343,7 +325,6 @@ TEST_F(StringBufferTest, ImpossibleLengthsFailAsOutOfMemoryWithoutReadingThePiec
     EXPECT_EQ(status, kNoMemory);
     EXPECT_EQ(textOf(b), "ab");
     EXPECT_EQ(b->capacity, 32u);
-    b->destroy(b, 1);
 }
 
 class StringBufferFaults : public StringBufferTest {
@@ -412,7 +393,6 @@ TEST_F(StringBufferFaults, AFailedAppendStopsTheChainUntilTheStatusIsCleared) {
     b->addString(b, "grow", 0, &status)->addInt(b, 5, &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(textOf(b), std::string(31, 'k') + "grow5");
-    b->destroy(b, 1);
 }
 
 }  // namespace

@@ -54,9 +54,7 @@ TEST_F(ThinArrayListTest, GrowsFromEightSlotsByHalfPlusOne) {
     }
     EXPECT_EQ(list->capacity, 20) << "the fourteenth add";
     EXPECT_EQ(values(list), expected);
-    QVHostPoolStats s{};
-    qvhostPoolStats(list->pool, &s);
-    EXPECT_EQ(s.liveBlocks, 2u) << "the record and one array: old arrays went back";
+    EXPECT_EQ(poolStats(list->pool).liveBlocks, 2u) << "the record and one array: old arrays went back";
 
     EXPECT_EQ(thinArrayListAdd(list, nullptr), OMBRIX_OK);
     EXPECT_EQ(thinArrayListAdd(nullptr, &v), OMBRIX_OK);
@@ -81,9 +79,7 @@ TEST_F(ThinArrayListTest, ByReferenceStoresPointersWhateverKeySizeSays) {
     EXPECT_EQ(stored[1], &b);
     EXPECT_EQ(stored[2], &c);
     thinArrayListDestroy(list);
-    QVHostPoolStats s{};
-    qvhostPoolStats(pool, &s);
-    EXPECT_EQ(s.liveBlocks, 0u) << "the caller's pool gets every block back and survives";
+    EXPECT_EQ(poolStats(pool).liveBlocks, 0u) << "the caller's pool gets every block back and survives";
     omb::poolDestroy(pool);
 
     EXPECT_EQ(thinArrayListNew(nullptr, 0, -4, 0), nullptr) << "no negative element size";

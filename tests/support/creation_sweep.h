@@ -10,6 +10,7 @@
 #include "extension/container.h"
 #include "extension/host_calls.h"
 #include "fault_sweep.h"
+#include "host_fixture.h"
 #include "qvhost.h"
 
 // The allocations one creation makes, in each of the two pools.
@@ -35,9 +36,7 @@ CreationAllocations sweepCreation(QVWord *host, uint64_t poolsAtStart, Create cr
             host, [&] { return create(pools[i]); },
             [&](uint64_t n) {
                 EXPECT_EQ(qvhostLivePools(host), poolsAtStart + 1) << n;
-                QVHostPoolStats s{};
-                qvhostPoolStats(callerPool, &s);
-                EXPECT_EQ(s.liveBlocks, 0u) << "allocation " << n;
+                EXPECT_EQ(poolStats(callerPool).liveBlocks, 0u) << "allocation " << n;
             });
     }
     omb::poolDestroy(callerPool);

@@ -10,6 +10,12 @@
 #include "ombrix/extension.h"
 #include "qvhost.h"
 
+inline QVHostPoolStats poolStats(QVWord *pool) {
+    QVHostPoolStats s{};
+    qvhostPoolStats(pool, &s);
+    return s;
+}
+
 class HostTest : public ::testing::Test {
   protected:
     void SetUp() override {

@@ -6,6 +6,8 @@
 #include <limits>
 #include <numeric>
 
+#include "extension/container.h"
+#include "extension/host_calls.h"
 #include "host_fixture.h"
 #include "ombrix/container.h"
 #include "ombrix/primitives.h"
@@ -176,21 +178,17 @@ TEST(Misc, UnsupportedAndRuntimeCopies) {
 class Duplicate : public HostTest {};
 
 TEST_F(Duplicate, CopiesIntoThePoolOrReturnsNull) {
-    QVPoolOptions options{};
-    auto create = reinterpret_cast<QVCreatePoolFn>(host[QV_HOST_CREATE_POOL]);
-    auto *pool = static_cast<QVWord *>(create(host, &options, nullptr, "dup"));
+    QVWord *pool = omb::hostCreatePool(host, omb::poolParms, nullptr, "dup");
     ASSERT_NE(pool, nullptr);
     void *copy = ybMemDup("hello", 6, pool);
     ASSERT_NE(copy, nullptr);
     EXPECT_STREQ(static_cast<char *>(copy), "hello");
-    QVHostPoolStats stats{};
-    qvhostPoolStats(pool, &stats);
-    EXPECT_EQ(stats.liveBytes, 6u);
+    EXPECT_EQ(poolStats(pool).liveBytes, 6u);
     EXPECT_EQ(ybMemDup(nullptr, 6, pool), nullptr);
     EXPECT_EQ(ybMemDup("x", 1, nullptr), nullptr);
     qvhostFailAllocation(host, 1);
     EXPECT_EQ(ybMemDup("x", 1, pool), nullptr);
-    reinterpret_cast<QVPoolDestroyFn>(pool[QV_POOL_DESTROY])(pool);
+    omb::poolDestroy(pool);
 }
 
 }  // namespace

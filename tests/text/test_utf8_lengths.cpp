@@ -10,24 +10,12 @@
 #include <vector>
 
 #include "ombrix/utf8.h"
+#include "kernel_placements.h"
 #include "text/kernels.h"
 
 namespace {
 
-constexpr size_t kMaxLength = 300;
-constexpr size_t kAlignments = 64;
-
-struct Arena {
-    alignas(64) unsigned char bytes[kAlignments + kMaxLength + 64];
-};
-
 const char *chars(const unsigned char *p) { return reinterpret_cast<const char *>(p); }
-
-std::vector<const omb::TextKernels *> variants() {
-    std::vector<const omb::TextKernels *> v{&omb::baselineKernels};
-    if (omb::wideKernelsSupported()) v.push_back(&omb::wideKernels);
-    return v;
-}
 
 // The references step one byte at a time, straight from the rules.
 uint64_t referenceSlenb(const unsigned char *s, uint64_t n) {
@@ -66,24 +54,20 @@ void fillMixed(unsigned char *p, size_t n, std::mt19937 &random) {
 
 TEST(Utf8Kernels, AsciiPrefixStopsAtEveryPosition) {
     auto arena = std::make_unique<Arena>();
-    for (auto *k : variants()) {
-        for (size_t align = 0; align < kAlignments; ++align) {
-            unsigned char *p = arena->bytes + align;
-            for (size_t n = 0; n <= kMaxLength; ++n) {
-                // High bytes just past the end must not be seen.
-                std::memset(arena->bytes, 0xC3, sizeof arena->bytes);
-                std::memset(p, 'a', n);
-                ASSERT_EQ(k->asciiPrefix(p, n), n) << "n=" << n << " align=" << align;
-                for (size_t at = 0; at < n; ++at) {
-                    p[at] = static_cast<unsigned char>(0x80 + at % 128);
-                    if (at + 1 < n) p[n - 1] = 0xFF;  // a later high byte must not win
-                    ASSERT_EQ(k->asciiPrefix(p, n), at) << "n=" << n << " align=" << align;
-                    p[at] = 0x7F;
-                    p[n - 1] = 'a';
-                }
-            }
+    forEachPlacement(1, [&](const omb::TextKernels *k, size_t align, size_t n) {
+        unsigned char *p = arena->bytes + align;
+        // High bytes just past the end must not be seen.
+        std::memset(arena->bytes, 0xC3, sizeof arena->bytes);
+        std::memset(p, 'a', n);
+        ASSERT_EQ(k->asciiPrefix(p, n), n) << nameOf(k) << " n=" << n << " align=" << align;
+        for (size_t at = 0; at < n; ++at) {
+            p[at] = static_cast<unsigned char>(0x80 + at % 128);
+            if (at + 1 < n) p[n - 1] = 0xFF;  // a later high byte must not win
+            ASSERT_EQ(k->asciiPrefix(p, n), at) << nameOf(k) << " n=" << n << " align=" << align;
+            p[at] = 0x7F;
+            p[n - 1] = 'a';
         }
-    }
+    });
 }
 
 // Well-formed text only: 1- to 4-byte characters, including the forms that
@@ -102,31 +86,28 @@ void fillWellFormed(unsigned char *p, size_t n, std::mt19937 &random) {
 TEST(Utf8Kernels, WellFormedRunsEndOnACharacterBoundaryWithTheirCount) {
     std::mt19937 random(5);
     auto arena = std::make_unique<Arena>();
-    for (auto *k : variants()) {
+    forEachPlacement(1, [&](const omb::TextKernels *k, size_t align, size_t n) {
         const uint64_t width = k == &omb::wideKernels ? 32 : 16;
-        for (size_t align = 0; align < kAlignments; ++align) {
-            unsigned char *p = arena->bytes + align;
-            for (size_t n = 0; n <= kMaxLength; ++n) {
-                for (int wellFormed = 0; wellFormed < 2; ++wellFormed) {
-                    std::memset(arena->bytes, 0x80, sizeof arena->bytes);
-                    (wellFormed ? fillWellFormed : fillMixed)(p, n, random);
-                    uint64_t chars = 7;
-                    uint64_t run = k->wellFormedRun(p, n, &chars);
-                    ASSERT_LE(run, n);
-                    uint64_t boundary = 0;
-                    while (boundary < run) boundary += _utf8_len[p[boundary]];
-                    ASSERT_EQ(boundary, run) << "n=" << n << " align=" << align;
-                    ASSERT_EQ(chars - 7, referenceSlenb(p, run)) << "n=" << n << " align=" << align;
-                    ASSERT_EQ(chars - 7, referenceNumChars(p, run)) << "n=" << n << " align=" << align;
-                    // Over well-formed text only the last vector's worth and
-                    // a character running past it are left.
-                    if (wellFormed) {
-                        ASSERT_GE(run + width + 3, n) << "n=" << n << " align=" << align;
-                    }
-                }
+        unsigned char *p = arena->bytes + align;
+        for (int wellFormed = 0; wellFormed < 2; ++wellFormed) {
+            SCOPED_TRACE(testing::Message() << nameOf(k) << " n=" << n << " align=" << align);
+            std::memset(arena->bytes, 0x80, sizeof arena->bytes);
+            (wellFormed ? fillWellFormed : fillMixed)(p, n, random);
+            uint64_t chars = 7;
+            uint64_t run = k->wellFormedRun(p, n, &chars);
+            ASSERT_LE(run, n);
+            uint64_t boundary = 0;
+            while (boundary < run) boundary += _utf8_len[p[boundary]];
+            ASSERT_EQ(boundary, run);
+            ASSERT_EQ(chars - 7, referenceSlenb(p, run));
+            ASSERT_EQ(chars - 7, referenceNumChars(p, run));
+            // Over well-formed text only the last vector's worth and a
+            // character running past it are left.
+            if (wellFormed) {
+                ASSERT_GE(run + width + 3, n);
             }
         }
-    }
+    });
 }
 
 TEST(Utf8Lengths, MatchTheByteByByteRulesOnEveryLengthAndAlignment) {

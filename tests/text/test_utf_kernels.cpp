@@ -87,48 +87,42 @@ Result run(uint64_t cap, Run body, size_t offset = 0) {
     return r;
 }
 
-// Every prefix of `text` into every capacity up to the one that holds it
-// all and a little more, through the plain driver, the exported one and
-// each variant's loop.
-void compareToUtf32(const Bytes &text, size_t align, OmbrixUtfWriter write) {
-    bool bigEndian = write == COPY_UTF32;
+// The plain driver, or the exported one, in either direction.
+Result runDriver(bool exported, bool toUtf32, const uint8_t *src, uint64_t n, uint64_t cap,
+                 OmbrixUtfReader read, OmbrixUtfWriter write) {
+    return run(cap, [&](uint8_t *d, uint64_t *w) {
+        if (toUtf32)
+            return exported ? ConvertToUTF32(src, n, d, cap, w, read, write)
+                            : omb::convertToUtf32Plain(src, n, d, cap, w, read, write);
+        return exported ? ConvertFromUTF32(src, n, d, cap, w, write, read)
+                        : omb::convertFromUtf32Plain(src, n, d, cap, w, write, read);
+    });
+}
+
+// A variant's UTF-8 <-> UTF-32 loop in the given direction and byte order.
+Loop loopOf(const omb::UtfKernels &k, bool toUtf32, bool bigEndian) {
+    if (toUtf32) return bigEndian ? k.utf8ToUtf32Be : k.utf8ToUtf32Le;
+    return bigEndian ? k.utf32BeToUtf8 : k.utf32LeToUtf8;
+}
+
+// Every prefix of `text` (UTF-8, or UTF-32 units) into every capacity up
+// to the one that holds it all and a little more, through the plain
+// driver, the exported one and each variant's loop. Only cap / 4 steers
+// the UTF-8 loop, so past 16 its capacities go in steps of 7 that still
+// meet every remainder; the guard shows a store past cap.
+void compareDrivers(bool toUtf32, const Bytes &text, size_t align, bool bigEndian, bool everyCap = true) {
+    OmbrixUtfReader read = toUtf32 ? UTF8_UTF32 : bigEndian ? COPY_UTF32b : COPY_UTF32b_SWAP;
+    OmbrixUtfWriter write = !toUtf32 ? UTF32_UTF8 : bigEndian ? COPY_UTF32 : COPY_UTF32_SWAP;
+    const uint64_t step = toUtf32 ? 7 : everyCap ? 1 : 5;
     for (size_t n = 0; n <= text.size(); ++n) {
         Placed src(text.data(), n, align);
-        // Only cap / 4 steers the loop; the steps of 7 still meet every
-        // remainder, and the guard shows a store past cap.
-        for (uint64_t cap = 0; cap <= 4 * n + 8; cap += cap < 16 ? 1 : 7) {
-            Result plain = run(cap, [&](uint8_t *d, uint64_t *w) {
-                return omb::convertToUtf32Plain(src.data(), n, d, cap, w, UTF8_UTF32, write);
-            });
-            Result exported = run(cap, [&](uint8_t *d, uint64_t *w) {
-                return ConvertToUTF32(src.data(), n, d, cap, w, UTF8_UTF32, write);
-            });
+        for (uint64_t cap = 0; cap <= (toUtf32 ? 4 * n : n) + 8; cap += cap < 16 ? 1 : step) {
+            Result plain = runDriver(false, toUtf32, src.data(), n, cap, read, write);
+            Result exported = runDriver(true, toUtf32, src.data(), n, cap, read, write);
             ASSERT_TRUE(exported == plain) << "exported n=" << n << " cap=" << cap << ": "
                                            << describe(exported) << " vs " << describe(plain);
             for (const Variant &v : variants()) {
-                Loop loop = bigEndian ? v.kernels->utf8ToUtf32Be : v.kernels->utf8ToUtf32Le;
-                Result vec = run(cap, [&](uint8_t *d, uint64_t *w) { return loop(src.data(), n, d, cap, w); });
-                ASSERT_TRUE(vec == plain) << v.name << " n=" << n << " cap=" << cap << " align=" << align
-                                          << ": " << describe(vec) << " vs " << describe(plain);
-            }
-        }
-    }
-}
-
-void compareFromUtf32(const Bytes &units, size_t align, OmbrixUtfReader read, bool everyCap = true) {
-    bool bigEndian = read == COPY_UTF32b;
-    for (size_t n = 0; n <= units.size(); ++n) {
-        Placed src(units.data(), n, align);
-        for (uint64_t cap = 0; cap <= n + 8; cap += everyCap || cap < 16 ? 1 : 5) {
-            Result plain = run(cap, [&](uint8_t *d, uint64_t *w) {
-                return omb::convertFromUtf32Plain(src.data(), n, d, cap, w, UTF32_UTF8, read);
-            });
-            Result exported = run(cap, [&](uint8_t *d, uint64_t *w) {
-                return ConvertFromUTF32(src.data(), n, d, cap, w, UTF32_UTF8, read);
-            });
-            ASSERT_TRUE(exported == plain) << "exported n=" << n << " cap=" << cap;
-            for (const Variant &v : variants()) {
-                Loop loop = bigEndian ? v.kernels->utf32BeToUtf8 : v.kernels->utf32LeToUtf8;
+                Loop loop = loopOf(*v.kernels, toUtf32, bigEndian);
                 Result vec = run(cap, [&](uint8_t *d, uint64_t *w) { return loop(src.data(), n, d, cap, w); });
                 ASSERT_TRUE(vec == plain) << v.name << " n=" << n << " cap=" << cap << " align=" << align
                                           << ": " << describe(vec) << " vs " << describe(plain);
@@ -184,8 +178,8 @@ TEST(UtfKernels, Utf8ToUtf32MatchesThePlainDriverOnRandomText) {
     std::mt19937 random(41);
     for (int round = 0; round < 12; ++round) {
         Bytes text = generateUtf8(random, 90, round % 3 != 0);
-        for (OmbrixUtfWriter write : {COPY_UTF32, COPY_UTF32_SWAP})
-            ASSERT_NO_FATAL_FAILURE(compareToUtf32(text, round % 7, write)) << "round " << round;
+        for (bool bigEndian : {true, false})
+            ASSERT_NO_FATAL_FAILURE(compareDrivers(true, text, round % 7, bigEndian)) << "round " << round;
     }
 }
 
@@ -200,7 +194,7 @@ TEST(UtfKernels, Utf8ToUtf32WithOneOddPieceAtEveryPosition) {
             Bytes text(ascii.begin(), ascii.begin() + at);
             text.insert(text.end(), piece.begin(), piece.end());
             text.insert(text.end(), ascii.begin() + at, ascii.end());
-            ASSERT_NO_FATAL_FAILURE(compareToUtf32(text, at % 3, at % 2 ? COPY_UTF32 : COPY_UTF32_SWAP))
+            ASSERT_NO_FATAL_FAILURE(compareDrivers(true, text, at % 3, at % 2))
                 << "piece " << testing::PrintToString(piece) << " at " << at;
         }
     }
@@ -230,8 +224,7 @@ TEST(UtfKernels, Utf32ToUtf8MatchesThePlainDriverOnRandomUnits) {
         bytes.push_back(0x41);  // a partial unit at the end is never read
         // Every prefix in bytes; capacities up to n + 8 cover every unit.
         Bytes head(bytes.begin(), bytes.begin() + std::min<size_t>(bytes.size(), 4 * 60 + 1));
-        ASSERT_NO_FATAL_FAILURE(compareFromUtf32(head, round % 5 * 4 + round % 4,
-                                                 bigEndian ? COPY_UTF32b : COPY_UTF32b_SWAP))
+        ASSERT_NO_FATAL_FAILURE(compareDrivers(false, head, round % 5 * 4 + round % 4, bigEndian))
             << "round " << round;
     }
 }
@@ -242,8 +235,8 @@ TEST(UtfKernels, Utf32ToUtf8WithOneWideUnitAtEveryPosition) {
             std::vector<QVChar> units(40, 'x');
             units[at] = wide;
             for (bool bigEndian : {true, false})
-                ASSERT_NO_FATAL_FAILURE(compareFromUtf32(unitsAsBytes(units, bigEndian), at % 4,
-                                                         bigEndian ? COPY_UTF32b : COPY_UTF32b_SWAP, false))
+                ASSERT_NO_FATAL_FAILURE(
+                    compareDrivers(false, unitsAsBytes(units, bigEndian), at % 4, bigEndian, false))
                     << std::hex << wide << " at " << std::dec << at;
         }
     }
@@ -261,8 +254,7 @@ TEST(UtfKernels, Utf32ToUtf8RunEndingWhereTheRoomRunsOut) {
             units.insert(units.end(), 4, 0x1F600);
             units.insert(units.end(), 3, 'y');
             for (bool bigEndian : {true, false})
-                ASSERT_NO_FATAL_FAILURE(compareFromUtf32(unitsAsBytes(units, bigEndian), 0,
-                                                         bigEndian ? COPY_UTF32b : COPY_UTF32b_SWAP))
+                ASSERT_NO_FATAL_FAILURE(compareDrivers(false, unitsAsBytes(units, bigEndian), 0, bigEndian))
                     << "run " << run << " short " << std::hex << shortChar;
         }
     }
@@ -298,29 +290,19 @@ TEST(UtfKernels, Utf16PairsMatchThePlainDriver) {
         for (size_t n = 0; n <= text.size(); ++n) {
             Placed src(text.data(), n, n % 8);
             for (OmbrixUtfWriter write : {COPY_UTF32, COPY_UTF32_SWAP}) {
-                for (uint64_t cap = 0; cap <= 2 * n + 8; ++cap) {
-                    Result plain = run(cap, [&](uint8_t *d, uint64_t *w) {
-                        return omb::convertToUtf32Plain(src.data(), n, d, cap, w, read16, write);
-                    });
-                    Result exported = run(cap, [&](uint8_t *d, uint64_t *w) {
-                        return ConvertToUTF32(src.data(), n, d, cap, w, read16, write);
-                    });
-                    ASSERT_TRUE(exported == plain) << "to UTF-32 n=" << n << " cap=" << cap;
-                }
+                for (uint64_t cap = 0; cap <= 2 * n + 8; ++cap)
+                    ASSERT_TRUE(runDriver(true, true, src.data(), n, cap, read16, write) ==
+                                runDriver(false, true, src.data(), n, cap, read16, write))
+                        << "to UTF-32 n=" << n << " cap=" << cap;
             }
         }
         for (size_t n = 0; n <= utf32.size(); ++n) {
             Placed src(utf32.data(), n, n % 8);
             for (OmbrixUtfWriter write : {UTF32_UTF16s, UTF32_UTF16s_SWAP}) {
-                for (uint64_t cap = 0; cap <= n + 8; ++cap) {
-                    Result plain = run(cap, [&](uint8_t *d, uint64_t *w) {
-                        return omb::convertFromUtf32Plain(src.data(), n, d, cap, w, write, read32);
-                    });
-                    Result exported = run(cap, [&](uint8_t *d, uint64_t *w) {
-                        return ConvertFromUTF32(src.data(), n, d, cap, w, write, read32);
-                    });
-                    ASSERT_TRUE(exported == plain) << "to UTF-16 n=" << n << " cap=" << cap;
-                }
+                for (uint64_t cap = 0; cap <= n + 8; ++cap)
+                    ASSERT_TRUE(runDriver(true, false, src.data(), n, cap, read32, write) ==
+                                runDriver(false, false, src.data(), n, cap, read32, write))
+                        << "to UTF-16 n=" << n << " cap=" << cap;
             }
         }
     }
@@ -340,11 +322,9 @@ TEST(UtfKernels, EveryAlignmentAndLength) {
             for (uint64_t cap : {uint64_t(4 * n), uint64_t(2 * n + 1)}) {
                 for (const Variant &v : variants()) {
                     for (bool bigEndian : {true, false}) {
-                        OmbrixUtfWriter write = bigEndian ? COPY_UTF32 : COPY_UTF32_SWAP;
-                        Result plain = run(cap, [&](uint8_t *d, uint64_t *w) {
-                            return omb::convertToUtf32Plain(src.data(), n, d, cap, w, UTF8_UTF32, write);
-                        });
-                        Loop loop = bigEndian ? v.kernels->utf8ToUtf32Be : v.kernels->utf8ToUtf32Le;
+                        Result plain = runDriver(false, true, src.data(), n, cap, UTF8_UTF32,
+                                                 bigEndian ? COPY_UTF32 : COPY_UTF32_SWAP);
+                        Loop loop = loopOf(*v.kernels, true, bigEndian);
                         Result vec = run(
                             cap, [&](uint8_t *d, uint64_t *w) { return loop(src.data(), n, d, cap, w); },
                             (align + 1) % 64);
@@ -357,11 +337,9 @@ TEST(UtfKernels, EveryAlignmentAndLength) {
             Placed unitSrc(units.data(), units.size(), align);
             OmbrixUtfReader read = align % 2 ? COPY_UTF32b : COPY_UTF32b_SWAP;
             for (uint64_t cap : {uint64_t(4 * n), uint64_t(n + 1)}) {
-                Result plain = run(cap, [&](uint8_t *d, uint64_t *w) {
-                    return omb::convertFromUtf32Plain(unitSrc.data(), units.size(), d, cap, w, UTF32_UTF8, read);
-                });
+                Result plain = runDriver(false, false, unitSrc.data(), units.size(), cap, read, UTF32_UTF8);
                 for (const Variant &v : variants()) {
-                    Loop loop = align % 2 ? v.kernels->utf32BeToUtf8 : v.kernels->utf32LeToUtf8;
+                    Loop loop = loopOf(*v.kernels, false, align % 2);
                     Result vec = run(
                         cap, [&](uint8_t *d, uint64_t *w) { return loop(unitSrc.data(), units.size(), d, cap, w); },
                         (align + 1) % 64);
