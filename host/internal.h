@@ -209,12 +209,6 @@ struct Extension {
 inline constexpr uint32_t kModeFaults = 1;
 inline constexpr uint32_t kModeScribble = 2;
 
-// A list of unused chunks threaded through their first word.
-struct SpareChunks {
-    void *first = nullptr;
-    uint64_t count = 0;
-};
-
 struct Host {
     Head<kWords[kHandle]> head;
 
@@ -250,12 +244,11 @@ struct Host {
     Journal *journals = nullptr;
     uint64_t livePools = 0;
 
-    // Chunks of destroyed pools, 64 KiB and 2 MiB ones apart, kept for the
-    // next pools so that a pool's life does not cost fresh pages from the
-    // system; guarded by chunkMutex.
+    // Chunks of destroyed pools, kept for the next pools so that a pool's
+    // life does not cost fresh pages from the system; guarded by chunkMutex.
     std::mutex chunkMutex;
-    SpareChunks spareChunks;
-    SpareChunks spareHugeChunks;
+    void *spareChunks = nullptr;
+    uint64_t spareChunkCount = 0;
     // Freed large blocks, smallest first, kept for later large requests
     // for the same reason; also guarded by chunkMutex.
     void *spareLarge = nullptr;

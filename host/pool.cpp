@@ -3,21 +3,14 @@
 // A request of up to kLargestCarved bytes is rounded up to its class and
 // taken from the class's free list, or else carved from the current chunk.
 // Classes go up by 16 bytes to 512, then by 512 bytes to 8 KiB, so a block
-// of a few kilobytes (a tree's node block, a short array) is carved too.
-// Larger requests get a malloc of their own, kept on an intrusive list so
-// that destroying the pool frees everything at once. Freed large blocks go
-// to a cache on the handle, so that a growing array or table that is made
-// again and again does not hand its pages back to the system and fault them
-// in anew each time (a page fault costs microseconds).
-//
-// A pool's first chunks are 64 KiB; the chunks of a destroyed pool go to a
-// small cache on the handle, from which later pools take theirs before
-// asking malloc. Once a pool holds 1 MiB of them it is a big pool, and its
-// further chunks are 2 MiB on a 2 MiB boundary, advised to the kernel for
-// transparent huge pages: a container of millions of nodes, walked at
-// random, then costs one TLB entry per 2 MiB instead of per 4 KiB page,
-// which is most of a walk's time beyond the caches on a virtual machine.
-// The handle keeps up to 64 MiB of those for later pools as well.
+// of a few kilobytes (a tree's block of nodes, a short array) is carved
+// too, without a malloc and its links of its own. Larger requests get a malloc of their own, kept on an
+// intrusive list so that destroying the pool frees everything at once. The
+// chunks of a destroyed pool go to a small cache on the handle, from which
+// later pools take theirs before asking malloc. Freed large blocks go to a
+// second cache on the handle, so that a growing array or table that is
+// made again and again does not hand its pages back to the system and
+// fault them in anew each time (a page fault costs microseconds).
 //
 // Every block is preceded by a 16-byte header: the size asked for, and a
 // word with the block's state, class and the pool's tag, so a block can be
@@ -32,8 +25,8 @@
 //
 // Locked and unlocked pools get different slot functions, so an unlocked
 // pool never looks at its mutex. The common case (a block of at most 512
-// bytes, no fill, no fault injection armed) is handled inline; everything
-// else goes through the out-of-line slow paths.
+// bytes, no fill, no fault injection armed) is handled inline; everything else goes through
+// the out-of-line slow paths.
 //
 // Under AddressSanitizer every block takes the large path, one malloc per
 // block, so the sanitizer sees each overflow and use after free; statistics
@@ -42,7 +35,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <sys/mman.h>
 #include <type_traits>
 
 #include "internal.h"
@@ -52,11 +44,8 @@ namespace qvh {
 namespace {
 
 constexpr uint64_t kChunkBytes = 64 * 1024;
-constexpr uint64_t kHugeChunkBytes = 2ull << 20;
-constexpr uint64_t kBigPoolBytes = 1ull << 20;  // small chunks before huge ones
 constexpr uint64_t kCacheLine = 64;
-constexpr uint64_t kSpareChunkLimit = 64;      // 4 MiB of 64 KiB chunks kept per handle
-constexpr uint64_t kSpareHugeChunkLimit = 32;  // and 64 MiB of 2 MiB ones
+constexpr uint64_t kSpareChunkLimit = 64;  // 4 MiB kept per handle at most
 // Freed large blocks kept per handle: at most this many bytes and blocks.
 // A list grown by half from 16 slots to a million 8-byte elements has
 // passed through about 36 MiB of arrays, all of which this keeps.
@@ -106,7 +95,7 @@ static_assert(sizeof(LargeLinks) == 2 * kGranule);
 
 struct Chunk {
     Chunk *next;
-    uint64_t bytes;  // kChunkBytes or kHugeChunkBytes
+    uint64_t reserved;
 };
 static_assert(sizeof(Chunk) <= kCacheLine && kChunkBytes % kCacheLine == 0);
 
@@ -211,70 +200,27 @@ QVHOST_HOT BlockHeader *takeQuick(Pool *pool, unsigned sizeClass) {
     return reinterpret_cast<BlockHeader *>(at);
 }
 
-// A 2 MiB chunk on a 2 MiB boundary: map twice that and trim both ends.
-Chunk *newHugeChunk() {
-    void *raw = mmap(nullptr, 2 * kHugeChunkBytes, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED) return nullptr;
-    auto start = reinterpret_cast<uintptr_t>(raw);
-    uintptr_t aligned = (start + kHugeChunkBytes - 1) & ~(kHugeChunkBytes - 1);
-    if (aligned > start) munmap(raw, aligned - start);
-    munmap(reinterpret_cast<void *>(aligned + kHugeChunkBytes),
-           start + kHugeChunkBytes - aligned);
-    // Only advice: without transparent huge pages the chunk is plain memory.
-    madvise(reinterpret_cast<void *>(aligned), kHugeChunkBytes, MADV_HUGEPAGE);
-    return reinterpret_cast<Chunk *>(aligned);
-}
-
-Chunk *takeSpareChunk(Host *host, SpareChunks &spares) {
-    std::lock_guard<std::mutex> guard(host->chunkMutex);
-    auto *chunk = static_cast<Chunk *>(spares.first);
-    if (chunk) {
-        spares.first = chunk->next;
-        --spares.count;
+Chunk *newChunk(Host *host) {
+    {
+        std::lock_guard<std::mutex> guard(host->chunkMutex);
+        if (auto *chunk = static_cast<Chunk *>(host->spareChunks)) {
+            host->spareChunks = chunk->next;
+            --host->spareChunkCount;
+            return chunk;
+        }
     }
-    return chunk;
-}
-
-Chunk *newChunk(Pool *pool) {
-    Host *host = pool->host;
-    bool big = pool->chunkBytes >= kBigPoolBytes;
-    Chunk *chunk = takeSpareChunk(host, big ? host->spareHugeChunks : host->spareChunks);
-    if (!chunk)
-        chunk = big ? newHugeChunk()
-                    : static_cast<Chunk *>(std::aligned_alloc(kCacheLine, kChunkBytes));
-    if (chunk) chunk->bytes = big ? kHugeChunkBytes : kChunkBytes;
-    return chunk;
-}
-
-// A huge chunk is carved in 64 KiB segments, each starting one line in,
-// as a run of 64 KiB chunks would be. Carved end to end instead, blocks a
-// power of two apart in carving order (the nodes down the right spine of a
-// tree filled in ascending order) fall on the same cache sets, and a walk
-// down that spine misses where it would hit.
-bool nextSegment(Pool *pool) {
-    Chunk *chunk = pool->chunks;
-    if (!chunk || chunk->bytes != kHugeChunkBytes) return false;
-    if (pool->end == reinterpret_cast<char *>(chunk) + kHugeChunkBytes) return false;
-    pool->cursor = pool->end + kCacheLine;
-    pool->end += kChunkBytes;
-    return true;
-}
-
-bool addChunk(Pool *pool) {
-    Chunk *chunk = newChunk(pool);
-    if (!chunk) return false;
-    chunk->next = pool->chunks;
-    pool->chunks = chunk;
-    pool->chunkBytes += chunk->bytes;
-    pool->cursor = reinterpret_cast<char *>(chunk + 1);
-    pool->end = reinterpret_cast<char *>(chunk) + kChunkBytes;  // the first segment of a huge one
-    return true;
+    return static_cast<Chunk *>(std::aligned_alloc(kCacheLine, kChunkBytes));
 }
 
 BlockHeader *takeSmall(Pool *pool, unsigned sizeClass) {
     if (BlockHeader *header = takeQuick(pool, sizeClass)) return header;
-    if (!nextSegment(pool) && !addChunk(pool)) return nullptr;
+    Chunk *chunk = newChunk(pool->host);
+    if (!chunk) return nullptr;
+    chunk->next = pool->chunks;
+    pool->chunks = chunk;
+    pool->chunkBytes += kChunkBytes;
+    pool->cursor = reinterpret_cast<char *>(chunk + 1);
+    pool->end = reinterpret_cast<char *>(chunk) + kChunkBytes;
     return takeQuick(pool, sizeClass);
 }
 
@@ -485,43 +431,21 @@ void poolFree(QVWord *self, void *block) {
     freeSlow(pool, header);
 }
 
-void freeChunk(Chunk *chunk) {
-    if (chunk->bytes == kHugeChunkBytes)
-        munmap(chunk, kHugeChunkBytes);
-    else
-        std::free(chunk);
-}
-
-void freeChunkList(Chunk *chunk) {
-    while (chunk) {
-        Chunk *next = chunk->next;
-        freeChunk(chunk);
-        chunk = next;
-    }
-}
-
-// A chunk goes to the handle's spares of its size while they have room,
-// else back to the system.
-void releaseChunk(Host *host, Chunk *chunk) {
-    bool huge = chunk->bytes == kHugeChunkBytes;
-    {
-        std::lock_guard<std::mutex> guard(host->chunkMutex);
-        SpareChunks &spares = huge ? host->spareHugeChunks : host->spareChunks;
-        if (spares.count < (huge ? kSpareHugeChunkLimit : kSpareChunkLimit)) {
-            chunk->next = static_cast<Chunk *>(spares.first);
-            spares.first = chunk;
-            ++spares.count;
-            return;
-        }
-    }
-    freeChunk(chunk);
-}
-
 void freeStorage(Pool *pool) {
     Host *host = pool->host;
     for (Chunk *chunk = pool->chunks; chunk;) {
         Chunk *next = chunk->next;
-        releaseChunk(host, chunk);
+        bool kept = false;
+        {
+            std::lock_guard<std::mutex> guard(host->chunkMutex);
+            if (host->spareChunkCount < kSpareChunkLimit) {
+                chunk->next = static_cast<Chunk *>(host->spareChunks);
+                host->spareChunks = chunk;
+                ++host->spareChunkCount;
+                kept = true;
+            }
+        }
+        if (!kept) std::free(chunk);
         chunk = next;
     }
     for (LargeLinks *links = pool->large.next; links != &pool->large;) {
@@ -632,10 +556,13 @@ void releaseLeakedPools(Host *host) {
 
 void releaseSpareChunks(Host *host) {
     std::lock_guard<std::mutex> guard(host->chunkMutex);
-    for (SpareChunks *spares : {&host->spareChunks, &host->spareHugeChunks}) {
-        freeChunkList(static_cast<Chunk *>(spares->first));
-        *spares = SpareChunks{};
+    for (auto *chunk = static_cast<Chunk *>(host->spareChunks); chunk;) {
+        Chunk *next = chunk->next;
+        std::free(chunk);
+        chunk = next;
     }
+    host->spareChunks = nullptr;
+    host->spareChunkCount = 0;
     freeLargeList(static_cast<LargeLinks *>(host->spareLarge));
     host->spareLarge = nullptr;
     host->spareLargeBytes = 0;

@@ -55,11 +55,9 @@ uint64_t qvhostAllocationCount(QVWord *host);
  * Pools (handle slot 6): options bit 0 clear gives a pool guarded by a
  * mutex, bit 0 set an unlocked pool for one thread at a time; null options
  * count as all zero. Blocks are 16-byte aligned; a size of 0 gives a block
- * of its own. Blocks of up to 8 KiB are carved from chunks: 64 KiB ones
- * until the pool holds 1 MiB of them, then 2 MiB ones advised for
- * transparent huge pages. Destroying a pool frees every block still in it
- * (its 64 KiB chunks are kept by the handle for later pools and released
- * with the handle). */
+ * of its own; blocks of up to 8 KiB are carved from 64 KiB chunks. Destroying
+ * a pool frees every block still in it (its chunks are kept by the handle
+ * for later pools and released with the handle). */
 void qvhostSetScribble(QVWord *host, int on);
 
 typedef struct QVHostPoolStats {
