@@ -15,6 +15,7 @@
 #include "ombrix/messages.h"
 #include "ombrix/primitives.h"
 #include "ombrix/utf8.h"
+#include "text/utf8.h"
 
 using Buffer = OmbrixStringBuffer;
 
@@ -142,7 +143,7 @@ OMBRIX_API Buffer *stringBufferNew(QVWord *pool, uint64_t capacity) {
 
 Buffer *stringBufferAddString(Buffer *buffer, const char *piece, uint64_t n, int32_t *status) {
     if (!mayAppend(buffer, status) || !piece) return buffer;
-    if (n == 0) n = UTF8_BLEN(piece);
+    if (n == 0) n = omb::wholeCharacterLength(piece);  // UTF8_BLEN without its calls
     if (n > UINT64_MAX - buffer->length) {
         // No pool can hold it; report it as the refused array it would need.
         *status = static_cast<int32_t>(OMBRIX_E_NO_MEMORY);

@@ -279,18 +279,9 @@ OMBRIX_API uint64_t UTF8_SLENB(const char *s, uint64_t n) {
 // counts: a sequence cut short by the zero is one character either way.
 OMBRIX_API uint64_t UTF8_SLEN(const char *s) { return s ? UTF8_SLENB(s, ybStrLen(s)) : 0; }
 
-OMBRIX_API uint64_t UTF8_BLENB(const char *s, uint64_t n) {
-    if (n == 0) return 0;
-    Bytes p = bytesOf(s);
-    if (p[n - 1] < 0x80) return n;
-    uint64_t lead = n - 1;
-    while (lead > 0 && omb::isContinuation(p[lead])) --lead;
-    if (!valid_1st_utf8[p[lead]]) return 0;
-    uint64_t end = lead + _utf8_len[p[lead]];
-    return end <= n ? end : lead;
-}
+OMBRIX_API uint64_t UTF8_BLENB(const char *s, uint64_t n) { return omb::wholeCharacterPrefix(s, n); }
 
-OMBRIX_API uint64_t UTF8_BLEN(const char *s) { return s ? UTF8_BLENB(s, ybStrLen(s)) : 0; }
+OMBRIX_API uint64_t UTF8_BLEN(const char *s) { return omb::wholeCharacterLength(s); }
 
 OMBRIX_API int32_t utf8_len(const char *p) { return _utf8_len[*bytesOf(p)]; }
 
