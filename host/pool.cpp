@@ -4,13 +4,14 @@
 // taken from the class's free list, or else carved from the current chunk.
 // Classes go up by 16 bytes to 512, then by 512 bytes to 8 KiB, so a block
 // of a few kilobytes (a tree's block of nodes, a short array) is carved
-// too, without a malloc and its links of its own. Larger requests get a malloc of their own, kept on an
-// intrusive list so that destroying the pool frees everything at once. The
-// chunks of a destroyed pool go to a small cache on the handle, from which
-// later pools take theirs before asking malloc. Freed large blocks go to a
-// second cache on the handle, so that a growing array or table that is
-// made again and again does not hand its pages back to the system and
-// fault them in anew each time (a page fault costs microseconds).
+// too, without a malloc and its links of its own. Larger requests get a
+// malloc of their own, kept on an intrusive list so that destroying the
+// pool frees everything at once. The chunks of a destroyed pool go to a
+// small cache on the handle, from which later pools take theirs before
+// asking malloc. Freed large blocks go to a second cache on the handle, so
+// that a growing array or table that is made again and again does not hand
+// its pages back to the system and fault them in anew each time (a page
+// fault costs microseconds).
 //
 // Every block is preceded by a 16-byte header: the size asked for, and a
 // word with the block's state, class and the pool's tag, so a block can be
@@ -25,8 +26,8 @@
 //
 // Locked and unlocked pools get different slot functions, so an unlocked
 // pool never looks at its mutex. The common case (a block of at most 512
-// bytes, no fill, no fault injection armed) is handled inline; everything else goes through
-// the out-of-line slow paths.
+// bytes, no fill, no fault injection armed) is handled inline; everything
+// else, medium classes included, goes through the out-of-line slow paths.
 //
 // Under AddressSanitizer every block takes the large path, one malloc per
 // block, so the sanitizer sees each overflow and use after free; statistics
