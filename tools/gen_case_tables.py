@@ -437,7 +437,7 @@ def render(meta, shifts, aux, classes):
         "// Regenerate: python3 tools/gen_case_tables.py (inputs in tools/data/).",
         "#include <stdint.h>",
         "",
-        "#include \"extension/export.h\"",
+        "#include \"core/export.h\"",
         "#include \"ombrix/case.h\"",
         "",
         "extern \"C\" {",

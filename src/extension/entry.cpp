@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "export.h"
-#include "host_calls.h"
+#include "core/export.h"
+#include "core/host_calls.h"
 #include "ombrix/extension.h"
 #include "ombrix/messages.h"
 #include "tables.h"

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "extension/container.h"
-#include "extension/export.h"
+#include "core/container.h"
+#include "core/export.h"
 #include "lists/slots.h"
 #include "ombrix/primitives.h"
 

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "extension/export.h"
-#include "extension/container.h"
+#include "core/export.h"
+#include "core/container.h"
 #include "ombrix/primitives.h"
 
 using Entry = OmbrixLinkedListEntry;

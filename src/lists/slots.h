@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "extension/host_calls.h"
+#include "core/host_calls.h"
 
 namespace omb {
 

@@ -9,8 +9,8 @@
 
 #include <cstring>
 
-#include "extension/export.h"
-#include "extension/host_calls.h"
+#include "core/export.h"
+#include "core/host_calls.h"
 #include "ombrix/container.h"
 #include "ombrix/messages.h"
 #include "ombrix/primitives.h"

@@ -1,8 +1,8 @@
 // The thin array list: one array, appends only, no lock and no table.
 #include "lists/thin_array_list.h"
 
-#include "extension/container.h"
-#include "extension/export.h"
+#include "core/container.h"
+#include "core/export.h"
 #include "lists/slots.h"
 
 using List = OmbrixThinArrayList;

@@ -6,8 +6,8 @@
 // that entry, and a delta of -128 sends the lookup to a short pair list.
 #include <pthread.h>
 
-#include "extension/export.h"
-#include "extension/host_calls.h"
+#include "core/export.h"
+#include "core/host_calls.h"
 #include "kernels.h"
 #include "ombrix/case.h"
 #include "ombrix/primitives.h"

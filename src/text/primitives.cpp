@@ -2,8 +2,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "extension/export.h"
-#include "extension/host_calls.h"
+#include "core/export.h"
+#include "core/host_calls.h"
 #include "kernels.h"
 #include "ombrix/case.h"
 #include "ombrix/container.h"

@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-#include "extension/export.h"
+#include "core/export.h"
 
 namespace omb {
 namespace {

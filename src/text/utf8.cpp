@@ -6,8 +6,8 @@
 // identical.
 #include "text/utf8.h"
 
-#include "extension/export.h"
-#include "extension/host_calls.h"
+#include "core/export.h"
+#include "core/host_calls.h"
 #include "ombrix/case.h"
 #include "ombrix/primitives.h"
 #include "ombrix/utf.h"

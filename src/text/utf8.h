@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "extension/host_calls.h"
+#include "core/host_calls.h"
 #include "ombrix/utf8.h"
 
 namespace omb {

@@ -1,7 +1,7 @@
 // The UTF-8 routines that the host's services answer: whether a character
 // combines, normalisation, and the number, date and time forwarders.
-#include "extension/export.h"
-#include "extension/host_calls.h"
+#include "core/export.h"
+#include "core/host_calls.h"
 #include "text/utf8.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <cwchar>
 
-#include "extension/container.h"
+#include "core/container.h"
 #include "ombrix/utf8.h"
 
 namespace omb {

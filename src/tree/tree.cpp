@@ -23,9 +23,9 @@
 #include <concepts>
 #include <cstdio>
 
-#include "extension/container.h"
-#include "extension/export.h"
-#include "extension/host_calls.h"
+#include "core/container.h"
+#include "core/export.h"
+#include "core/host_calls.h"
 #include "lists/linked_list.h"
 #include "ombrix/utf8.h"
 #include "tree/key_order.h"

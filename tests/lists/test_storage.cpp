@@ -5,15 +5,15 @@
 #include <cstring>
 #include <vector>
 
-#include "extension/container.h"
-#include "extension/host_calls.h"
+#include "core/container.h"
+#include "core/host_calls.h"
 #include "creation_sweep.h"
 #include "fault_sweep.h"
 #include "host_fixture.h"
 #include "lists/array_list.h"
 #include "lists/linked_list.h"
 #include "qvhost.h"
-#include "tree/storage.h"
+#include "lists/storage.h"
 
 namespace {
 

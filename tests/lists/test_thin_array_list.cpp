@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "extension/container.h"
-#include "extension/host_calls.h"
+#include "core/container.h"
+#include "core/host_calls.h"
 #include "creation_sweep.h"
 #include "fault_sweep.h"
 #include "host_fixture.h"

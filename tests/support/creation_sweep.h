@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "extension/container.h"
-#include "extension/host_calls.h"
+#include "core/container.h"
+#include "core/host_calls.h"
 #include "fault_sweep.h"
 #include "host_fixture.h"
 #include "qvhost.h"

@@ -6,8 +6,8 @@
 #include <limits>
 #include <numeric>
 
-#include "extension/container.h"
-#include "extension/host_calls.h"
+#include "core/container.h"
+#include "core/host_calls.h"
 #include "host_fixture.h"
 #include "ombrix/container.h"
 #include "ombrix/primitives.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "extension/container.h"
+#include "core/container.h"
 #include "fault_sweep.h"
 #include "host_fixture.h"
 #include "rb_invariants.h"

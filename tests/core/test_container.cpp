@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "extension/container.h"
+#include "core/container.h"
 #include "host_fixture.h"
 
 namespace {

@@ -1,9 +1,9 @@
 // The storage facade: one set of list operations forwarded to an array list
 // or a linked list, chosen by listKind when the storage is made.
-#include "tree/storage.h"
+#include "lists/storage.h"
 
-#include "extension/container.h"
-#include "extension/export.h"
+#include "core/container.h"
+#include "core/export.h"
 #include "lists/array_list.h"
 #include "lists/linked_list.h"
 #include "ombrix/primitives.h"
