@@ -91,29 +91,19 @@ void releaseIteratorState(OmbrixIterator *it, QVWord *iteratorPool) {
     it->state = nullptr;
 }
 
-void releaseIterator(OmbrixIterator *it) {
-    if (it->state) releaseIteratorState(it, iteratorHeadOf(it)->pool);
-}
-
-OmbrixIterator openIterator(const char *poolName, size_t stateSize, void *container,
-                            void *(*next)(OmbrixIterator *), int32_t (*size)(OmbrixIterator *),
-                            QVStatus (*reset)(OmbrixIterator *, void *)) {
+OmbrixIterator openIteratorRecord(const char *poolName, size_t stateSize, QVWord **pool,
+                                  void *(*next)(OmbrixIterator *),
+                                  int32_t (*size)(OmbrixIterator *),
+                                  void (*release)(OmbrixIterator *),
+                                  QVStatus (*reset)(OmbrixIterator *, void *)) {
     OmbrixIterator it = iter;
-    if (!container) return it;
-    QVWord *pool = nullptr;
-    auto *head = static_cast<IteratorHead *>(openIteratorState(poolName, stateSize, &pool));
-    if (!head) return it;
-    head->container = container;
-    head->pool = pool;
+    void *state = openIteratorState(poolName, stateSize, pool);
+    if (!state) return it;
     it.next = next;
     it.size = size;
-    it.release = releaseIterator;
+    it.release = release;
     it.reset = reset;
-    it.state = head;
-    if (reset(&it, nullptr) != OMBRIX_OK) {
-        releaseIterator(&it);
-        return iter;
-    }
+    it.state = state;
     return it;
 }
 

@@ -88,55 +88,72 @@ void *openIteratorState(const char *poolName, size_t stateSize, QVWord **iterato
 // Destroys the iterator's pool (freeing its state) and clears `state`.
 void releaseIteratorState(OmbrixIterator *it, QVWord *iteratorPool);
 
-// Every family's iterator state begins with this head, so one release, one
-// reset and one factory serve them all; the family's position follows it.
-struct IteratorHead {
-    void *container;  // what the iterator walks; a reset may name another
-    QVWord *pool;     // the iterator's own pool, which holds the state
+// The iterator factory's common part: an unlocked iterator pool `poolName`
+// holding a zeroed state of `stateSize` bytes, with the operations filled in
+// and `state` set. The zeroed `iter` template, with nothing left behind, when
+// the pool or the state is refused; `*pool` is then null.
+OmbrixIterator openIteratorRecord(const char *poolName, size_t stateSize, QVWord **pool,
+                                  void *(*next)(OmbrixIterator *),
+                                  int32_t (*size)(OmbrixIterator *),
+                                  void (*release)(OmbrixIterator *),
+                                  QVStatus (*reset)(OmbrixIterator *, void *));
+
+// The iterator rules every family shares, written once. Each family lays its
+// state out in its documented member order (a host may read it) and names
+// the two members these rules need: the container walked and the iterator's
+// own pool. The family supplies `restart`, which puts the position back at
+// the first element and sets hasNext, and `count`, the container's size.
+template <typename State, typename Container, Container *State::*kContainer,
+          QVWord *State::*kPool>
+struct IteratorRules {
+    static State *stateOf(OmbrixIterator *it) { return static_cast<State *>(it->state); }
+    static Container *container(OmbrixIterator *it) { return stateOf(it)->*kContainer; }
+
+    // Its pool goes, with the state; a released or never-made iterator has
+    // no state and nothing happens.
+    static void release(OmbrixIterator *it) {
+        if (it->state) releaseIteratorState(it, stateOf(it)->*kPool);
+    }
+
+    // On `container` when one is given, else on the same one. The restart's
+    // status (a restart may need memory) is the reset's. An iterator without
+    // state resets to nothing and reports 0.
+    template <QVStatus (*restart)(OmbrixIterator *, State *)>
+    static QVStatus reset(OmbrixIterator *it, void *container) {
+        State *state = stateOf(it);
+        if (!state) return OMBRIX_OK;
+        if (container) state->*kContainer = static_cast<Container *>(container);
+        return restart(it, state);
+    }
+
+    // The container's size, asked at each call (not when the walk began); 0
+    // without state.
+    template <auto count>
+    static int32_t size(OmbrixIterator *it) {
+        if (!it->state) return 0;
+        return static_cast<int32_t>(count(container(it)));
+    }
+
+    // The factory: a state on `container`, restarted. The zeroed `iter`
+    // template, with nothing left behind, when the container is null or the
+    // pool, the state or the restart is refused.
+    template <QVStatus (*restart)(OmbrixIterator *, State *), auto count>
+    static OmbrixIterator open(const char *poolName, Container *container,
+                               void *(*next)(OmbrixIterator *)) {
+        if (!container) return iter;
+        QVWord *pool = nullptr;
+        OmbrixIterator it = openIteratorRecord(poolName, sizeof(State), &pool, next,
+                                               size<count>, release, reset<restart>);
+        if (!pool) return it;
+        stateOf(&it)->*kContainer = container;
+        stateOf(&it)->*kPool = pool;
+        if (restart(&it, stateOf(&it)) != OMBRIX_OK) {
+            release(&it);
+            return iter;
+        }
+        return it;
+    }
 };
-
-inline IteratorHead *iteratorHeadOf(OmbrixIterator *it) {
-    return static_cast<IteratorHead *>(it->state);
-}
-
-// The container an iterator walks, as the family's type.
-template <typename Container>
-Container *iteratedContainer(OmbrixIterator *it) {
-    return static_cast<Container *>(iteratorHeadOf(it)->container);
-}
-
-// The release of every iterator: its pool goes, with the state; a released
-// or never-made iterator has no state and nothing happens.
-void releaseIterator(OmbrixIterator *it);
-
-// The reset of every iterator: on `container` when one is given, else on the
-// same one, the family's `restart` puts the position back at the first
-// element and sets hasNext. Its status (a restart may need memory) is the
-// reset's. An iterator without state resets to nothing and reports 0.
-template <typename State, QVStatus (*restart)(OmbrixIterator *, State *)>
-QVStatus resetIterator(OmbrixIterator *it, void *container) {
-    auto *state = static_cast<State *>(it->state);
-    if (!state) return OMBRIX_OK;
-    static_assert(offsetof(State, head) == 0, "an iterator state begins with its head");
-    if (container) state->head.container = container;
-    return restart(it, state);
-}
-
-// The size of every iterator: the family's `size` of the container walked,
-// asked at each call (not when the walk began); 0 without state.
-template <typename Container, auto size>
-int32_t iteratedSize(OmbrixIterator *it) {
-    if (!it->state) return 0;
-    return static_cast<int32_t>(size(iteratedContainer<Container>(it)));
-}
-
-// The iterator factory: a state of `stateSize` bytes (an IteratorHead
-// first) in a new pool `poolName`, on `container`, restarted through
-// `reset`. The zeroed `iter` template, with nothing left behind, when the
-// container is null or the pool, the state or the restart is refused.
-OmbrixIterator openIterator(const char *poolName, size_t stateSize, void *container,
-                            void *(*next)(OmbrixIterator *), int32_t (*size)(OmbrixIterator *),
-                            QVStatus (*reset)(OmbrixIterator *, void *));
 
 // The key comparison of the lists' FindByKey. The key length n is the call's
 // key size for keyMode 1, else the sum of the part sizes; n <= 0 finds

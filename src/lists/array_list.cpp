@@ -144,17 +144,21 @@ __attribute__((noinline)) void *getLocked(List *list, int32_t index) {
     return elementIfHeld(list, index);
 }
 
-// Iterator: the shared head (the list, the iterator's own pool), then the
-// position and the count taken when made or reset.
+// Iterator state, in its documented order: the position, the count taken
+// when made or reset, the list, the iterator's own pool.
 struct IteratorState {
-    omb::IteratorHead head;
     int32_t position;
     int32_t count;
+    List *list;
+    QVWord *pool;
 };
+static_assert(offsetof(IteratorState, list) == 8 && offsetof(IteratorState, pool) == 16);
 
-IteratorState *stateOf(OmbrixIterator *it) { return static_cast<IteratorState *>(it->state); }
+using Iterators = omb::IteratorRules<IteratorState, List, &IteratorState::list, &IteratorState::pool>;
 
-List *iteratedList(OmbrixIterator *it) { return omb::iteratedContainer<List>(it); }
+IteratorState *stateOf(OmbrixIterator *it) { return Iterators::stateOf(it); }
+
+List *iteratedList(OmbrixIterator *it) { return Iterators::container(it); }
 
 QVStatus restart(OmbrixIterator *it, IteratorState *state) {
     state->position = 0;
@@ -324,9 +328,7 @@ OMBRIX_API void arrayListToArray(List *list, int32_t *count, void **elements) {
 }
 
 OMBRIX_API OmbrixIterator arrayListIterator(List *list) {
-    return omb::openIterator(kIteratorPoolName, sizeof(IteratorState), list, iteratorNext,
-                             omb::iteratedSize<List, arrayListSize>,
-                             omb::resetIterator<IteratorState, restart>);
+    return Iterators::open<restart, arrayListSize>(kIteratorPoolName, list, iteratorNext);
 }
 
 }  // extern "C"

@@ -196,18 +196,24 @@ inline void *removeEnd(List *list, bool first) {
     return removeEndHeld(list, first);
 }
 
-// Iterator: the shared head (the list, the iterator's own pool), then the
-// current entry and the count taken when made or reset.
+// Iterator state, in its documented order: the position (the entry handed
+// out next), the count taken when made or reset, the list, the iterator's
+// own pool.
 struct IteratorState {
-    omb::IteratorHead head;
     Entry *current;
     int32_t count;
+    List *list;
+    QVWord *pool;
 };
+static_assert(offsetof(IteratorState, count) == 8 && offsetof(IteratorState, list) == 16 &&
+              offsetof(IteratorState, pool) == 24);
 
-IteratorState *stateOf(OmbrixIterator *it) { return static_cast<IteratorState *>(it->state); }
+using Iterators = omb::IteratorRules<IteratorState, List, &IteratorState::list, &IteratorState::pool>;
+
+IteratorState *stateOf(OmbrixIterator *it) { return Iterators::stateOf(it); }
 
 QVStatus restart(OmbrixIterator *it, IteratorState *state) {
-    List *list = omb::iteratedContainer<List>(it);
+    List *list = Iterators::container(it);
     state->current = list->head;
     state->count = linkedListSize(list);
     it->hasNext = state->current != nullptr;
@@ -452,9 +458,7 @@ OMBRIX_API void linkedListReset(List *list) {
 }
 
 OMBRIX_API OmbrixIterator linkedListIterator(List *list) {
-    return omb::openIterator(kIteratorPoolName, sizeof(IteratorState), list, iteratorNext,
-                             omb::iteratedSize<List, linkedListSize>,
-                             omb::resetIterator<IteratorState, restart>);
+    return Iterators::open<restart, linkedListSize>(kIteratorPoolName, list, iteratorNext);
 }
 
 }  // extern "C"

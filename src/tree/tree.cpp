@@ -505,18 +505,23 @@ void *findInTree(Tree *tree, const void *key, int32_t keySize) {
                    resolveKeySize(tree, key, keySize));
 }
 
-// Iterators: the shared head (the tree, the iterator's own pool), then the
-// node the next call hands out (null when the walk has ended or the tree was
-// empty).
+// Iterator state, in its documented order: the node the next call hands out
+// (null when the walk has ended or the tree was empty), the tree, the
+// iterator's own pool.
 struct IteratorState {
-    omb::IteratorHead head;
     Node *current;
+    Tree *tree;
+    QVWord *iterPool;
 };
+static_assert(offsetof(IteratorState, tree) == 8 && offsetof(IteratorState, iterPool) == 16);
 
-IteratorState *stateOf(OmbrixIterator *it) { return static_cast<IteratorState *>(it->state); }
+using Iterators =
+    omb::IteratorRules<IteratorState, Tree, &IteratorState::tree, &IteratorState::iterPool>;
+
+IteratorState *stateOf(OmbrixIterator *it) { return Iterators::stateOf(it); }
 
 QVStatus restart(OmbrixIterator *it, IteratorState *state) {
-    omb::TreeState *tree = omb::treeStateOf(omb::iteratedContainer<Tree>(it));
+    omb::TreeState *tree = omb::treeStateOf(Iterators::container(it));
     state->current = treeMinimum(tree->root, tree->sentinel);
     it->hasNext = state->current != nullptr;
     return OMBRIX_OK;
@@ -530,7 +535,7 @@ Node *advance(OmbrixIterator *it) {
         it->hasNext = 0;
         return nullptr;
     }
-    Node *sentinel = omb::treeStateOf(omb::iteratedContainer<Tree>(it))->sentinel;
+    Node *sentinel = omb::treeStateOf(Iterators::container(it))->sentinel;
     state->current = treeSuccessor(node, sentinel);
     it->hasNext = state->current != nullptr;
     return node;
@@ -543,14 +548,8 @@ void *treeIterNext(OmbrixIterator *it) {
 
 void *treeEntryIterNext(OmbrixIterator *it) { return advance(it); }
 
-// The tree's entries to the iterator rules every family shares; the release
-// is the shared one, filled in by the factory.
-constexpr auto treeIterSize = omb::iteratedSize<Tree, treeSize>;
-constexpr auto treeIterReset = omb::resetIterator<IteratorState, restart>;
-
 OmbrixIterator makeIterator(Tree *tree, const char *poolName, void *(*next)(OmbrixIterator *)) {
-    return omb::openIterator(poolName, sizeof(IteratorState), tree, next, treeIterSize,
-                             treeIterReset);
+    return Iterators::open<restart, treeSize>(poolName, tree, next);
 }
 
 // treePrint: a level-order walk through a queue of nodes (sentinels

@@ -149,39 +149,43 @@ struct Counted {
 
 int32_t countedSize(Counted *counted) { return counted->count; }
 
+// The container and the pool last, as no family lays them out: the rules
+// must reach them through the members named, not a fixed head.
 struct CountedState {
-    omb::IteratorHead head;
     int32_t position;
+    Counted *counted;
+    QVWord *pool;
 };
+
+using CountedRules =
+    omb::IteratorRules<CountedState, Counted, &CountedState::counted, &CountedState::pool>;
 
 bool restartRefused = false;
 
 QVStatus restartCounted(OmbrixIterator *it, CountedState *state) {
     if (restartRefused) return OMBRIX_E_NO_MEMORY;
     state->position = 0;
-    it->hasNext = omb::iteratedContainer<Counted>(it)->count > 0;
+    it->hasNext = CountedRules::container(it)->count > 0;
     return OMBRIX_OK;
 }
 
 void *nextCounted(OmbrixIterator *it) {
     auto *state = static_cast<CountedState *>(it->state);
     state->position += 1;
-    it->hasNext = state->position < omb::iteratedContainer<Counted>(it)->count;
+    it->hasNext = state->position < CountedRules::container(it)->count;
     return &state->position;
 }
 
 OmbrixIterator countedIterator(Counted *counted) {
-    return omb::openIterator("counted iter", sizeof(CountedState), counted, nextCounted,
-                             omb::iteratedSize<Counted, countedSize>,
-                             omb::resetIterator<CountedState, restartCounted>);
+    return CountedRules::open<restartCounted, countedSize>("counted iter", counted, nextCounted);
 }
 
 TEST_F(ContainerRules, SharedIteratorRulesSizeResetAndRelease) {
     Counted two{2}, none{0};
     OmbrixIterator it = countedIterator(&two);
     ASSERT_NE(it.state, nullptr);
-    EXPECT_EQ(omb::iteratorHeadOf(&it)->pool, qvhostFindPool(host, "counted iter"));
-    EXPECT_EQ(it.release, omb::releaseIterator);
+    EXPECT_EQ(CountedRules::stateOf(&it)->pool, qvhostFindPool(host, "counted iter"));
+    EXPECT_EQ(CountedRules::container(&it), &two);
     EXPECT_TRUE(it.hasNext) << "made iterators are restarted";
     EXPECT_EQ(it.size(&it), 2);
     it.next(&it);
