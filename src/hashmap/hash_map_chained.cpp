@@ -391,7 +391,9 @@ QVStatus removePrepared(HashMapState &state, const Parms &parms, const PreparedK
     Entry *before = nullptr;
     Entry *entry = findInBucket(state, primary, count, key, parms.keyMode, false, &before);
     if (!entry) return OMBRIX_OK;
-    releaseEntryStorage(state, parms, *entry);
+    // Its storage goes once the entry is unlinked: the tree finds the node
+    // by the key bytes, which may be a copy of the map's.
+    Entry leaving = *entry;
     if (entry == primary)
         promoteIntoPrimary(state, primary, count);
     else if (count > 0)
@@ -399,6 +401,7 @@ QVStatus removePrepared(HashMapState &state, const Parms &parms, const PreparedK
     else
         removeFromTree(state, primary, entry);
     if (entry != primary) giveBackOverflowEntry(state, entry);
+    releaseEntryStorage(state, parms, leaving);
     count += count > 0 ? -1 : 1;
     state.count -= 1;
     return OMBRIX_OK;
