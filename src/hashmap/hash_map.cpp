@@ -7,8 +7,6 @@
 #include "core/container.h"
 #include "core/export.h"
 #include "hashmap/hash_map_chained.h"
-#include "ombrix/messages.h"
-#include "ombrix/utf8.h"
 
 namespace omb {
 
@@ -251,27 +249,7 @@ void hashMapResetEntries(HashMapState *state) {
     if (state->records) relinkCurrentRecords(*state);
 }
 
-int32_t resolveKeySize(const Parms &parms, const HashMapKeyLayout &layout, const void *key,
-                       int32_t keySize) {
-    if (keySize > 0) return keySize;
-    if (keySize == 0 && parms.keyMode == OMBRIX_KEY_VARIABLE) {
-        uint64_t length = UTF8_BLEN(static_cast<const char *>(key));
-        return length > INT32_MAX ? INT32_MAX : static_cast<int32_t>(length);
-    }
-    return layout.keySize ? layout.keySize : 8;
-}
-
-void buildCompositeKey(const Parms &parms, const void *key, int32_t callKeySize, int32_t size,
-                       void *buffer) {
-    // The parameter record begins with the key definition.
-    ombrixGetKey(reinterpret_cast<const OmbrixKeyDefinition *>(&parms), callKeySize <= 0, key,
-                 buffer, size);
-}
-
 }  // namespace omb
-
-static_assert(offsetof(OmbrixHashMapParms, reverseOrder) ==
-              offsetof(OmbrixKeyDefinition, reverseOrder));
 
 using omb::HashMapObject;
 using omb::HashMapState;
