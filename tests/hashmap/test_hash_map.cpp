@@ -105,23 +105,32 @@ TEST_F(HashMapTest, CopiesItsParametersAndForcesTheValueSize) {
 TEST_F(HashMapTest, RefusesKeyDefinitionsItCannotServe) {
     OmbrixKeyPart reached = intPart(2, 8);
     OmbrixKeyPart two[] = {intPart(), intPart(1, 4)};
+    OmbrixKeyPart empty = intPart();
+    empty.partSize = 0;
     struct Row {
         const char *what;
         uint32_t keyMode, tableKind;
         int32_t count;
         OmbrixKeyPart *parts;
-    } rows[] = {{"composite without parts", OMBRIX_KEY_COMPOSITE, 0, 0, nullptr},
-                {"composite with a null array", OMBRIX_KEY_COMPOSITE, 0, 1, nullptr},
-                {"reference through a pointer", OMBRIX_KEY_REFERENCE, 0, 1, &reached},
-                {"reference with two parts", OMBRIX_KEY_REFERENCE, 0, 2, two},
-                {"open table", OMBRIX_KEY_COMPOSITE, OMBRIX_TABLE_OPEN, 1, two},
-                {"delegated table", OMBRIX_KEY_COMPOSITE, OMBRIX_TABLE_DELEGATED, 1, two}};
+        uint32_t valueMode;
+        int32_t valueSize;
+    } rows[] = {{"composite without parts", OMBRIX_KEY_COMPOSITE, 0, 0, nullptr, 0, 8},
+                {"composite with a null array", OMBRIX_KEY_COMPOSITE, 0, 1, nullptr, 0, 8},
+                {"composite of no bytes", OMBRIX_KEY_COMPOSITE, 0, 1, &empty, 0, 8},
+                {"reference through a pointer", OMBRIX_KEY_REFERENCE, 0, 1, &reached, 0, 8},
+                {"reference with two parts", OMBRIX_KEY_REFERENCE, 0, 2, two, 0, 8},
+                {"value mode 3", OMBRIX_KEY_COMPOSITE, 0, 1, two, 3, 8},
+                {"negative value size", OMBRIX_KEY_COMPOSITE, 0, 1, two, 0, -1},
+                {"open table", OMBRIX_KEY_COMPOSITE, OMBRIX_TABLE_OPEN, 1, two, 0, 8},
+                {"delegated table", OMBRIX_KEY_COMPOSITE, OMBRIX_TABLE_DELEGATED, 1, two, 0, 8}};
     for (const Row &row : rows) {
         OmbrixHashMapParms parms = {};
         parms.keyMode = row.keyMode;
         parms.tableKind = row.tableKind;
         parms.keyPartCount = row.count;
         parms.keyParts = row.parts;
+        parms.valueMode = row.valueMode;
+        parms.valueSize = row.valueSize;
         EXPECT_EQ(hashMapNew(nullptr, parms), nullptr) << row.what;
     }
     EXPECT_EQ(qvhostLivePools(host), poolsAtStart) << "no pool left behind";
