@@ -230,7 +230,7 @@ void appendRecordBlock(HashMapState &state, unsigned char *block, int32_t count)
     for (int32_t r = 0; r < count; ++r) {
         unsigned char *record = block + static_cast<int64_t>(r) * layout.recordStride;
         if (state.recordFreeTail)
-            recordLink(layout, state.recordFreeTail) = record;
+            setRecordLink(layout, state.recordFreeTail, record);
         else
             state.recordFree = record;
         state.recordFreeTail = record;

@@ -238,8 +238,15 @@ inline void prepareReferenceKey(const HashMapKeyLayout &layout, uint32_t keyMode
 // ---------------------------------------------------------------------------
 // Supplies
 
-inline void *&recordLink(const HashMapKeyLayout &layout, void *record) {
-    return *reinterpret_cast<void **>(static_cast<unsigned char *>(record) + layout.recordSize);
+// The link word after a record's bytes; records are packed, so it may be
+// unaligned.
+inline void *recordLink(const HashMapKeyLayout &layout, const void *record) {
+    void *next;
+    std::memcpy(&next, static_cast<const unsigned char *>(record) + layout.recordSize, sizeof next);
+    return next;
+}
+inline void setRecordLink(const HashMapKeyLayout &layout, void *record, void *next) {
+    std::memcpy(static_cast<unsigned char *>(record) + layout.recordSize, &next, sizeof next);
 }
 
 // The front record of the free list, or null when the supply is empty.
@@ -252,7 +259,7 @@ inline void *takeRecord(HashMapState &state) {
 }
 
 inline void giveBackRecord(HashMapState &state, void *record) {
-    recordLink(*state.keyLayout, record) = state.recordFree;
+    setRecordLink(*state.keyLayout, record, state.recordFree);
     state.recordFree = record;
     if (!state.recordFreeTail) state.recordFreeTail = record;
 }
