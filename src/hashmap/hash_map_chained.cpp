@@ -200,13 +200,16 @@ inline void copyEntryContents(Entry &to, const Entry &from) {
 // ---------------------------------------------------------------------------
 // Lookup
 
-// The entry of bucket `primary` (count `count`) that matches `key`: the
-// primary slot, then the chain in order or the tree in key order. `before`
-// receives a chain entry's predecessor.
-inline Entry *findInBucket(const HashMapState &state, Entry *primary, int32_t count,
-                           const PreparedKey &key, uint32_t keyMode, bool byIdentity,
-                           Entry **before) {
+// The entry of `bucket` that matches `key`: the primary slot, then the
+// chain in order or the tree in key order. `before` receives a chain
+// entry's predecessor. An empty bucket's primary slot is all zero (its key
+// null), so a hit on the primary slot reads no count.
+inline Entry *findInBucket(const HashMapState &state, int32_t bucket, const PreparedKey &key,
+                           uint32_t keyMode, bool byIdentity, Entry **before) {
+    Entry *primary = &state.slots[bucket];
+    if (!primary->key) return nullptr;
     if (entryMatches(*primary, key, keyMode, byIdentity)) return primary;
+    int32_t count = state.bucketCounts[bucket];
     if (count > 0) {
         Entry *previous = primary;
         for (Entry *entry = primary->next; entry; previous = entry, entry = entry->next) {
@@ -311,7 +314,7 @@ QVStatus addPrepared(HashMapState &state, const Parms &parms, const PreparedKey 
     int32_t &count = state.bucketCounts[bucket];
     Entry *existing = nullptr;
     if (count > 0) {
-        existing = findInBucket(state, primary, count, key, parms.keyMode, true, nullptr);
+        existing = findInBucket(state, bucket, key, parms.keyMode, true, nullptr);
     } else if (count < 0) {
         existing = entryMatches(*primary, key, parms.keyMode, true) ? primary : nullptr;
         if (!existing) {
@@ -385,12 +388,11 @@ void promoteIntoPrimary(HashMapState &state, Entry *primary, int32_t count) {
 
 QVStatus removePrepared(HashMapState &state, const Parms &parms, const PreparedKey &key) {
     int32_t bucket = static_cast<int32_t>(key.hash & static_cast<uint32_t>(state.mask));
-    int32_t &count = state.bucketCounts[bucket];
-    if (count == 0) return OMBRIX_OK;
-    Entry *primary = &state.slots[bucket];
     Entry *before = nullptr;
-    Entry *entry = findInBucket(state, primary, count, key, parms.keyMode, false, &before);
+    Entry *entry = findInBucket(state, bucket, key, parms.keyMode, false, &before);
     if (!entry) return OMBRIX_OK;
+    int32_t &count = state.bucketCounts[bucket];
+    Entry *primary = &state.slots[bucket];
     // Its storage goes once the entry is unlinked: the tree finds the node
     // by the key bytes, which may be a copy of the map's.
     Entry leaving = *entry;
@@ -457,8 +459,9 @@ bool takeGrowthBlocks(HashMapState &state, int32_t newSize, int32_t newThreshold
     QVWord *pool = state.pool;
     const Layout &layout = *state.keyLayout;
     bool nodeRetired = false, recordRetired = false;
+    // Zeroed: an empty bucket's primary slot is all zero.
     blocks.slots = static_cast<Entry *>(
-        poolAllocate(pool, sizeof(Entry) * static_cast<uint64_t>(newSize), 0));
+        poolAllocateZeroed(pool, sizeof(Entry) * static_cast<uint64_t>(newSize)));
     if (blocks.slots)
         blocks.counts = static_cast<int32_t *>(
             poolAllocateZeroed(pool, sizeof(int32_t) * static_cast<uint64_t>(newSize)));
@@ -650,10 +653,8 @@ OMBRIX_API void *hashMapListFindWithKeySize(OmbrixHashMap *map, const void *key,
     return omb::withLookupKey<void *>(
         state, parms, key, keySize, nullptr, nullptr, [&](const omb::PreparedKey &prepared) -> void * {
             int32_t bucket = static_cast<int32_t>(prepared.hash & static_cast<uint32_t>(state.mask));
-            int32_t count = state.bucketCounts[bucket];
-            if (count == 0) return nullptr;
-            OmbrixHashMapEntry *entry = omb::findInBucket(state, &state.slots[bucket], count,
-                                                          prepared, parms.keyMode, true, nullptr);
+            OmbrixHashMapEntry *entry =
+                omb::findInBucket(state, bucket, prepared, parms.keyMode, true, nullptr);
             return entry ? entry->value : nullptr;
         });
 }
