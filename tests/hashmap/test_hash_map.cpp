@@ -80,7 +80,7 @@ TEST_F(HashMapTest, SizesTheTableFromTheCapacity) {
     EXPECT_EQ(hashMapNew(nullptr, intKeyParms(INT32_MAX)), nullptr) << "beyond 2^30 buckets";
 }
 
-TEST_F(HashMapTest, ForcesTheValueSizeOfPointersAndSums) {
+TEST_F(HashMapTest, KeepsItsParametersInItsOwnPoolAndForcesTheValueSize) {
     struct Row {
         uint32_t valueMode;
         int32_t given, kept, recordSize;
@@ -90,9 +90,14 @@ TEST_F(HashMapTest, ForcesTheValueSizeOfPointersAndSums) {
         OmbrixHashMapParms parms = intKeyParms();
         parms.valueMode = row.valueMode;
         parms.valueSize = row.given;
+        parms.flags = OMBRIX_HASH_MAP_SORTED | OMBRIX_FLAG_NO_LOCK;
         Map *map = hashMapNew(nullptr, parms);
         EXPECT_EQ(map->parms->valueSize, row.kept);
         EXPECT_EQ(state(map).keyLayout->recordSize, row.recordSize) << "4 key bytes first";
+        EXPECT_NE(map->parms->keyParts, &intKeyPart) << "a copy of the parts";
+        EXPECT_EQ(map->parms->flags, parms.flags);
+        EXPECT_STREQ(qvhostPoolName(state(map).pool), "ombrixh");
+        EXPECT_EQ(qvhostPoolFlags(state(map).pool), OMBRIX_FLAG_NO_LOCK) << "bit 0 only";
         map->destroy(map);
     }
 }
