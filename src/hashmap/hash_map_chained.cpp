@@ -43,9 +43,13 @@ inline void appendOverflowEntry(HashMapState &state, Entry *entry) {
 // ---------------------------------------------------------------------------
 // Bucket trees
 
-inline Node *&treeRoot(Entry *primary) { return reinterpret_cast<Node *&>(primary->next); }
+inline Node *&treeRoot(Entry *primary) {
+    return reinterpret_cast<Node *&>(primary->next);
+}
 
-inline Entry *entryOf(const Node *node) { return static_cast<Entry *>(node->key); }
+inline Entry *entryOf(const Node *node) {
+    return static_cast<Entry *>(node->key);
+}
 
 // Post-order, so no node is read after it is given back. The depth of a
 // red-black tree stays within twice the logarithm of its size.
@@ -307,8 +311,8 @@ QVStatus placeEntry(HashMapState &state, Entry *primary, int32_t &count, const E
 
 // The add after key preparation. `record` is the mode-0 record holding the
 // key, given back unless a new entry keeps it.
-QVStatus addPrepared(HashMapState &state, const Parms &parms, const PreparedKey &key,
-                     void *record, const void *value) {
+QVStatus addPrepared(HashMapState &state, const Parms &parms, const PreparedKey &key, void *record,
+                     const void *value) {
     int32_t bucket = static_cast<int32_t>(key.hash & static_cast<uint32_t>(state.mask));
     Entry *primary = &state.slots[bucket];
     int32_t &count = state.bucketCounts[bucket];
@@ -330,8 +334,8 @@ QVStatus addPrepared(HashMapState &state, const Parms &parms, const PreparedKey 
     }
     if (existing) {
         if (record) giveBackRecord(state, record);
-        return assignValue(state, parms, *existing, recordValueStorage(parms, *state.keyLayout, *existing),
-                           value);
+        return assignValue(state, parms, *existing,
+                           recordValueStorage(parms, *state.keyLayout, *existing), value);
     }
     Entry made;
     QVStatus status = makeEntry(state, parms, key, value, made);
@@ -466,16 +470,15 @@ bool takeGrowthBlocks(HashMapState &state, int32_t newSize, int32_t newThreshold
         blocks.counts = static_cast<int32_t *>(
             poolAllocateZeroed(pool, sizeof(int32_t) * static_cast<uint64_t>(newSize)));
     if (blocks.counts)
-        nodeRetired = retire(pool, state.nodeBlocks, blocks.madeNodeList, state.slotCapacity,
-                             state.slots);
+        nodeRetired =
+            retire(pool, state.nodeBlocks, blocks.madeNodeList, state.slotCapacity, state.slots);
     bool ready = nodeRetired;
     if (ready && layout.recordSize != 0) {
         blocks.recordCount = newThreshold - state.threshold;
-        blocks.records = static_cast<unsigned char *>(
-            poolAllocate(pool,
-                         static_cast<uint64_t>(blocks.recordCount) *
-                             static_cast<uint64_t>(layout.recordStride),
-                         0));
+        blocks.records = static_cast<unsigned char *>(poolAllocate(
+            pool,
+            static_cast<uint64_t>(blocks.recordCount) * static_cast<uint64_t>(layout.recordStride),
+            0));
         recordRetired = blocks.records && retire(pool, state.recordBlocks, blocks.madeRecordList,
                                                  state.recordCapacity, state.records);
         ready = recordRetired;
@@ -566,7 +569,7 @@ QVStatus hashMapListResize(HashMapState *state) {
     int32_t oldSize = s.tableSize;
     if (oldSize > INT32_MAX / 4) return OMBRIX_E_NO_MEMORY;
     int32_t newSize = oldSize * 2;
-    int32_t newThreshold = static_cast<int32_t>(static_cast<float>(newSize) * 0.75f);
+    int32_t newThreshold = growthThreshold(newSize);
     GrowthBlocks blocks;
     if (!takeGrowthBlocks(s, newSize, newThreshold, blocks)) return OMBRIX_E_NO_MEMORY;
 
@@ -618,8 +621,8 @@ using omb::HashMapState;
 
 extern "C" {
 
-OMBRIX_API QVStatus hashMapListAddWithKeySize(OmbrixHashMap *map, const void *key,
-                                              int32_t keySize, const void *value) {
+OMBRIX_API QVStatus hashMapListAddWithKeySize(OmbrixHashMap *map, const void *key, int32_t keySize,
+                                              const void *value) {
     if (!map) return OMBRIX_OK;
     HashMapState &state = *omb::hashMapStateOf(map);
     const OmbrixHashMapParms &parms = *map->parms;
@@ -644,15 +647,16 @@ OMBRIX_API QVStatus hashMapListAddWithKeySize(OmbrixHashMap *map, const void *ke
     return omb::addPrepared(state, parms, prepared, record, value);
 }
 
-OMBRIX_API void *hashMapListFindWithKeySize(OmbrixHashMap *map, const void *key,
-                                            int32_t keySize) {
+OMBRIX_API void *hashMapListFindWithKeySize(OmbrixHashMap *map, const void *key, int32_t keySize) {
     if (!map) return nullptr;
     HashMapState &state = *omb::hashMapStateOf(map);
     if (!key) return state.nullEntry ? state.nullEntry->value : nullptr;
     const OmbrixHashMapParms &parms = *map->parms;
     return omb::withLookupKey<void *>(
-        state, parms, key, keySize, nullptr, nullptr, [&](const omb::PreparedKey &prepared) -> void * {
-            int32_t bucket = static_cast<int32_t>(prepared.hash & static_cast<uint32_t>(state.mask));
+        state, parms, key, keySize, nullptr, nullptr,
+        [&](const omb::PreparedKey &prepared) -> void * {
+            int32_t bucket =
+                static_cast<int32_t>(prepared.hash & static_cast<uint32_t>(state.mask));
             OmbrixHashMapEntry *entry =
                 omb::findInBucket(state, bucket, prepared, parms.keyMode, true, nullptr);
             return entry ? entry->value : nullptr;
@@ -668,9 +672,10 @@ OMBRIX_API QVStatus hashMapListRemoveWithKeySize(OmbrixHashMap *map, const void 
         return OMBRIX_OK;
     }
     const OmbrixHashMapParms &parms = *map->parms;
-    return omb::withLookupKey<QVStatus>(
-        state, parms, key, keySize, OMBRIX_E_NO_MEMORY, OMBRIX_OK,
-        [&](const omb::PreparedKey &prepared) { return omb::removePrepared(state, parms, prepared); });
+    return omb::withLookupKey<QVStatus>(state, parms, key, keySize, OMBRIX_E_NO_MEMORY, OMBRIX_OK,
+                                        [&](const omb::PreparedKey &prepared) {
+                                            return omb::removePrepared(state, parms, prepared);
+                                        });
 }
 
 }  // extern "C"

@@ -55,10 +55,11 @@ inline ChainedCensus checkChainedTable(OmbrixHashMap *map, bool longChainsAllowe
     for (int32_t b = 0; b < state.tableSize; ++b) {
         int32_t count = state.bucketCounts[b];
         if (count == 0) {
-            EXPECT_EQ(state.slots[b].key, nullptr) << "bucket " << b << " is empty but its slot is not";
+            EXPECT_EQ(state.slots[b].key, nullptr) << "empty bucket " << b << " has a key";
         }
         std::vector<OmbrixHashMapEntry *> entries = bucketEntries(state, b);
-        EXPECT_EQ(static_cast<int32_t>(entries.size()), count < 0 ? -count : count) << "bucket " << b;
+        EXPECT_EQ(static_cast<int32_t>(entries.size()), count < 0 ? -count : count)
+            << "bucket " << b;
         if (count < 0) census.trees += 1;
         if (count > 0 && !longChainsAllowed) {
             EXPECT_LT(count, 7) << "a chain of seven stayed a chain";

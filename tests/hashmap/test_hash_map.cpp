@@ -48,7 +48,9 @@ class HashMapTest : public HostTest {
         return parms;
     }
     static omb::HashMapState &state(Map *map) { return *omb::hashMapStateOf(map); }
-    static QVStatus add(Map *map, int32_t key, int64_t value) { return map->add(map, &key, &value); }
+    static QVStatus add(Map *map, int32_t key, int64_t value) {
+        return map->add(map, &key, &value);
+    }
     static void *find(Map *map, int32_t key) { return map->find(map, &key); }
     static QVStatus remove(Map *map, int32_t key) { return map->remove(map, &key); }
     static void expectHolds(Map *map, const std::vector<int32_t> &keys) {
@@ -355,16 +357,19 @@ TEST_F(HashMapTest, ARefusedAddLeavesTheMapAsItWas) {
         std::vector<int32_t> keys;
         for (int32_t i = 0; i <= row.heldBefore; ++i) keys.push_back(i * 32);
         int64_t value = 5;
-        for (int32_t i = 0; i < row.heldBefore; ++i) ASSERT_EQ(map->add(map, &keys[i], &value), OMBRIX_OK);
-        std::vector<int32_t> counts(state(map).bucketCounts, state(map).bucketCounts + 32);
+        for (int32_t i = 0; i < row.heldBefore; ++i)
+            ASSERT_EQ(map->add(map, &keys[i], &value), OMBRIX_OK);
+        auto bucketCounts = [&] {
+            return std::vector<int32_t>(state(map).bucketCounts, state(map).bucketCounts + 32);
+        };
+        std::vector<int32_t> counts = bucketCounts();
         uint64_t made = sweepAllocationFailures(
             host,
             [&] { return map->add(map, &keys.back(), &value) == OMBRIX_OK; },
             [&](uint64_t n) {
                 EXPECT_EQ(map->size(map), row.heldBefore) << n;
                 EXPECT_EQ(map->find(map, &keys.back()), nullptr) << n;
-                EXPECT_EQ(std::vector<int32_t>(state(map).bucketCounts, state(map).bucketCounts + 32),
-                          counts);
+                EXPECT_EQ(bucketCounts(), counts);
                 checkChainedTable(map);
             });
         EXPECT_EQ(made, row.allocations);

@@ -88,7 +88,8 @@ const std::vector<Shape> &shapes() {
 constexpr int kItems = 220;
 constexpr int kSteps = 1200;
 
-class HashMapPropertyTest : public HostTest, public ::testing::WithParamInterface<std::tuple<int, uint32_t>> {
+class HashMapPropertyTest : public HostTest,
+                            public ::testing::WithParamInterface<std::tuple<int, uint32_t>> {
   protected:
     void SetUp() override {
         HostTest::SetUp();
@@ -164,7 +165,8 @@ TEST_P(HashMapPropertyTest, AgreesWithAModelAfterEveryStep) {
     // Half the runs start at two buckets and grow from there, in a pool of
     // the caller's that must come back empty: tree nodes and key copies too.
     bool small = (std::get<0>(GetParam()) + valueMode) % 2 == 0;
-    QVWord *callerPool = small ? omb::hostCreatePool(host, omb::poolParms, nullptr, "caller") : nullptr;
+    QVWord *callerPool =
+        small ? omb::hostCreatePool(host, omb::poolParms, nullptr, "caller") : nullptr;
 
     OmbrixHashMapParms parms = {};
     std::vector<OmbrixKeyPart> parts = shape.parts;
@@ -206,7 +208,8 @@ TEST_P(HashMapPropertyTest, AgreesWithAModelAfterEveryStep) {
         trees = std::max(trees, checkChainedTable(map).trees);
         ASSERT_EQ(map->size(map), static_cast<int32_t>(model.keys.size()));
         model.expectFound(-1, map->find(map, nullptr));
-        for (int k = 0; k < kItems; ++k) model.expectFound(k, map->find(map, shape.argument(items[k])));
+        for (int k = 0; k < kItems; ++k)
+            model.expectFound(k, map->find(map, shape.argument(items[k])));
     }
     if (shape.hash) {
         EXPECT_GT(trees, 0) << "the crowded buckets never became trees";
@@ -214,7 +217,7 @@ TEST_P(HashMapPropertyTest, AgreesWithAModelAfterEveryStep) {
     EXPECT_GT(omb::hashMapStateOf(map)->resizeCount, 0);
     hashMapDestroy(map);
     if (callerPool) {
-        EXPECT_EQ(poolStats(callerPool).liveBlocks, 0u) << "the map left blocks in the caller's pool";
+        EXPECT_EQ(poolStats(callerPool).liveBlocks, 0u) << "blocks left in the caller's pool";
         omb::poolDestroy(callerPool);
     }
 }
