@@ -310,8 +310,8 @@ OMBRIX_API int32_t arrayListFind(List *list, const void *item) {
 OMBRIX_API int32_t arrayListFindByKey(List *list, const void *item, int32_t keySize,
                                       OmbrixKeyDefinition keyDefinition) {
     if (!list || !item) return -1;
-    int32_t length = omb::keySearchLength(
-        keyDefinition, keySize, isByReference(list) ? omb::kCallerOwnedElements : list->elementSize);
+    int32_t elementBytes = isByReference(list) ? omb::kCallerOwnedElements : list->elementSize;
+    int32_t length = omb::keySearchLength(keyDefinition, keySize, elementBytes);
     if (length <= 0) return -1;
     omb::LockScope held(list->lock);
     omb::KeySearch search(list->pool, keyDefinition, item, length);  // freed before the lock

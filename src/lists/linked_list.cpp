@@ -436,8 +436,8 @@ OMBRIX_API void *linkedListFind(List *list, const void *item) {
 OMBRIX_API void *linkedListFindByKey(List *list, const void *item, int32_t keySize,
                                      OmbrixKeyDefinition keyDefinition) {
     if (!list || !item) return nullptr;
-    int32_t length = omb::keySearchLength(
-        keyDefinition, keySize, isByReference(list) ? omb::kCallerOwnedElements : list->elementSize);
+    int32_t elementBytes = isByReference(list) ? omb::kCallerOwnedElements : list->elementSize;
+    int32_t length = omb::keySearchLength(keyDefinition, keySize, elementBytes);
     if (length <= 0) return nullptr;
     omb::LockScope held(list->lock);
     omb::KeySearch search(list->pool, keyDefinition, item, length);  // freed before the lock

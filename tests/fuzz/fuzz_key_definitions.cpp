@@ -109,6 +109,8 @@ bool composeKey(const Definition &d, uintptr_t start, Region first, Region arena
     return true;
 }
 
+// The first `length` bytes of a zero-filled buffer of at least 8 bytes that
+// holds the pointer, as the lists compare pointer keys.
 std::vector<uint8_t> pointerKey(const void *item, int64_t length) {
     std::vector<uint8_t> key(size_t(length < 8 ? 8 : length), 0);
     std::memcpy(key.data(), &item, 8);
@@ -124,6 +126,7 @@ void checkGetKey(FuzzInput &in, const Definition &d, const uint8_t *item, Region
     bool copies = !extract || d.def.keyMode == OMBRIX_KEY_VARIABLE;
     std::vector<uint8_t> expected;
     if (!d.usable) {
+        // nothing may be written: the block has no bytes
     } else if (d.def.keyMode == OMBRIX_KEY_REFERENCE) {
         expected = pointerKey(item, 8);
     } else if (copies) {
@@ -237,10 +240,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // the key size often one recorded with an element, so that searches
     // find something.
     Search search{byValue, elementSize, 0, anItem(), whole};
-    search.keySize = count && (in.byte() & 1) ? inArray.recorded[in.byte() % count] : smallSigned(in);
+    bool recordedSize = count && (in.byte() & 1);
+    search.keySize = recordedSize ? inArray.recorded[in.byte() % count] : smallSigned(in);
     int32_t wantArray = expectedIndex(d, inArray, search);
     int32_t wantLinked = expectedIndex(d, inLinked, search);
-    if (wantArray != -2) FUZZ_CHECK(arrayListFindByKey(array, search.key, search.keySize, d.def) == wantArray);
+    if (wantArray != -2)
+        FUZZ_CHECK(arrayListFindByKey(array, search.key, search.keySize, d.def) == wantArray);
     if (wantLinked != -2) {
         const void *found = linkedListFindByKey(linked, search.key, search.keySize, d.def);
         FUZZ_CHECK(found == (wantLinked < 0 ? nullptr : inLinked.elements[size_t(wantLinked)]));
