@@ -262,6 +262,7 @@ extern "C" {
 OMBRIX_API OmbrixHashMap *hashMapNew(QVWord *pool, OmbrixHashMapParms parms) {
     // The open and delegated tables are not built in yet.
     if (parms.tableKind != OMBRIX_TABLE_CHAINED) return nullptr;
+    if (!omb::keyPartsUsable(parms.keyParts, parms.keyPartCount)) return nullptr;
     if (parms.keyMode == OMBRIX_KEY_COMPOSITE && !omb::hasParts(parms)) return nullptr;
     if (parms.valueMode > OMBRIX_VALUE_ACCUMULATE) return nullptr;
     if (parms.valueMode == OMBRIX_VALUE_POINTER) parms.valueSize = 0;

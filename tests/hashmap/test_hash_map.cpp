@@ -107,8 +107,9 @@ TEST_F(HashMapTest, KeepsItsParametersInItsOwnPoolAndForcesTheValueSize) {
 TEST_F(HashMapTest, RefusesKeyDefinitionsItCannotServe) {
     OmbrixKeyPart reached = intPart(2, 8);
     OmbrixKeyPart two[] = {intPart(), intPart(1, 4)};
-    OmbrixKeyPart empty = intPart();
+    OmbrixKeyPart empty = intPart(), negative = intPart(), deep = intPart(6);
     empty.partSize = 0;
+    negative.partSize = -4;
     struct Row {
         const char *what;
         uint32_t keyMode, tableKind;
@@ -119,6 +120,8 @@ TEST_F(HashMapTest, RefusesKeyDefinitionsItCannotServe) {
     } rows[] = {{"composite without parts", OMBRIX_KEY_COMPOSITE, 0, 0, nullptr, 0, 8},
                 {"composite with a null array", OMBRIX_KEY_COMPOSITE, 0, 1, nullptr, 0, 8},
                 {"composite of no bytes", OMBRIX_KEY_COMPOSITE, 0, 1, &empty, 0, 8},
+                {"a negative part size", OMBRIX_KEY_COMPOSITE, 0, 1, &negative, 0, 8},
+                {"a path of six levels", OMBRIX_KEY_VARIABLE, 0, 1, &deep, 0, 8},
                 {"reference through a pointer", OMBRIX_KEY_REFERENCE, 0, 1, &reached, 0, 8},
                 {"reference with two parts", OMBRIX_KEY_REFERENCE, 0, 2, two, 0, 8},
                 {"value mode 3", OMBRIX_KEY_COMPOSITE, 0, 1, two, 3, 8},
