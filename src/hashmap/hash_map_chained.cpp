@@ -238,7 +238,8 @@ inline void prepareKey(const Parms &parms, const Layout &layout, const void *key
     prepared.hash = hashKey(parms, layout, prepared.bytes, size);
 }
 
-// Runs `lookup` on the prepared key; mode 0 builds it in a key buffer.
+// Runs `lookup` on the prepared key; a mode-0 key not already contiguous in
+// the argument is built in a key buffer.
 // `refused` is the result when that buffer cannot be had, `invalid` when
 // the key size exceeds a mode-0 key.
 template <typename Result, typename Lookup>
@@ -252,12 +253,18 @@ inline Result withLookupKey(HashMapState &state, const Parms &parms, const void 
         return lookup(prepared);
     }
     if (size > layout.keySize) return invalid;
+    prepared.size = size;
+    if (const unsigned char *bytes = contiguousCompositeKey(layout, key, keySize)) {
+        prepared.bytes = bytes;
+        prepared.stored = const_cast<unsigned char *>(bytes);
+        prepared.hash = hashKey(parms, layout, bytes, size);
+        return lookup(prepared);
+    }
     KeyBuffer buffer(state.pool, size);
     if (!buffer.data()) return refused;
     buildCompositeKey(parms, layout, key, keySize, size, buffer.data());
     prepared.bytes = buffer.data();
     prepared.stored = buffer.data();
-    prepared.size = size;
     prepared.hash = hashKey(parms, layout, prepared.bytes, size);
     return lookup(prepared);
 }
