@@ -1,8 +1,11 @@
 // The message wrappers: which host object they reach, what it receives, and
-// the default-context rules of the status wrappers. What the journal
-// wrappers hand on is checked with the host's journals (tests/host).
+// the default-context rules of the status wrappers (what the journal
+// wrappers hand on is checked with the host's journals); i32div, intmdiv and
+// log2.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -14,17 +17,16 @@ namespace {
 
 uintptr_t v(const void *p) { return reinterpret_cast<uintptr_t>(p); }
 
-class MessageWrappers : public HostTest {
-  protected:
-    QVHostMessageCall lastCall(QVWord *of) const {
-        QVHostMessageCall call{};
-        qvhostLastMessageCall(of, &call);
-        return call;
-    }
-};
+QVHostMessageCall lastCall(QVWord *of) {
+    QVHostMessageCall call{};
+    qvhostLastMessageCall(of, &call);
+    return call;
+}
 
-// The plain kind hands a {context, 0} record of its own (`argument` -1:
-// not the caller's), the holder kind the holder itself.
+class MessageWrappers : public HostTest {};
+
+// The plain kind hands a {context, 0} record of its own, the holder kind the
+// holder itself.
 TEST_F(MessageWrappers, EachReachesItsSlotWithTheCallersValues) {
     const QVChar format[] = {'n', '=', '%', 'd'};
     QVChar out[8];
@@ -36,7 +38,7 @@ TEST_F(MessageWrappers, EachReachesItsSlotWithTheCallersValues) {
         const char *what;
         std::function<QVStatus()> call;
         int slot;
-        void *argument, *context;
+        void *argument, *context;  // argument -1: a record of the wrapper's
         std::vector<uintptr_t> values;
     } cases[] = {
         {"format", [&] { return qvzFormatBuff(nullptr, format, 4, out, 8, &length, 12); },
@@ -76,10 +78,8 @@ TEST_F(MessageWrappers, EachReachesItsSlotWithTheCallersValues) {
 // library was given.
 TEST_F(MessageWrappers, ContextLeadsToItsOwnersHost) {
     QVWord *other = qvhostCreate();
-    QVWord owner[6] = {};
-    owner[5] = other;
-    QVWord context[4] = {};
-    context[3] = owner;
+    QVWord owner[6] = {nullptr, nullptr, nullptr, nullptr, nullptr, other};
+    QVWord context[4] = {nullptr, nullptr, nullptr, owner};
     void *holder = context;
     const QVChar format[] = {'%', 'c'};
     QVChar out[4];
@@ -113,6 +113,31 @@ TEST_F(MessageWrappers, StatusWithoutAContextBorrowsTheDefaultOrIsRefused) {
         EXPECT_EQ(holder, nullptr);
         EXPECT_EQ(qvhostMessageCallCount(host), before) << "refused before the host";
     }
+}
+
+TEST(Numeric, DivisionsTruncateTowardZeroAndI32divPacksQuotientLow) {
+    const struct { int32_t n, d, q, r; } cases[] = {
+        {7, -2, -3, 1}, {-7, 2, -3, -1}, {-7, -2, 3, -1},       {7, 2, 3, 1},
+        {0, 5, 0, 0},   {5, 7, 0, 5},    {INT32_MIN, 1, INT32_MIN, 0}, {INT32_MAX, -1, -INT32_MAX, 0}};
+    for (const auto &c : cases) {
+        auto packed = static_cast<uint64_t>(i32div(c.n, c.d));
+        EXPECT_EQ(int32_t(uint32_t(packed)), c.q) << c.n << " / " << c.d;
+        EXPECT_EQ(int32_t(uint32_t(packed >> 32)), c.r) << c.n << " % " << c.d;
+        EXPECT_EQ(intmdiv(c.n, c.d), c.q) << c.n << " / " << c.d;
+    }
+    EXPECT_EQ(intmdiv(INT64_MAX, 3), 3074457345618258602);
+    EXPECT_EQ(intmdiv(INT64_MIN, 2), INT64_MIN / 2);
+}
+
+// Exact on powers of two, the natural logarithm scaled elsewhere.
+TEST(Numeric, Log2) {
+    auto sameBits = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    for (int e : {3, 0, -2, 1000, -1074}) EXPECT_TRUE(sameBits(log2(std::ldexp(1.0, e)), e)) << e;
+    for (double x : {10.0, 3.0, 0.1, 1e300, 12345.678}) {
+        volatile double scaled = std::log(x) * 1.4426950408889634;
+        EXPECT_TRUE(sameBits(log2(x), scaled)) << x;
+    }
+    EXPECT_TRUE(std::isnan(log2(-1.0)));
 }
 
 }  // namespace

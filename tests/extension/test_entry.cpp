@@ -31,14 +31,11 @@ TEST_F(EntryTest, RecordHoldsTheHandleJournalVersionsAndTablesOfTheirLengths) {
         EXPECT_EQ(ext->pool, qvhostFindPool(host, "ombrix"));
         EXPECT_EQ(qvhostPoolJournal(ext->pool), ext->journal);
         EXPECT_EQ(qvhostPoolFlags(ext->pool), 0u) << "the extension's pool is a locked one";
-        EXPECT_EQ(ext->getReqVersion(ext, &v[0], &v[1], &v[2]), 0u);
-        EXPECT_TRUE(v[0] == 7 && v[1] == 1 && v[2] == 1);
-        EXPECT_EQ(ext->getVersion(ext, &v[0], &v[1], &v[2]), 0u);
-        EXPECT_TRUE(v[0] == 1 && v[1] == 0 && v[2] == 0);
-        const struct {
-            OmbrixFunction *table;
-            uint64_t words, filled;
-        } tables[] = {{ext->factoryTable, OMBRIX_FACTORY_WORDS, 7},
+        EXPECT_TRUE(ext->getReqVersion(ext, &v[0], &v[1], &v[2]) == 0 && v[0] == 7 && v[1] == 1 &&
+                    v[2] == 1);
+        EXPECT_TRUE(ext->getVersion(ext, &v[0], &v[1], &v[2]) == 0 && v[0] == 1 && !v[1] && !v[2]);
+        const struct { OmbrixFunction *table; uint64_t words, filled; } tables[] = {
+                      {ext->factoryTable, OMBRIX_FACTORY_WORDS, 7},
                       {ext->thinHashMapTable, OMBRIX_THIN_HASH_MAP_WORDS, 22},
                       {ext->thinArrayListTable, OMBRIX_THIN_ARRAY_LIST_WORDS, 3},
                       {ext->itemListTable, OMBRIX_ITEM_LIST_WORDS, 13}};
@@ -57,16 +54,14 @@ TEST_F(EntryTest, RecordHoldsTheHandleJournalVersionsAndTablesOfTheirLengths) {
     qvhostJournalDestroy(journal);
 }
 
-// Each refusal gives null, no pool and one entry "status facility 4 code 1"
-// in the journal given, or in the default one; a host without a default
+// Each refusal gives null, no pool and one status entry (facility 4, code
+// 1) in the journal given, or in the default one; a host without a default
 // journal gets its null quietly.
 TEST_F(EntryTest, EachRefusalGivesNullOneJournalEntryAndNoPool) {
     auto refusedOnce = [&](QVWord *into) {
         EXPECT_EQ(qvhostLivePools(host), poolsAtStart);
-        uintptr_t values[5] = {};
+        EXPECT_STREQ(qvhostJournalEntry(into, 0), "status facility 4 code 1");
         EXPECT_EQ(qvhostJournalCount(into), 1u);
-        EXPECT_EQ(qvhostJournalLastValues(into, values), QV_JOURNAL_STATUS_TO_JNL);
-        EXPECT_TRUE(values[0] == 4 && values[1] == 1);
         qvhostJournalClear(into);
     };
     qvhostFailPoolCreation(host, 1);
@@ -92,8 +87,7 @@ TEST_F(EntryTest, VersionRecordHoldsSixteenTextsAroundTheBuildTime) {
     std::memset(&record, 0x5a, sizeof record);
     EXPECT_EQ(qvvercn1(&record), 0u);
     uint64_t built = record.words[3];
-    EXPECT_GT(built, 1700000000u);
-    EXPECT_LE(built, static_cast<uint64_t>(std::time(nullptr)));
+    EXPECT_TRUE(built > 1700000000u && built <= uint64_t(std::time(nullptr))) << built;
     auto text = [&](int i) { return reinterpret_cast<const char *>(record.words[i]); };
     for (int i : {0, 1, 2, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16})
         EXPECT_TRUE(text(i) && *text(i)) << "word " << i;

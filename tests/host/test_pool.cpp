@@ -114,8 +114,7 @@ TEST_F(Pools, BlocksAre16ByteAlignedAndDoNotOverlap) {
     std::vector<std::pair<char *, uint64_t>> blocks;
     for (uint64_t size = 0; size < 9000; size += 37) {
         auto *p = static_cast<char *>(poolAllocate(pool, size, 0));
-        ASSERT_NE(p, nullptr);
-        EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 16, 0u) << "size " << size;
+        ASSERT_TRUE(p && reinterpret_cast<uintptr_t>(p) % 16 == 0) << "size " << size;
         std::memset(p, static_cast<int>(size & 0xff), size);
         blocks.emplace_back(p, size);
     }
