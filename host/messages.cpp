@@ -331,7 +331,8 @@ QVStatus formatBuff(QVWord *handle, void *argument, const QVChar *fmt, int32_t f
     call.values[4] = reinterpret_cast<uintptr_t>(outLength);
     call.values[5] = zero;
     if (outLength) *outLength = 0;
-    if (!resolveContext(host, argument, &call.context)) return finish(host, call, OMBRIX_E_NO_CONTEXT);
+    if (!resolveContext(host, argument, &call.context))
+        return finish(host, call, OMBRIX_E_NO_CONTEXT);
     Units out(outUnits, capacity);
     va_list copy;
     va_copy(copy, ap);
@@ -348,7 +349,8 @@ QVStatus render(QVWord *handle, void *argument, uintptr_t v1, uintptr_t v2) {
     call.argument = argument;
     call.values[0] = v1;
     call.values[1] = v2;
-    if (!resolveContext(host, argument, &call.context)) return finish(host, call, OMBRIX_E_NO_CONTEXT);
+    if (!resolveContext(host, argument, &call.context))
+        return finish(host, call, OMBRIX_E_NO_CONTEXT);
     return finish(host, call, 0);
 }
 
@@ -362,7 +364,8 @@ QVStatus renderFmt(QVWord *handle, void *argument, uintptr_t buffer, uintptr_t c
     call.values[0] = buffer;
     call.values[1] = capacity;
     call.values[2] = fmt;
-    if (!resolveContext(host, argument, &call.context)) return finish(host, call, OMBRIX_E_NO_CONTEXT);
+    if (!resolveContext(host, argument, &call.context))
+        return finish(host, call, OMBRIX_E_NO_CONTEXT);
     std::string text = fmt ? formatText(reinterpret_cast<const char *>(fmt), ap) : std::string();
     return finish(host, call, copyToBuffer(text, buffer, capacity));
 }
@@ -377,7 +380,8 @@ QVStatus statusBuff(QVWord *handle, void *argument, QVStatus status, uintptr_t b
     call.values[1] = buffer;
     call.values[2] = capacity;
     call.values[3] = v3;
-    if (!resolveContext(host, argument, &call.context)) return finish(host, call, OMBRIX_E_NO_CONTEXT);
+    if (!resolveContext(host, argument, &call.context))
+        return finish(host, call, OMBRIX_E_NO_CONTEXT);
     const char *meaning = qvhostStatusMeaning(status);
     char text[96];
     int n = std::snprintf(text, sizeof text, "0x%08" PRIx32 ": %s", status,

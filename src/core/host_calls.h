@@ -94,7 +94,9 @@ inline void lockAcquire(QVWord *lock) {
     slotFunction<QVLockAcquireFn>(lock, QV_LOCK_ACQUIRE)(lock, 1, 1);
 }
 
-inline void lockRelease(QVWord *lock) { slotFunction<QVLockReleaseFn>(lock, QV_LOCK_RELEASE)(lock); }
+inline void lockRelease(QVWord *lock) {
+    slotFunction<QVLockReleaseFn>(lock, QV_LOCK_RELEASE)(lock);
+}
 
 inline void lockDestroy(QVWord *lock) {
     if (lock) slotFunction<QVLockDestroyFn>(lock, QV_LOCK_DESTROY)(lock);

@@ -119,9 +119,9 @@ TEST_F(ContainerRules, IteratorStateStartsZeroedAndRefusalsLeaveNothingBehind) {
     OmbrixIterator zeroed = omb::iter;
     zeroed.state = state;
     omb::releaseIteratorState(&zeroed, pool);
-
     Counted two{2};
-    const struct { const char *what; void (*refuse)(QVWord *); Counted *counted; } cases[] = {{"null container", [](QVWord *) {}, nullptr},
+    const struct { const char *what; void (*refuse)(QVWord *); Counted *counted; } cases[] = {
+                 {"null container", [](QVWord *) {}, nullptr},
                  {"pool refused", [](QVWord *h) { qvhostFailPoolCreation(h, 1); }, &two},
                  {"state refused", [](QVWord *h) { qvhostFailAllocation(h, 1); }, &two},
                  {"restart refused", [](QVWord *) { restartRefused = true; }, &two}};
