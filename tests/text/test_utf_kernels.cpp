@@ -21,18 +21,18 @@ using Loop = QVStatus (*)(const uint8_t *, uint64_t, uint8_t *, uint64_t, uint64
 
 struct Variant {
     const char *name;
-    const omb::UtfKernels *kernels;
+    const omb::TextKernels *kernels;
 };
 
 std::vector<Variant> variants() {
-    std::vector<Variant> v{{"baseline", &omb::utfBaselineKernels}};
-    if (omb::wideKernelsSupported()) v.push_back({"wide", &omb::utfWideKernels});
+    std::vector<Variant> v{{"baseline", &omb::baselineKernels}};
+    if (omb::wideKernelsSupported()) v.push_back({"wide", &omb::wideKernels});
     return v;
 }
 
 TEST(UtfKernels, DispatchPicksTheWideVariantWhenTheProcessorHasIt) {
-    EXPECT_EQ(&omb::utfKernels(),
-              omb::wideKernelsSupported() ? &omb::utfWideKernels : &omb::utfBaselineKernels);
+    EXPECT_EQ(&omb::textKernels(),
+              omb::wideKernelsSupported() ? &omb::wideKernels : &omb::baselineKernels);
 }
 
 struct Result {
@@ -100,7 +100,7 @@ Result runDriver(bool exported, bool toUtf32, const uint8_t *src, uint64_t n, ui
 }
 
 // A variant's UTF-8 <-> UTF-32 loop in the given direction and byte order.
-Loop loopOf(const omb::UtfKernels &k, bool toUtf32, bool bigEndian) {
+Loop loopOf(const omb::TextKernels &k, bool toUtf32, bool bigEndian) {
     if (toUtf32) return bigEndian ? k.utf8ToUtf32Be : k.utf8ToUtf32Le;
     return bigEndian ? k.utf32BeToUtf8 : k.utf32LeToUtf8;
 }
