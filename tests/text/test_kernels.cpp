@@ -1,39 +1,23 @@
 // Both kernel records against the scalar rule, on every length up to 300 at
 // every alignment up to 63 (kernel_placements.h), the bytes around the
-// range included; and the UTF-8 counts that run on them against plain
-// one-byte-at-a-time references.
+// range included; the UTF-8 counts that run on them against plain
+// one-byte-at-a-time references; and the drivers' fast routes against the
+// plain per-character driver: the same bytes in the whole destination (and
+// around it), the same written count and status, for text cut at every
+// position, every capacity, many alignments.
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <random>
-#include <vector>
 
 #include "kernel_placements.h"
 #include "ombrix/case.h"
+#include "ombrix/utf.h"
 #include "ombrix/utf8.h"
 #include "text/kernels.h"
+#include "text/utf.h"
 
 namespace {
-
-TEST(Kernels, DispatchPicksTheWideRecordWhenTheProcessorHasIt) {
-    EXPECT_EQ(&omb::textKernels(), omb::wideKernelsSupported() ? &omb::wideKernels : &omb::baselineKernels);
-}
-
-// Runs `kernel` on the placed range and `scalar` on a copy; the whole arena
-// must come out the same.
-template <class Fill, class Scalar, class Kernel>
-void expectSameArena(size_t step, Fill fill, Scalar scalar, Kernel kernel) {
-    auto arena = std::make_unique<Arena>(), expected = std::make_unique<Arena>();
-    forEachPlacement(step, [&](const omb::TextKernels *k, size_t align, size_t n) {
-        fill(arena->bytes, align, n);
-        *expected = *arena;
-        scalar(expected->bytes + align, n);
-        kernel(k, arena->bytes + align, n);
-        ASSERT_EQ(std::memcmp(arena->bytes, expected->bytes, sizeof arena->bytes), 0)
-            << nameOf(k) << " n=" << n << " align=" << align;
-    });
-}
 
 TEST(Kernels, ByteRoutinesMatchTheScalarRule) {
     std::mt19937 random(7);
@@ -42,52 +26,51 @@ TEST(Kernels, ByteRoutinesMatchTheScalarRule) {
         for (size_t i = align; i < align + n; i += 3) a[i] = "@AZ[`az{\x80\xe1\xc1"[random() % 11];
     };
     using K = const omb::TextKernels *;
-    auto chars = [](unsigned char *p) { return reinterpret_cast<char *>(p); };
-    expectSameArena(1, randomBytes, [&](unsigned char *p, size_t n) { for (size_t i = 0; i < n; ++i) p[i] = omb::asciiUpper(chars(p)[i]); },
-                    [&](K k, unsigned char *p, size_t n) { k->strUp(chars(p), n); });
-    expectSameArena(1, randomBytes, [&](unsigned char *p, size_t n) { for (size_t i = 0; i < n; ++i) p[i] = omb::asciiLower(chars(p)[i]); },
-                    [&](K k, unsigned char *p, size_t n) { k->strLow(chars(p), n); });
-    expectSameArena(1, randomBytes, [](unsigned char *p, size_t n) { std::memset(p, 0xC3, n); },
-                    [](K k, unsigned char *p, size_t n) { k->memSet(p, 0xC3, n); });
-    auto units = [](unsigned char *p) { return reinterpret_cast<QVChar *>(p); };
-    expectSameArena(4, randomBytes, [&](unsigned char *p, size_t n) { for (size_t i = 0; i < n; ++i) units(p)[i] = 0x8001F600u; },
-                    [&](K k, unsigned char *p, size_t n) { k->memTSet(units(p), 0x8001F600u, n); });
+    using Bytes = unsigned char *;
+    auto c = [](Bytes p) { return reinterpret_cast<char *>(p); };
+    auto u = [](Bytes p) { return reinterpret_cast<QVChar *>(p); };
+    expectSameArena(1, randomBytes, [&](Bytes p, size_t n) { for (size_t i = 0; i < n; ++i) p[i] = omb::asciiUpper(c(p)[i]); },
+                    [&](K k, Bytes p, size_t n) { k->strUp(c(p), n); });
+    expectSameArena(1, randomBytes, [&](Bytes p, size_t n) { for (size_t i = 0; i < n; ++i) p[i] = omb::asciiLower(c(p)[i]); },
+                    [&](K k, Bytes p, size_t n) { k->strLow(c(p), n); });
+    expectSameArena(1, randomBytes, [](Bytes p, size_t n) { std::memset(p, 0xC3, n); },
+                    [](K k, Bytes p, size_t n) { k->memSet(p, 0xC3, n); });
+    expectSameArena(4, randomBytes, [&](Bytes p, size_t n) { for (size_t i = 0; i < n; ++i) u(p)[i] = 0x8001F600u; },
+                    [&](K k, Bytes p, size_t n) { k->memTSet(u(p), 0x8001F600u, n); });
 }
 
-// Every position of a match, with matches just past the end and a later
-// match in the range that must not win.
+// A byte that stops the scans and the ASCII prefix at every position, with
+// such bytes just past the end and a later one in the range that must not
+// win; a differing unit at every position.
 TEST(Kernels, ScansFindEveryPosition) {
     auto arena = std::make_unique<Arena>();
     forEachPlacement(1, [&](const omb::TextKernels *k, size_t align, size_t n) {
         unsigned char *p = arena->bytes + align;
-        std::memset(arena->bytes, 0x5C, sizeof arena->bytes);
+        std::memset(arena->bytes, 0x80, sizeof arena->bytes);
         std::memset(p, 0x20, n);
-        ASSERT_EQ(k->memScan(p, n, 0x5C), -1) << nameOf(k) << " n=" << n << " align=" << align;
-        ASSERT_EQ(k->memNScan(p, n, 0x20), -1) << nameOf(k) << " n=" << n << " align=" << align;
-        ASSERT_EQ(k->asciiPrefix(p, n), n) << nameOf(k) << " n=" << n << " align=" << align;
+        auto found = [&](uint8_t stop, int64_t at) {
+            return k->memScan(p, n, stop) == at && k->memNScan(p, n, 0x20) == at &&
+                   k->asciiPrefix(p, n) == (at < 0 ? n : uint64_t(at));
+        };
+        ASSERT_TRUE(found(0x80, -1)) << nameOf(k) << " n=" << n << " align=" << align;
         for (size_t at = 0; at < n; ++at) {
-            p[at] = 0x5C;
-            if (at + 1 < n) p[n - 1] = 0x5C;
-            ASSERT_EQ(k->memScan(p, n, 0x5C), int64_t(at)) << nameOf(k) << " n=" << n << " align=" << align;
-            ASSERT_EQ(k->memNScan(p, n, 0x20), int64_t(at)) << nameOf(k) << " n=" << n << " align=" << align;
-            p[at] = static_cast<unsigned char>(0x80 + at % 128);
-            if (at + 1 < n) p[n - 1] = 0xFF;
-            ASSERT_EQ(k->asciiPrefix(p, n), at) << nameOf(k) << " n=" << n << " align=" << align;
+            uint8_t stop = static_cast<uint8_t>(0x80 + at % 128);
+            p[at] = p[n - 1] = stop;
+            ASSERT_TRUE(found(stop, int64_t(at))) << nameOf(k) << " n=" << n << " align=" << align << " at " << at;
             p[at] = p[n - 1] = 0x20;
         }
         if (align % 4) return;
         auto *u = reinterpret_cast<QVChar *>(p);
         for (size_t i = 0; i < n + 8; ++i) u[i] = i < n ? 0x1F600 : 0x20;
-        ASSERT_EQ(k->memTNScan(u, n, 0x1F600), -1) << nameOf(k) << " n=" << n;
-        for (size_t at = 0; at < n; ++at) {
-            u[at] = 0x1F601;
-            ASSERT_EQ(k->memTNScan(u, n, 0x1F600), int64_t(at)) << nameOf(k) << " n=" << n << " align=" << align;
-            u[at] = 0x1F600;
+        for (size_t at = 0; at <= n; ++at) {
+            if (at < n) u[at] = 0x1F601;
+            ASSERT_EQ(k->memTNScan(u, n, 0x1F600), at < n ? int64_t(at) : -1) << nameOf(k) << " n=" << n << " align=" << align;
+            if (at < n) u[at] = 0x1F600;
         }
     });
+    EXPECT_EQ(&omb::textKernels(), omb::wideKernelsSupported() ? &omb::wideKernels : &omb::baselineKernels) << "dispatch";
     for (auto *k : variants())
-        EXPECT_TRUE(k->memScan(nullptr, 10, 0) == -1 && k->memNScan(nullptr, 10, 0) == -1 &&
-                    k->memTNScan(nullptr, 10, 0) == -1);
+        EXPECT_TRUE(k->memScan(nullptr, 10, 0) == -1 && k->memNScan(nullptr, 10, 0) == -1 && k->memTNScan(nullptr, 10, 0) == -1);
 }
 
 // Units from `pick` mapped by a variant and by `scalar`, one at a time.
@@ -141,23 +124,6 @@ TEST(Kernels, CaseAndClassMappingMatchTheScalarLookup) {
                              [&](const omb::TextKernels *k, QVChar *u, int64_t n) { k->classMap(u, n, metas[t], classShifts[t]); });
 }
 
-// Made-up delta tables: runs at both ends of the Latin range with deltas
-// that use all 16 bits, and too many runs to fit (the entries decide).
-TEST(Kernels, CaseMappingOfMadeUpLatinRuns) {
-    auto d = std::make_unique<omb::CaseDeltas>();
-    for (uint32_t c = 0; c < omb::kCaseDeltaEntries; ++c) d->entries[c] = c < 0x100 ? 0 : uint16_t(c % 7);
-    for (uint32_t c = 0x00; c <= 0x0F; ++c) d->entries[c] = 0x8000;
-    for (uint32_t c = 0x10; c <= 0x1F; ++c) d->entries[c] = 0x7000;
-    for (uint32_t c = 0xF0; c <= 0xFF; ++c) d->entries[c] = 0xFF00;
-    for (bool fits : {true, false}) {
-        if (!fits) d->entries[0x80] = d->entries[0x82] = 1;
-        omb::findLatinRuns(*d);
-        ASSERT_EQ(d->latinFits, fits);
-        expectUnitMapMatches(pickUnit, [&](QVChar c) { return omb::caseMapDelta(c, *d); },
-                             [&](const omb::TextKernels *k, QVChar *u, int64_t n) { k->caseMap(u, n, *d); });
-    }
-}
-
 // Straight from the lead-byte rules, one byte at a time.
 uint64_t referenceSpan(const unsigned char *p, uint64_t available) {
     uint64_t span = 1;
@@ -182,47 +148,159 @@ void fillUtf8(unsigned char *p, size_t n, std::mt19937 &random, bool wellFormed)
     }
 }
 
-TEST(Kernels, WellFormedRunsEndOnACharacterBoundaryWithTheirCount) {
+// The kernel's run over well-formed text, and the exported counts that use
+// it over any text, against the references.
+TEST(Kernels, Utf8RunsAndCountsMatchTheByteByByteRules) {
     std::mt19937 random(5);
     auto arena = std::make_unique<Arena>();
     forEachPlacement(1, [&](const omb::TextKernels *k, size_t align, size_t n) {
         unsigned char *p = arena->bytes + align;
+        auto *s = reinterpret_cast<const char *>(p);
         for (bool wellFormed : {false, true}) {
             SCOPED_TRACE(testing::Message() << nameOf(k) << " n=" << n << " align=" << align);
             std::memset(arena->bytes, 0x80, sizeof arena->bytes);
             fillUtf8(p, n, random, wellFormed);
+            p[n] = 0xE2;  // no continuation byte: the characters of n bytes span n
             uint64_t chars = 7, run = k->wellFormedRun(p, n, &chars), boundary = 0;
             while (boundary < run) boundary += _utf8_len[p[boundary]];
-            ASSERT_EQ(boundary, run);
-            ASSERT_EQ(chars - 7, referenceCount(p, run, true));
-            ASSERT_EQ(chars - 7, referenceCount(p, run, false));
+            ASSERT_EQ(std::tuple(boundary, chars - 7, chars - 7), std::tuple(run, referenceCount(p, run, true), referenceCount(p, run, false)));
             // Over well-formed text only the last vector and a character
             // running past it are left.
             if (wellFormed) ASSERT_GE(run + (k == &omb::wideKernels ? 32 : 16) + 3, n);
+            if (k != &omb::textKernels()) continue;
+            chars = referenceCount(p, n, false);
+            ASSERT_EQ(std::tuple(UTF8_SLENB(s, n), qvzsu8NumChars(s, n), qvzsu8ByteLength(s, chars)),
+                      std::tuple(referenceCount(p, n, true), chars, uint64_t(n)));
+            uint64_t first = chars ? random() % chars : 0, start = 0;  // they end where the next starts
+            for (uint64_t i = 0; i < first; ++i) start += referenceSpan(p + start, n - start);
+            ASSERT_EQ(qvzsu8ByteLength(s, first), start);
         }
     });
 }
 
-TEST(Kernels, Utf8CountsMatchTheByteByByteRules) {
-    std::mt19937 random(11);
-    auto arena = std::make_unique<Arena>();
-    for (size_t align = 0; align < kAlignments; ++align) {
-        for (size_t n = 0; n <= kMaxLength; ++n) {
-            unsigned char *p = arena->bytes + align;
-            auto *s = reinterpret_cast<const char *>(p);
-            std::memset(arena->bytes, 0xE2, sizeof arena->bytes);
-            fillUtf8(p, n, random, false);
-            uint64_t chars = referenceCount(p, n, false);
-            ASSERT_EQ(UTF8_SLENB(s, n), referenceCount(p, n, true)) << n << " " << align;
-            ASSERT_EQ(qvzsu8NumChars(s, n), chars) << n << " " << align;
-            // The E2 after the text is no continuation byte: the characters
-            // of n bytes span n, and k of them end where the k-th starts.
-            ASSERT_EQ(qvzsu8ByteLength(s, chars), n) << n << " " << align;
-            uint64_t k = chars ? random() % chars : 0, start = 0;
-            for (uint64_t i = 0; i < k; ++i) start += referenceSpan(p + start, n - start);
-            ASSERT_EQ(qvzsu8ByteLength(s, k), start) << n << " " << align;
-        }
+// The exported driver and each record's loop for a UTF-8 / UTF-32 pair.
+void compareUtf8Loops(bool toUtf32, const Bytes &text, size_t align, bool bigEndian, uint64_t step = 1) {
+    OmbrixUtfReader read = toUtf32 ? UTF8_UTF32 : bigEndian ? COPY_UTF32b : COPY_UTF32b_SWAP;
+    OmbrixUtfWriter write = !toUtf32 ? UTF32_UTF8 : bigEndian ? COPY_UTF32 : COPY_UTF32_SWAP;
+    using namespace std::placeholders;
+    std::vector<Convert> routes;
+    if (toUtf32) {
+        routes.push_back(std::bind(ConvertToUTF32, _1, _2, _3, _4, _5, read, write));
+        for (auto *k : variants()) routes.push_back(bigEndian ? k->utf8ToUtf32Be : k->utf8ToUtf32Le);
+        compareRoutes(text, align, std::bind(omb::convertToUtf32Plain, _1, _2, _3, _4, _5, read, write), routes, 4, step);
+    } else {
+        routes.push_back(std::bind(ConvertFromUTF32, _1, _2, _3, _4, _5, write, read));
+        for (auto *k : variants()) routes.push_back(bigEndian ? k->utf32BeToUtf8 : k->utf32LeToUtf8);
+        compareRoutes(text, align, std::bind(omb::convertFromUtf32Plain, _1, _2, _3, _4, _5, write, read), routes, 1, step);
     }
+}
+
+// Pieces of UTF-8, good (the first four) and bad.
+const std::vector<Bytes> kPieces = {
+    {0xC3, 0xA9}, {0xE2, 0x82, 0xAC}, {0xF0, 0x9F, 0x98, 0x80}, {0xF4, 0x8F, 0xBF, 0xBF}, {0xE2, 0x82}, {0xF0, 0x9F},
+    {0x80}, {0xBF, 0xBF}, {0xC0, 0x80}, {0xE0, 0x80, 0x80}, {0xED, 0xA0, 0x80}, {0xF5, 0x80, 0x80, 0x80},
+    {0xF8, 0x88, 0x80, 0x80, 0x80}, {0xFC, 0x84, 0x80, 0x80, 0x80, 0x80}, {0xFF}, {0x00}, {0x7F}};
+
+Bytes unitsAsBytes(const std::vector<QVChar> &units, bool bigEndian) {
+    Bytes bytes(4 * units.size());
+    for (size_t i = 0; i < units.size(); ++i)
+        bigEndian ? omb::store32be(&bytes[4 * i], units[i]) : omb::store32le(&bytes[4 * i], units[i]);
+    return bytes;
+}
+
+TEST(UtfKernels, Utf8ToUtf32MatchesThePlainDriver) {
+    // Mostly ASCII in runs long enough for whole vectors, or mostly pieces.
+    std::mt19937 random(41);
+    for (int round = 0; round < 12; ++round) {
+        Bytes text;
+        while (text.size() < 90) {
+            if (random() % 3 == 0) {
+                for (size_t k = random() % 70; k > 0; --k) text.push_back(uint8_t(0x20 + random() % 0x5F));
+                continue;
+            }
+            const Bytes &piece = kPieces[random() % (round % 3 ? kPieces.size() : 4)];
+            text.insert(text.end(), piece.begin(), piece.end());
+        }
+        for (bool bigEndian : {true, false}) ASSERT_NO_FATAL_FAILURE(compareUtf8Loops(true, text, round * 5 % 64, bigEndian, 7));
+    }
+    // One piece at each position of long ASCII: blocks meet it at every
+    // offset, and the text ends at every position around it.
+    for (const Bytes &piece : kPieces)
+        for (size_t at = 0; at <= 72; at += 5) {
+            Bytes text(72, 'q');
+            text.insert(text.begin() + long(at), piece.begin(), piece.end());
+            ASSERT_NO_FATAL_FAILURE(compareUtf8Loops(true, text, at % 64, at % 2, 7)) << "at " << at;
+        }
+}
+
+TEST(UtfKernels, Utf32ToUtf8MatchesThePlainDriver) {
+    std::mt19937 random(47);
+    const QVChar odd[] = {0x80, 0x7FF, 0x800, 0xFFFF, 0x10000, 0x10FFFF, 0xD800, 0x110000, 0xFFFFFFFF, 0x80000000};
+    for (int round = 0; round < 8; ++round) {
+        std::vector<QVChar> units;
+        while (units.size() < 60) {
+            for (size_t k = random() % 3 ? 0 : random() % 70; k > 0; --k) units.push_back(random() % 0x80);
+            units.push_back(odd[random() % 10]);
+        }
+        units.resize(60);
+        Bytes bytes = unitsAsBytes(units, round % 2);
+        bytes.push_back(0x41);  // a partial unit at the end is never read
+        ASSERT_NO_FATAL_FAILURE(compareUtf8Loops(false, bytes, round * 9 % 64, round % 2));
+    }
+    // A run of four-byte characters ending with a short one leaves spare
+    // bytes past the output that a character which does not fit must not
+    // leave there: every capacity around the end of a run of either width.
+    for (size_t width : {16u, 32u})
+        for (QVChar shortChar : {QVChar('x'), QVChar(0xE9), QVChar(0x20AC)}) {
+            std::vector<QVChar> units(width - 1, 0x1F600);
+            units.push_back(shortChar);
+            units.insert(units.end(), 4, 0x1F600);
+            units.insert(units.end(), 3, 'y');
+            for (bool bigEndian : {true, false})
+                ASSERT_NO_FATAL_FAILURE(compareUtf8Loops(false, unitsAsBytes(units, bigEndian), 0, bigEndian));
+        }
+}
+
+// The UTF-16 pairs the exported drivers run inlined: lone and cut
+// surrogates, every prefix (odd ones too), every capacity, both orders.
+TEST(UtfKernels, Utf16PairsMatchThePlainDriver) {
+    using namespace std::placeholders;
+    std::mt19937 random(67);
+    const uint16_t odd[] = {0xD83D, 0xDE00, 0xDBFF, 0xDFFF, 0xD800, 0xDC00, 0xFFFF, 0x00E9, 0x41};
+    std::vector<QVChar> scalars;
+    while (scalars.size() < 40) scalars.push_back(random() % 2 ? random() % 0x110000 : random() % 0x80);
+    for (bool bigEndian : {true, false}) {
+        Bytes text;
+        for (int i = 0; i < 60; ++i) {
+            uint16_t u = odd[random() % 9];
+            text.insert(text.end(), {uint8_t(bigEndian ? u >> 8 : u), uint8_t(bigEndian ? u : u >> 8)});
+        }
+        OmbrixUtfReader read16 = bigEndian ? UTF16_UTF32 : UTF16_UTF32_SWAP, read32 = bigEndian ? COPY_UTF32b : COPY_UTF32b_SWAP;
+        for (OmbrixUtfWriter write : {COPY_UTF32, COPY_UTF32_SWAP})
+            ASSERT_NO_FATAL_FAILURE(compareRoutes(text, 3, std::bind(omb::convertToUtf32Plain, _1, _2, _3, _4, _5, read16, write),
+                                                  {std::bind(ConvertToUTF32, _1, _2, _3, _4, _5, read16, write)}, 2));
+        for (OmbrixUtfWriter write : {UTF32_UTF16s, UTF32_UTF16s_SWAP})
+            ASSERT_NO_FATAL_FAILURE(compareRoutes(unitsAsBytes(scalars, bigEndian), 5,
+                                                  std::bind(omb::convertFromUtf32Plain, _1, _2, _3, _4, _5, write, read32),
+                                                  {std::bind(ConvertFromUTF32, _1, _2, _3, _4, _5, write, read32)}, 1));
+    }
+}
+
+// Every count and alignment, units of every length class.
+TEST(UtfKernels, Utf8LengthOfMatchesTheUnitSum) {
+    std::mt19937 random(53);
+    const QVChar classes[] = {0, 0x7F, 0x80, 0x7FF, 0x800, 0xFFFF, 0x10000, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
+    std::vector<QVChar> storage(316);
+    for (auto &u : storage) u = random() % 2 ? classes[random() % 10] : QVChar(random());
+    for (size_t align = 0; align < 16; ++align)
+        for (size_t n = 0; n <= 300; ++n) {
+            const QVChar *s = storage.data() + align;
+            uint64_t expected = 0;
+            for (size_t i = 0; i < n; ++i) expected += omb::utf8Length(s[i]);
+            for (auto *k : variants()) ASSERT_EQ(k->utf8LengthOf(s, n), expected) << nameOf(k) << n << " " << align;
+            ASSERT_EQ(GET_UTF8_LEN_FROM_QVCHAR(s, int64_t(n)), expected);
+        }
+    EXPECT_EQ(GET_UTF8_LEN_FROM_QVCHAR(nullptr, -3), 0u);
 }
 
 }  // namespace
