@@ -95,6 +95,16 @@ OMBRIX_API void qvzstlo(QVChar *s, int64_t n) { mapString(s, n, lowerTable, omb:
 
 OMBRIX_API void qvzstup(QVChar *s, int64_t n) { mapString(s, n, upperTable, omb::upperCaseDeltas, QV_TEXT_TO_UPPER); }
 
+OMBRIX_API QVChar qvtolower(QVChar c) {
+    qvzstlo(&c, 1);
+    return c;
+}
+
+OMBRIX_API QVChar qvtoupper(QVChar c) {
+    qvzstup(&c, 1);
+    return c;
+}
+
 OMBRIX_API int32_t qvzseqn(const QVChar *a, int64_t na, const QVChar *b, int64_t nb) {
     if (na != nb) return 0;
     for (int64_t i = 0; i < na; ++i)

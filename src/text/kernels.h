@@ -1,8 +1,8 @@
 // The routines that come in a wide-vector and a baseline variant.
 //
 // Both variants give identical results on every length and alignment; they
-// differ only in how many bytes they look at per step. Which one the
-// exported routines use is decided once, in dispatch.cpp.
+// differ only in how many bytes they look at per step. Each is one record,
+// and which one the exported routines use is decided once, in dispatch.cpp.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +38,20 @@ struct TextKernels {
     // character boundary, and adds their characters to *chars (the count
     // both ways of stepping agree on over such bytes).
     uint64_t (*wellFormedRun)(const unsigned char *p, uint64_t n, uint64_t *chars);
+    // The UTF conversions that take the vector loops (utf_loops.h); each
+    // gives the output, written count and status of the plain driver (utf.h).
+    // ConvertToUTF32 with UTF8_UTF32 and COPY_UTF32 (BE) or COPY_UTF32_SWAP (LE).
+    QVStatus (*utf8ToUtf32Be)(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+                              uint64_t *written);
+    QVStatus (*utf8ToUtf32Le)(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+                              uint64_t *written);
+    // ConvertFromUTF32 with UTF32_UTF8 and COPY_UTF32b (BE) or COPY_UTF32b_SWAP (LE).
+    QVStatus (*utf32BeToUtf8)(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+                              uint64_t *written);
+    QVStatus (*utf32LeToUtf8)(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+                              uint64_t *written);
+    // The sum of utf8Length over count units.
+    uint64_t (*utf8LengthOf)(const QVChar *s, uint64_t count);
 };
 
 extern const TextKernels baselineKernels;  // 16-byte vectors, every x86-64 processor
@@ -47,28 +61,12 @@ extern const TextKernels wideKernels;      // 32-byte vectors, AVX2 processors o
 // (dispatch.cpp). Read inline: a short call pays for no further call.
 extern const TextKernels *const chosenKernels;
 inline const TextKernels &textKernels() { return *chosenKernels; }
+// Whether this processor runs the wide variant.
 bool wideKernelsSupported();
 
-// The scalar steps both variants finish with, for the bytes after their last
-// full vector.
+// The scalar rule of ybStrUp and ybStrLow.
 inline char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 0x20) : c; }
 inline char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 0x20) : c; }
-
-// The bookkeeping both wellFormedRun variants do for one checked vector of
-// `width` bytes: `leads` has a bit per lead byte, `spills` tells that the
-// last character runs past the vector. Counts the vector's characters into
-// *count and returns the bytes stepped over, which end before a spilling
-// character; 0 ends the run (the spilling character is the vector's first).
-inline uint64_t stepOverCheckedVector(uint32_t leads, bool spills, uint64_t width,
-                                      uint64_t *count) {
-    if (!spills) {
-        *count += static_cast<uint64_t>(__builtin_popcount(leads));
-        return width;
-    }
-    int last = 31 - __builtin_clz(leads);
-    *count += static_cast<uint64_t>(__builtin_popcount(leads) - 1);
-    return static_cast<uint64_t>(last);
-}
 
 inline QVChar classMapUnit(QVChar c, const int32_t *meta, const int32_t *shift) {
     if (c >= 0x10000) return c;
@@ -144,19 +142,6 @@ inline void findLatinRuns(CaseDeltas &d) {
 inline QVChar caseMapDelta(QVChar c, const CaseDeltas &deltas) {
     QVChar delta = c < 0x10000 ? deltas.entries[c] : 0;
     return ((c + delta) & 0xFFFF) | (c & 0xFFFF0000u);
-}
-
-inline int64_t scanTail(const unsigned char *p, uint64_t from, uint64_t n, unsigned char c,
-                        bool equal) {
-    for (uint64_t i = from; i < n; ++i)
-        if ((p[i] == c) == equal) return static_cast<int64_t>(i);
-    return -1;
-}
-
-inline uint64_t asciiPrefixTail(const unsigned char *p, uint64_t from, uint64_t n) {
-    uint64_t i = from;
-    while (i < n && p[i] < 0x80) ++i;
-    return i;
 }
 
 }  // namespace omb

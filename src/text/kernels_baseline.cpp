@@ -1,82 +1,35 @@
-// The baseline variant: SSE2, which every x86-64 processor has.
+// The baseline kernels: SSE2, which every x86-64 processor has.
 #include <emmintrin.h>
 
 #include "kernels.h"
+#include "utf.h"
+
+#define OMB_TARGET
 
 namespace omb {
 namespace {
 
-constexpr uint64_t kWidth = 16;
+struct Width {
+    using Vec = __m128i;
+    static constexpr uint64_t kBytes = 16;
+    static constexpr uint32_t kAllBytes = 0xFFFF;
 
-__m128i load(const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); }
-void store(void *p, __m128i v) { _mm_storeu_si128(static_cast<__m128i *>(p), v); }
-
-// Adds `delta` to every byte in [low, high]; bytes of 0x80 and above compare
-// as negative and so never match.
-void shiftRange(char *buffer, uint64_t n, char low, char high, char delta) {
-    const __m128i below = _mm_set1_epi8(static_cast<char>(low - 1));
-    const __m128i above = _mm_set1_epi8(static_cast<char>(high + 1));
-    const __m128i step = _mm_set1_epi8(delta);
-    uint64_t i = 0;
-    for (; i + kWidth <= n; i += kWidth) {
-        __m128i v = load(buffer + i);
-        __m128i in = _mm_and_si128(_mm_cmpgt_epi8(v, below), _mm_cmplt_epi8(v, above));
-        store(buffer + i, _mm_add_epi8(v, _mm_and_si128(in, step)));
-    }
-    for (; i < n; ++i)
-        if (buffer[i] >= low && buffer[i] <= high) buffer[i] = static_cast<char>(buffer[i] + delta);
-}
-
-void strUp(char *buffer, uint64_t n) { shiftRange(buffer, n, 'a', 'z', -0x20); }
-void strLow(char *buffer, uint64_t n) { shiftRange(buffer, n, 'A', 'Z', 0x20); }
-
-void memSet(void *buffer, uint8_t c, uint64_t n) {
-    auto *p = static_cast<unsigned char *>(buffer);
-    const __m128i fill = _mm_set1_epi8(static_cast<char>(c));
-    uint64_t i = 0;
-    for (; i + kWidth <= n; i += kWidth) store(p + i, fill);
-    for (; i < n; ++i) p[i] = c;
-}
-
-void memTSet(QVChar *buffer, QVChar c, uint64_t n) {
-    const __m128i fill = _mm_set1_epi32(static_cast<int>(c));
-    uint64_t i = 0;
-    for (; i + 4 <= n; i += 4) store(buffer + i, fill);
-    for (; i < n; ++i) buffer[i] = c;
-}
-
-// The index of the first byte that equals (or, with `equal` false, differs
-// from) c.
-int64_t scanBytes(const void *buffer, uint64_t n, uint8_t c, bool equal) {
-    if (!buffer) return -1;
-    auto *p = static_cast<const unsigned char *>(buffer);
-    const __m128i needle = _mm_set1_epi8(static_cast<char>(c));
-    uint64_t i = 0;
-    for (; i + kWidth <= n; i += kWidth) {
-        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(load(p + i), needle)));
-        if (!equal) mask ^= 0xffffu;
-        if (mask) return static_cast<int64_t>(i + __builtin_ctz(mask));
-    }
-    return scanTail(p, i, n, c, equal);
-}
-
-int64_t memScan(const void *buffer, uint64_t n, uint8_t c) { return scanBytes(buffer, n, c, true); }
-int64_t memNScan(const void *buffer, uint64_t n, uint8_t c) {
-    return scanBytes(buffer, n, c, false);
-}
-
-int64_t memTNScan(const QVChar *buffer, uint64_t n, QVChar c) {
-    if (!buffer) return -1;
-    const __m128i needle = _mm_set1_epi32(static_cast<int>(c));
-    uint64_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        unsigned same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi32(load(buffer + i), needle)));
-        if (same != 0xffffu) return static_cast<int64_t>(i + __builtin_ctz(~same) / 4);
-    }
-    for (; i < n; ++i)
-        if (buffer[i] != c) return static_cast<int64_t>(i);
-    return -1;
-}
+    static Vec load(const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); }
+    static void store(void *p, Vec v) { _mm_storeu_si128(static_cast<__m128i *>(p), v); }
+    static Vec zero() { return _mm_setzero_si128(); }
+    static Vec bytes(char c) { return _mm_set1_epi8(c); }
+    static Vec units(uint32_t c) { return _mm_set1_epi32(int(c)); }
+    static uint32_t signs(Vec v) { return uint32_t(_mm_movemask_epi8(v)); }
+    static Vec eq8(Vec a, Vec b) { return _mm_cmpeq_epi8(a, b); }
+    static Vec gt8(Vec a, Vec b) { return _mm_cmpgt_epi8(a, b); }
+    static Vec eq32(Vec a, Vec b) { return _mm_cmpeq_epi32(a, b); }
+    static Vec gt32(Vec a, Vec b) { return _mm_cmpgt_epi32(a, b); }
+    static Vec both(Vec a, Vec b) { return _mm_and_si128(a, b); }
+    static Vec either(Vec a, Vec b) { return _mm_or_si128(a, b); }
+    static Vec flip(Vec a, Vec b) { return _mm_xor_si128(a, b); }
+    static Vec add8(Vec a, Vec b) { return _mm_add_epi8(a, b); }
+    static Vec sub32(Vec a, Vec b) { return _mm_sub_epi32(a, b); }
+};
 
 // SSE2 has no gather, so the baseline looks units up one at a time.
 void classMap(QVChar *s, int64_t n, const int32_t *meta, const int32_t *shift) {
@@ -91,51 +44,59 @@ void caseMap(QVChar *s, int64_t n, const CaseDeltas &deltas) {
     for (int64_t i = 0; i < n; ++i) s[i] = caseMapDelta(s[i], deltas);
 }
 
-// Sixteen bytes a step: the sign bits of a vector are the non-ASCII bytes.
-uint64_t asciiPrefix(const unsigned char *p, uint64_t n) {
-    uint64_t i = 0;
-    for (; i + kWidth <= n; i += kWidth) {
-        auto high = static_cast<unsigned>(_mm_movemask_epi8(load(p + i)));
-        if (high) return i + static_cast<uint64_t>(__builtin_ctz(high));
-    }
-    return asciiPrefixTail(p, i, n);
-}
+// Defined in utf_loops.h.
+template <bool bigEndian, bool checked>
+uint64_t decodeBlock(const uint8_t *s, uint64_t leads, uint8_t *d, uint64_t *taken);
 
-// Sixteen bytes a step; bit i of each mask is byte i. Bytes compare as
-// signed, so 0x80..0xFF are negative: "at least C0" is "above -65 and
-// negative".
-uint64_t wellFormedRun(const unsigned char *p, uint64_t n, uint64_t *chars) {
-    constexpr uint32_t kAll = 0xFFFF;
-    uint64_t i = 0, count = 0;
-    while (i + kWidth <= n) {
-        __m128i v = load(p + i);
-        auto high = static_cast<uint32_t>(_mm_movemask_epi8(v));
-        if (!high) {
-            count += kWidth;
-            i += kWidth;
-            continue;
-        }
-        auto atLeast = [&](int threshold) {
-            return static_cast<uint32_t>(_mm_movemask_epi8(
-                       _mm_cmpgt_epi8(v, _mm_set1_epi8(static_cast<char>(threshold))))) & high;
-        };
-        uint32_t lead2 = atLeast(-65), lead3 = atLeast(-33), lead4 = atLeast(-17);
-        uint32_t continuation = high & ~lead2;
-        if (atLeast(-9) || (continuation & 1)) break;
-        uint64_t expected = (uint64_t{lead2} << 1) | (uint64_t{lead3} << 2) | (uint64_t{lead4} << 3);
-        if ((expected & kAll) != continuation) break;
-        uint32_t leads = ~continuation & kAll;
-        uint64_t stepped = stepOverCheckedVector(leads, (expected >> kWidth) != 0, kWidth, &count);
-        if (stepped == 0) break;
-        i += stepped;
+// The conversion steps that need more than the width's lane operations.
+struct Block {
+    // One character after the other: SSE2 has no variable shifts or lane
+    // permutations to take several at once.
+    template <bool bigEndian>
+    static uint64_t decodeWellFormed(const uint8_t *s, uint64_t leads, uint8_t *d, uint64_t *taken) {
+        return decodeBlock<bigEndian, false>(s, leads, d, taken);
     }
-    *chars += count;
-    return i;
-}
+
+    // Each byte becomes a 32-bit lane; a big-endian unit carries its byte in
+    // the lane's last byte, which is the top of the lane as loaded.
+    template <bool bigEndian>
+    static void widen(const uint8_t *p, uint8_t *d) {
+        const __m128i zero = _mm_setzero_si128();
+        __m128i bytes = Width::load(p);
+        __m128i lo = _mm_unpacklo_epi8(bytes, zero), hi = _mm_unpackhi_epi8(bytes, zero);
+        __m128i q[4] = {_mm_unpacklo_epi16(lo, zero), _mm_unpackhi_epi16(lo, zero),
+                        _mm_unpacklo_epi16(hi, zero), _mm_unpackhi_epi16(hi, zero)};
+        for (int k = 0; k < 4; ++k) Width::store(d + 16 * k, bigEndian ? _mm_slli_epi32(q[k], 24) : q[k]);
+    }
+
+    // Sixteen units below 0x80 have nothing outside the ASCII bits (a
+    // big-endian unit loads with its byte at the top of the lane); packing
+    // the lanes twice leaves the bytes in order.
+    template <bool bigEndian>
+    static bool narrow(const uint8_t *p, uint8_t *d) {
+        __m128i q[4] = {Width::load(p), Width::load(p + 16), Width::load(p + 32), Width::load(p + 48)};
+        const __m128i outside = _mm_set1_epi32(int(bigEndian ? 0x80FFFFFFu : 0xFFFFFF80u));
+        __m128i any = _mm_or_si128(_mm_or_si128(q[0], q[1]), _mm_or_si128(q[2], q[3]));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, outside), _mm_setzero_si128())) != 0xFFFF)
+            return false;
+        if (bigEndian)
+            for (auto &v : q) v = _mm_srli_epi32(v, 24);
+        Width::store(d, _mm_packus_epi16(_mm_packs_epi32(q[0], q[1]), _mm_packs_epi32(q[2], q[3])));
+        return true;
+    }
+};
 
 }  // namespace
+}  // namespace omb
+
+#include "text_loops.h"
+#include "utf_loops.h"
+
+namespace omb {
 
 const TextKernels baselineKernels = {strUp, strLow, memSet, memTSet, memScan, memNScan, memTNScan,
-                                     classMap, caseMap, asciiPrefix, wellFormedRun};
+                                     classMap, caseMap, asciiPrefix, wellFormedRun,
+                                     utf8ToUtf32Be, utf8ToUtf32Le, utf32BeToUtf8, utf32LeToUtf8,
+                                     utf8LengthOf};
 
 }  // namespace omb

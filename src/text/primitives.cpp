@@ -57,16 +57,6 @@ OMBRIX_API void *qvmemchr(const void *s, int32_t c, uint64_t n) {
     return at < 0 ? nullptr : const_cast<unsigned char *>(static_cast<const unsigned char *>(s) + at);
 }
 
-OMBRIX_API QVChar qvtolower(QVChar c) {
-    qvzstlo(&c, 1);
-    return c;
-}
-
-OMBRIX_API QVChar qvtoupper(QVChar c) {
-    qvzstup(&c, 1);
-    return c;
-}
-
 OMBRIX_API QVStatus ybUnsup(void) { return OMBRIX_E_UNSUPPORTED; }
 
 OMBRIX_API uint64_t ybStrLen(const char *s) { return s ? std::strlen(s) : 0; }

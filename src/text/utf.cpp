@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "core/export.h"
+#include "text/kernels.h"
 
 namespace omb {
 namespace {
@@ -177,16 +178,16 @@ extern "C" {
 
 OMBRIX_API QVStatus ConvertToUTF32(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
                                    uint64_t *written, OmbrixUtfReader read, OmbrixUtfWriter write) {
-    if (read == UTF8_UTF32 && write == COPY_UTF32) return utfKernels().utf8ToUtf32Be(src, n, dst, cap, written);
-    if (read == UTF8_UTF32 && write == COPY_UTF32_SWAP) return utfKernels().utf8ToUtf32Le(src, n, dst, cap, written);
+    if (read == UTF8_UTF32 && write == COPY_UTF32) return textKernels().utf8ToUtf32Be(src, n, dst, cap, written);
+    if (read == UTF8_UTF32 && write == COPY_UTF32_SWAP) return textKernels().utf8ToUtf32Le(src, n, dst, cap, written);
     if (Loop loop = recognised(kInlinedToUtf32, read, write)) return loop(src, n, dst, cap, written);
     return convertToUtf32Plain(src, n, dst, cap, written, read, write);
 }
 
 OMBRIX_API QVStatus ConvertFromUTF32(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
                                      uint64_t *written, OmbrixUtfWriter write, OmbrixUtfReader read) {
-    if (write == UTF32_UTF8 && read == COPY_UTF32b) return utfKernels().utf32BeToUtf8(src, n, dst, cap, written);
-    if (write == UTF32_UTF8 && read == COPY_UTF32b_SWAP) return utfKernels().utf32LeToUtf8(src, n, dst, cap, written);
+    if (write == UTF32_UTF8 && read == COPY_UTF32b) return textKernels().utf32BeToUtf8(src, n, dst, cap, written);
+    if (write == UTF32_UTF8 && read == COPY_UTF32b_SWAP) return textKernels().utf32LeToUtf8(src, n, dst, cap, written);
     if (Loop loop = recognised(kInlinedFromUtf32, read, write)) return loop(src, n, dst, cap, written);
     return convertFromUtf32Plain(src, n, dst, cap, written, write, read);
 }
@@ -228,17 +229,14 @@ OMBRIX_API int32_t isLegalUTF8(const uint8_t *s, int32_t len, int32_t *index) {
             legal = 0;
         }
     }
-    if (len >= 2 && utf8rules::valid_2nd_utf8(s[1])) {
-        if ((s[0] == 0xE0 && s[1] < 0xA0) || (s[0] == 0xED && s[1] > 0x9F) || (s[0] == 0xF0 && s[1] < 0x90))
-            legal = 0;
-    }
+    if (len >= 2 && utf8rules::valid_2nd_utf8(s[1]) && !utf8rules::secondByteFits(s[0], s[1])) legal = 0;
     if (!utf8rules::valid_1st_utf8(s[0])) return 0;
     return legal;
 }
 
 OMBRIX_API uint64_t GET_UTF8_LEN_FROM_QVCHAR(const QVChar *s, int64_t count) {
     if (count <= 0) return 0;
-    return utfKernels().utf8LengthOf(s, uint64_t(count));
+    return textKernels().utf8LengthOf(s, uint64_t(count));
 }
 
 }  // extern "C"

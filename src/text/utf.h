@@ -1,36 +1,20 @@
 // Internal side of the UTF conversions: the one-character readers and
 // writers as inline functions (the exported routines and the vector loops
-// both use them), the plain per-character drivers that every fast path must
-// agree with, and the processor-dispatched conversion loops.
+// both use them) and the plain per-character drivers that every fast path
+// must agree with. The vector conversion loops are in the kernel records
+// (kernels.h).
 #pragma once
 
 #include <cstdint>
 
 #include "ombrix/container.h"
 #include "ombrix/utf.h"
+#include "text/utf8_rules.h"
 
 namespace omb {
 
 constexpr QVChar kReplacementChar = 0xFFFD;
 
-// The UTF-8 rules the readers keep to themselves. They repeat the rules of
-// the exported UTF-8 tables, in a namespace of their own so that the two
-// never meet in one lookup.
-namespace utf8rules {
-
-// Sequence length announced by a lead byte; a continuation byte counts as a
-// one-byte unit, F8-FB announce five bytes and FC-FF six.
-constexpr uint8_t bytesFromUTF8(uint8_t b) {
-    return b < 0xC0 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : b < 0xF8 ? 4 : b < 0xFC ? 5 : 6;
-}
-// Bytes that may start a character: 00-7F and C2-F4.
-constexpr bool valid_1st_utf8(uint8_t b) { return b < 0x80 || (b >= 0xC2 && b <= 0xF4); }
-// Continuation bytes: 80-BF.
-constexpr bool valid_2nd_utf8(uint8_t b) { return b >= 0x80 && b <= 0xBF; }
-// Payload bits of a lead byte, by sequence length.
-constexpr uint8_t utf8_mask[7] = {0, 0x7F, 0x1F, 0x0F, 0x07, 0x03, 0x01};
-
-}  // namespace utf8rules
 
 inline uint32_t load32be(const uint8_t *p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
@@ -163,47 +147,14 @@ inline QVStatus writeUtf8(QVChar c, uint8_t *d, uint64_t n, uint64_t *written) {
     return 0;
 }
 
-// The drivers as the text describes them, one reader and one writer call
-// per character. The exported drivers take faster routes for some pairs and
-// must give exactly these results; the tests compare the two.
+// The plain drivers: one reader call and one writer call per character,
+// through the function pointers given. The exported drivers
+// take faster routes for some pairs (the kernels' conversion loops, and
+// loops with the reader and writer inlined) and must give exactly these
+// results; the tests compare the two.
 QVStatus convertToUtf32Plain(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
                              uint64_t *written, OmbrixUtfReader read, OmbrixUtfWriter write);
 QVStatus convertFromUtf32Plain(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
                                uint64_t *written, OmbrixUtfWriter write, OmbrixUtfReader read);
-
-// The conversion loops that come in a baseline (SSE2) and a wide (AVX2)
-// variant. The UTF-8 side moves whole vectors of ASCII at once and every
-// other character one at a time through readUtf8 / writeUtf8, so each loop
-// gives the same output, written count and status as the plain driver with
-// the matching reader and writer.
-// What one vector block of UTF-8 holds, one bit per byte (bit i for byte
-// i): bytes of 0x80 and above, continuation bytes (80-BF), the continuation
-// bytes that the lead bytes C2-F4 announce (one after C2-DF, two after
-// E0-EF, three after F0-F4; bits past the block dropped), and lead bytes
-// that valid_1st_utf8 rejects (C0, C1, F5-FF).
-struct BlockBytes {
-    uint64_t high, continuation, announced, badLead;
-};
-
-struct UtfKernels {
-    // ConvertToUTF32 with UTF8_UTF32 and COPY_UTF32 (BE) or COPY_UTF32_SWAP (LE).
-    QVStatus (*utf8ToUtf32Be)(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
-                              uint64_t *written);
-    QVStatus (*utf8ToUtf32Le)(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
-                              uint64_t *written);
-    // ConvertFromUTF32 with UTF32_UTF8 and COPY_UTF32b (BE) or COPY_UTF32b_SWAP (LE).
-    QVStatus (*utf32BeToUtf8)(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
-                              uint64_t *written);
-    QVStatus (*utf32LeToUtf8)(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
-                              uint64_t *written);
-    // The sum of utf8Length over count units.
-    uint64_t (*utf8LengthOf)(const QVChar *s, uint64_t count);
-};
-
-extern const UtfKernels utfBaselineKernels;  // SSE2, every x86-64 processor
-extern const UtfKernels utfWideKernels;      // AVX2 processors only
-
-// The variant this process uses, chosen once in dispatch.cpp.
-const UtfKernels &utfKernels();
 
 }  // namespace omb

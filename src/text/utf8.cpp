@@ -12,8 +12,22 @@
 #include "ombrix/primitives.h"
 #include "ombrix/utf.h"
 #include "text/kernels.h"
+#include "text/utf8_rules.h"
 
-#define ROW(v) v, v, v, v, v, v, v, v, v, v, v, v, v, v, v, v
+// The exported byte tables, each entry one of the sequence rules applied to
+// its byte when the library is compiled.
+#define OMB_BYTES16(rule, high)                                                               \
+    rule(high + 0x0), rule(high + 0x1), rule(high + 0x2), rule(high + 0x3), rule(high + 0x4), \
+        rule(high + 0x5), rule(high + 0x6), rule(high + 0x7), rule(high + 0x8),               \
+        rule(high + 0x9), rule(high + 0xA), rule(high + 0xB), rule(high + 0xC),               \
+        rule(high + 0xD), rule(high + 0xE), rule(high + 0xF)
+#define OMB_BYTES256(rule)                                                                  \
+    {OMB_BYTES16(rule, 0x00), OMB_BYTES16(rule, 0x10), OMB_BYTES16(rule, 0x20),             \
+     OMB_BYTES16(rule, 0x30), OMB_BYTES16(rule, 0x40), OMB_BYTES16(rule, 0x50),             \
+     OMB_BYTES16(rule, 0x60), OMB_BYTES16(rule, 0x70), OMB_BYTES16(rule, 0x80),             \
+     OMB_BYTES16(rule, 0x90), OMB_BYTES16(rule, 0xA0), OMB_BYTES16(rule, 0xB0),             \
+     OMB_BYTES16(rule, 0xC0), OMB_BYTES16(rule, 0xD0), OMB_BYTES16(rule, 0xE0),             \
+     OMB_BYTES16(rule, 0xF0)}
 
 extern "C" {
 
@@ -21,28 +35,14 @@ OMBRIX_API extern const uint8_t _utf8_len[256];
 OMBRIX_API extern const uint8_t valid_2nd_utf8[256];
 OMBRIX_API extern const uint8_t valid_1st_utf8[256];
 
-const uint8_t _utf8_len[256] = {
-    ROW(1), ROW(1), ROW(1), ROW(1), ROW(1), ROW(1), ROW(1), ROW(1),  // 00-7F
-    ROW(1), ROW(1), ROW(1), ROW(1),                                  // 80-BF
-    ROW(2), ROW(2),                                                  // C0-DF
-    ROW(3),                                                          // E0-EF
-    4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6};                 // F0-FF
-
-const uint8_t valid_2nd_utf8[256] = {
-    ROW(0), ROW(0), ROW(0), ROW(0), ROW(0), ROW(0), ROW(0), ROW(0),  // 00-7F
-    ROW(1), ROW(1), ROW(1), ROW(1),                                  // 80-BF
-    ROW(0), ROW(0), ROW(0), ROW(0)};                                 // C0-FF
-
-const uint8_t valid_1st_utf8[256] = {
-    ROW(1), ROW(1), ROW(1), ROW(1), ROW(1), ROW(1), ROW(1), ROW(1),  // 00-7F
-    ROW(0), ROW(0), ROW(0), ROW(0),                                  // 80-BF
-    0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,                  // C0-CF
-    ROW(1), ROW(1),                                                  // D0-EF
-    1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};                 // F0-FF
+constinit const uint8_t _utf8_len[256] = OMB_BYTES256(omb::utf8rules::bytesFromUTF8);
+constinit const uint8_t valid_2nd_utf8[256] = OMB_BYTES256(omb::utf8rules::valid_2nd_utf8);
+constinit const uint8_t valid_1st_utf8[256] = OMB_BYTES256(omb::utf8rules::valid_1st_utf8);
 
 }  // extern "C"
 
-#undef ROW
+#undef OMB_BYTES256
+#undef OMB_BYTES16
 
 namespace omb {
 
@@ -291,14 +291,7 @@ OMBRIX_API uint64_t qvzsu8CharSize(const char *p, uint8_t *valid) {
     uint64_t size = omb::charSpan(c, announced);
     if (valid) {
         bool ok = valid_1st_utf8[c[0]] && size == announced;
-        if (ok && size > 1) {
-            switch (c[0]) {
-                case 0xE0: ok = c[1] >= 0xA0; break;
-                case 0xED: ok = c[1] <= 0x9F; break;
-                case 0xF0: ok = c[1] >= 0x90; break;
-                default: break;
-            }
-        }
+        if (ok && size > 1) ok = omb::utf8rules::secondByteFits(c[0], c[1]);
         *valid = ok ? 1 : 0;
     }
     return size;

@@ -6,6 +6,7 @@
 
 #include "core/host_calls.h"
 #include "ombrix/utf8.h"
+#include "text/utf8_rules.h"
 
 namespace omb {
 
@@ -16,7 +17,7 @@ inline QVWord *textServices() {
     return host ? slotValue<QVWord *>(host, QV_HOST_TEXT_SERVICES) : nullptr;
 }
 
-inline bool isContinuation(unsigned char b) { return valid_2nd_utf8[b] != 0; }
+inline bool isContinuation(unsigned char b) { return utf8rules::valid_2nd_utf8(b); }
 
 // The bytes of the character at p when at most `available` bytes may be
 // read: the lead byte, then up to the announced number of continuation

@@ -1,20 +1,16 @@
 // The UTF conversion loops, written once for both vector variants.
 //
-// Included by utf_kernels_baseline.cpp and utf_kernels_wide.cpp only, each
-// after defining OMB_UTF_TARGET (the function attribute its vectors need)
-// and a policy `Block` with:
-//   kWidth                      bytes on the UTF-8 side of one block;
-//   kAllBytes                   a mask with one bit for each byte of a block;
-//   scan(p)                     the BlockBytes of the kWidth bytes at p;
-//   widen<be>(p, d)             kWidth ASCII bytes to kWidth 4-byte units;
-//   narrow<be>(p, d)            kWidth 4-byte units to kWidth bytes when all
+// Included by kernels_baseline.cpp and kernels_wide.cpp only, after
+// text_loops.h (whose `Width` lane operations and OMB_TARGET they use) and
+// a policy `Block` with:
+//   widen<be>(p, d)             kBytes ASCII bytes to kBytes 4-byte units;
+//   narrow<be>(p, d)            kBytes 4-byte units to kBytes bytes when all
 //                               are below 0x80, else false with d untouched;
 //   decodeWellFormed<be>(s, leads, d, &taken)
 //                               decodeBlock<be, false> of a block for which
-//                               wellFormedBeforeLastLead holds;
-//   utf8LengthOf(s, n)          the UTF-8 length of n units.
-// Everything here has internal linkage, so each file gets its own copy,
-// compiled for its own processor.
+//                               wellFormedBeforeLastLead holds.
+// A block is one vector of UTF-8 bytes. Everything here has internal
+// linkage, so each file gets its own copy, compiled for its own processor.
 //
 // Every vector step stands for a run of characters that the plain driver
 // would take one by one with the same result: a step is taken only when the
@@ -27,13 +23,19 @@
 namespace omb {
 namespace {
 
+// The conversion entries start on a cache line, so that where their loops
+// fall against the processor's fetch blocks does not change with the code
+// placed before them (it cost a fifth of the ASCII rate of UTF-32 to UTF-8
+// when it moved by 16 bytes).
+#define OMB_HOT_LOOP __attribute__((aligned(64)))
+
 template <bool bigEndian>
-OMB_UTF_TARGET inline void storeUnit(uint8_t *d, QVChar c) {
+OMB_TARGET inline void storeUnit(uint8_t *d, QVChar c) {
     if (bigEndian) store32be(d, c); else store32le(d, c);
 }
 
 template <bool bigEndian>
-OMB_UTF_TARGET inline QVChar loadUnit(const uint8_t *s) {
+OMB_TARGET inline QVChar loadUnit(const uint8_t *s) {
     return bigEndian ? load32be(s) : load32le(s);
 }
 
@@ -52,7 +54,7 @@ constexpr LeadLengths kLeadLengths;
 // least four bytes being readable: the payload of all four bytes is
 // gathered, then the bytes past the character are shifted out, so that no
 // branch depends on the length.
-OMB_UTF_TARGET inline QVChar decodeWithoutBranches(const uint8_t *s, uint32_t len) {
+OMB_TARGET inline QVChar decodeWithoutBranches(const uint8_t *s, uint32_t len) {
     uint32_t w = load32be(s);
     QVChar c = ((w >> 24) & utf8rules::utf8_mask[len]) << 18 | (w >> 4 & 0x3F000) | (w >> 2 & 0xFC0) | (w & 0x3F);
     return c >> (6 * (4 - len));
@@ -79,13 +81,36 @@ constexpr Utf8Forms kUtf8Forms;
 // writeUtf8 of c as one 4-byte store whose first bytes are the character
 // (utf8Length(c) of them, returned); the caller makes sure the bytes past
 // it are written over before the loop ends.
-OMB_UTF_TARGET inline uint32_t encodeWithoutBranches(QVChar c, uint8_t *d) {
+OMB_TARGET inline uint32_t encodeWithoutBranches(QVChar c, uint8_t *d) {
     const Utf8Form &form = kUtf8Forms.byBits[32 - __builtin_clz(c | 1)];
     // The three trailing bytes of a four-byte form, last one highest.
     uint32_t trail = (c & 0x3F) << 24 | (c & 0xFC0) << 10 | (c & 0x3F000) >> 4 | 0x80808000u;
     uint32_t lead = uint8_t(form.leadBase + (c >> form.leadShift));
     store32le(d, ((trail >> form.trailShift) & ~0xFFu) | lead);
     return form.length;
+}
+
+// What one block holds, one bit per byte (bit i for byte i): bytes of 0x80
+// and above, continuation bytes (80-BF), the continuation bytes that the
+// lead bytes C2-F4 announce (one after C2-DF, two after E0-EF, three after
+// F0-F4; bits past the block dropped), and lead bytes that valid_1st_utf8
+// rejects (C0, C1, F5-FF).
+struct BlockBytes {
+    uint64_t high, continuation, announced, badLead;
+};
+
+// As signed bytes: continuation bytes 80-BF are -128..-65, leads C2-DF
+// -62..-33, E0-EF -32..-17, F0-F4 -16..-12.
+OMB_TARGET inline BlockBytes scanBlock(const uint8_t *p) {
+    Vec v = Width::load(p);
+    auto from = [&](int low) OMB_TARGET {
+        return Width::signs(Width::both(Width::gt8(v, Width::bytes(char(low - 1))),
+                                        Width::gt8(Width::bytes(-11), v)));
+    };
+    uint64_t high = Width::signs(v), continuation = Width::signs(Width::gt8(Width::bytes(-64), v));
+    uint64_t two = from(-62), three = from(-32), four = from(-16);
+    uint64_t announced = ((two << 1) | (three << 2) | (four << 3)) & Width::kAllBytes;
+    return {high, continuation, announced, high & ~continuation & ~two};
 }
 
 // The characters of one block that start at a lead byte whose next lead
@@ -99,7 +124,7 @@ OMB_UTF_TARGET inline uint32_t encodeWithoutBranches(QVChar c, uint8_t *d) {
 // not of that shape. `taken` gets the bytes consumed; returns the units
 // stored.
 template <bool bigEndian, bool checked>
-OMB_UTF_TARGET inline uint64_t decodeBlock(const uint8_t *s, uint64_t leads, uint8_t *d, uint64_t *taken) {
+OMB_TARGET inline uint64_t decodeBlock(const uint8_t *s, uint64_t leads, uint8_t *d, uint64_t *taken) {
     uint64_t start = 0, made = 0;
     for (leads &= leads - 1; leads != 0; leads &= leads - 1) {
         uint64_t next = uint64_t(__builtin_ctzll(leads));
@@ -117,7 +142,7 @@ OMB_UTF_TARGET inline uint64_t decodeBlock(const uint8_t *s, uint64_t leads, uin
 // valid lead byte followed by exactly the continuation bytes its length
 // announces: the continuation bytes the leads announce are the ones there,
 // up to and including the last lead's position.
-OMB_UTF_TARGET inline bool wellFormedBeforeLastLead(const BlockBytes &b, uint64_t leads) {
+OMB_TARGET inline bool wellFormedBeforeLastLead(const BlockBytes &b, uint64_t leads) {
     uint64_t last = uint64_t(63 - __builtin_clzll(leads));
     uint64_t upToLast = (uint64_t(2) << last) - 1, beforeLast = upToLast >> 1;
     return ((b.announced ^ b.continuation) & upToLast) == 0 && (b.badLead & beforeLast) == 0;
@@ -129,22 +154,22 @@ OMB_UTF_TARGET inline bool wellFormedBeforeLastLead(const BlockBytes &b, uint64_
 // decoded near its end reads four bytes) and the room holds as many units
 // as it has bytes.
 template <bool bigEndian>
-OMB_UTF_TARGET QVStatus utf8ToUtf32Loop(const uint8_t *src, uint64_t n, uint8_t *dst,
+OMB_TARGET QVStatus utf8ToUtf32Loop(const uint8_t *src, uint64_t n, uint8_t *dst,
                                         uint64_t cap, uint64_t *written) {
-    constexpr uint64_t W = Block::kWidth;
+    constexpr uint64_t W = Width::kBytes;
     uint64_t units = 0, pos = 0;
     const uint64_t room = cap / 4;
     QVStatus status = 0;
     while (pos < n && units < room) {
         if (n - pos >= W + 3 && room - units >= W) {
-            BlockBytes bytes = Block::scan(src + pos);
+            BlockBytes bytes = scanBlock(src + pos);
             if (bytes.high == 0) {
                 Block::template widen<bigEndian>(src + pos, dst + 4 * units);
                 pos += W;
                 units += W;
                 continue;
             }
-            uint64_t leads = ~bytes.continuation & Block::kAllBytes;
+            uint64_t leads = ~bytes.continuation & Width::kAllBytes;
             if (leads & 1) {
                 uint64_t taken;
                 uint64_t made = wellFormedBeforeLastLead(bytes, leads)
@@ -174,9 +199,9 @@ OMB_UTF_TARGET QVStatus utf8ToUtf32Loop(const uint8_t *src, uint64_t n, uint8_t 
 // three spare bytes past the output, and the next three units, which are
 // there and fit, write over them before the loop can end.
 template <bool bigEndian>
-OMB_UTF_TARGET QVStatus utf32ToUtf8Loop(const uint8_t *src, uint64_t n, uint8_t *dst,
+OMB_TARGET QVStatus utf32ToUtf8Loop(const uint8_t *src, uint64_t n, uint8_t *dst,
                                         uint64_t cap, uint64_t *written) {
-    constexpr uint64_t W = Block::kWidth;
+    constexpr uint64_t W = Width::kBytes;
     const uint64_t count = n / 4;
     uint64_t i = 0, out = 0;
     QVStatus status = 0;
@@ -203,25 +228,50 @@ OMB_UTF_TARGET QVStatus utf32ToUtf8Loop(const uint8_t *src, uint64_t n, uint8_t 
     return status;
 }
 
-OMB_UTF_TARGET QVStatus utf8ToUtf32Be(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+OMB_TARGET OMB_HOT_LOOP QVStatus utf8ToUtf32Be(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
                                       uint64_t *written) {
     return utf8ToUtf32Loop<true>(src, n, dst, cap, written);
 }
-OMB_UTF_TARGET QVStatus utf8ToUtf32Le(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+OMB_TARGET OMB_HOT_LOOP QVStatus utf8ToUtf32Le(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
                                       uint64_t *written) {
     return utf8ToUtf32Loop<false>(src, n, dst, cap, written);
 }
-OMB_UTF_TARGET QVStatus utf32BeToUtf8(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+OMB_TARGET OMB_HOT_LOOP QVStatus utf32BeToUtf8(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
                                       uint64_t *written) {
     return utf32ToUtf8Loop<true>(src, n, dst, cap, written);
 }
-OMB_UTF_TARGET QVStatus utf32LeToUtf8(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+OMB_TARGET OMB_HOT_LOOP QVStatus utf32LeToUtf8(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
                                       uint64_t *written) {
     return utf32ToUtf8Loop<false>(src, n, dst, cap, written);
 }
 
-constexpr UtfKernels kLoops = {utf8ToUtf32Be, utf8ToUtf32Le, utf32BeToUtf8, utf32LeToUtf8,
-                               Block::utf8LengthOf};
+// The sum of utf8Length over n units, a vector of units a step: each adds 1
+// plus one for every bound it passes, compared as signed after shifting
+// both sides by 2^31.
+OMB_TARGET uint64_t utf8LengthOf(const QVChar *s, uint64_t n) {
+    const Vec flip = Width::units(0x80000000u);
+    const Vec b1 = Width::units(0x7Fu ^ 0x80000000u);
+    const Vec b2 = Width::units(0x7FFu ^ 0x80000000u);
+    const Vec b3 = Width::units(0xFFFFu ^ 0x80000000u);
+    uint64_t i = 0, total = n;
+    while (i + kVectorUnits <= n) {
+        // A lane gains at most 3 a step; 2^28 steps keep it below 2^31.
+        constexpr uint64_t kBatch = kVectorUnits << 28;
+        uint64_t stop = n - i > kBatch ? i + kBatch : n;
+        Vec acc = Width::zero();
+        for (; i + kVectorUnits <= stop; i += kVectorUnits) {
+            Vec v = Width::flip(Width::load(s + i), flip);
+            acc = Width::sub32(acc, Width::gt32(v, b1));
+            acc = Width::sub32(acc, Width::gt32(v, b2));
+            acc = Width::sub32(acc, Width::gt32(v, b3));
+        }
+        uint32_t lanes[kVectorUnits];
+        Width::store(lanes, acc);
+        for (uint32_t lane : lanes) total += lane;
+    }
+    for (; i < n; ++i) total += utf8Length(s[i]) - 1;
+    return total;
+}
 
 }  // namespace
 }  // namespace omb

@@ -44,9 +44,9 @@ Outcome convert(uint64_t cap, Run run) {
     return {std::vector<uint8_t>(out.data(), out.data() + cap), written, status};
 }
 
-std::vector<const omb::UtfKernels *> variants() {
-    std::vector<const omb::UtfKernels *> v{&omb::utfBaselineKernels};
-    if (omb::wideKernelsSupported()) v.push_back(&omb::utfWideKernels);
+std::vector<const omb::TextKernels *> variants() {
+    std::vector<const omb::TextKernels *> v{&omb::baselineKernels};
+    if (omb::wideKernelsSupported()) v.push_back(&omb::wideKernels);
     return v;
 }
 
@@ -59,7 +59,7 @@ void checkToUtf32(const ExactBuffer &src, uint64_t cap, OmbrixUtfReader read, Om
     });
     FUZZ_CHECK(exported == plain);
     if (read != UTF8_UTF32 || (write != COPY_UTF32 && write != COPY_UTF32_SWAP)) return;
-    for (const omb::UtfKernels *k : variants()) {
+    for (const omb::TextKernels *k : variants()) {
         auto loop = write == COPY_UTF32 ? k->utf8ToUtf32Be : k->utf8ToUtf32Le;
         Outcome vec = convert(cap, [&](uint8_t *d, uint64_t *w) {
             return loop(src.data(), src.size(), d, cap, w);
@@ -77,7 +77,7 @@ void checkFromUtf32(const ExactBuffer &src, uint64_t cap, OmbrixUtfWriter write,
     });
     FUZZ_CHECK(exported == plain);
     if (write != UTF32_UTF8 || (read != COPY_UTF32b && read != COPY_UTF32b_SWAP)) return;
-    for (const omb::UtfKernels *k : variants()) {
+    for (const omb::TextKernels *k : variants()) {
         auto loop = read == COPY_UTF32b ? k->utf32BeToUtf8 : k->utf32LeToUtf8;
         Outcome vec = convert(cap, [&](uint8_t *d, uint64_t *w) {
             return loop(src.data(), src.size(), d, cap, w);
@@ -144,6 +144,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<QVChar> units(count);
     uint64_t expected = 0;
     for (size_t i = 0; i < count; ++i) expected += omb::utf8Length(units[i] = omb::load32le(src.data() + 4 * i));
-    for (const omb::UtfKernels *k : variants()) FUZZ_CHECK(k->utf8LengthOf(units.data(), count) == expected);
+    for (const omb::TextKernels *k : variants()) FUZZ_CHECK(k->utf8LengthOf(units.data(), count) == expected);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,152 +15,100 @@ namespace {
 class Utf8Services : public HostTest {
   protected:
     QVWord *text() { return static_cast<QVWord *>(host[QV_HOST_TEXT_SERVICES]); }
+    void use(QVWord *services) { qvhostSetValue(host, QV_HOST_TEXT_SERVICES, services); }
 };
 
-int32_t codePointOf(QVChar c) { return static_cast<int32_t>(c); }
+// Services that record what the library asks of them.
+struct RecordingServices {
+    QVWord slots[QV_TEXT_SLOT_COUNT] = {}, loader[16] = {};
+    int loads = 0, questions = 0, lastProperty = 0;
+    void *extension = nullptr;
+    std::u32string lastName;
+    RecordingServices() {
+        slots[QV_TEXT_EXTENSION_LOADER] = loader;
+        loader[QV_LOADER_LOAD] = reinterpret_cast<QVWord>(+[](QVWord *self, const QVChar *name, int32_t n, int32_t zero) {
+            auto *r = reinterpret_cast<RecordingServices *>(reinterpret_cast<char *>(self) - offsetof(RecordingServices, loader));
+            ++r->loads;
+            r->lastName.assign(reinterpret_cast<const char32_t *>(name), size_t(n));
+            return zero == 0 ? r->extension : nullptr;
+        });
+        slots[QV_TEXT_CHAR_PROPERTY] = reinterpret_cast<QVWord>(+[](QVWord *self, QVChar c, int32_t which) {
+            auto *r = reinterpret_cast<RecordingServices *>(self);
+            ++r->questions;
+            r->lastProperty = which;
+            return int32_t(c == 0x301);
+        });
+    }
+};
 
-TEST_F(Utf8Services, ClassificationSeesTheDecodedCodePoint) {
-    EXPECT_EQ(_QVZSU8IsFunct("a", codePointOf), 'a');
-    EXPECT_EQ(_QVZSU8IsFunct("\xe2\x82\xac" "x", codePointOf), 0x20AC);
-    EXPECT_EQ(_QVZSU8IsFunct("\xf0\x9f\x98\x80", codePointOf), 0x1F600);
-    EXPECT_EQ(_QVZSU8IsFunct("\x80", codePointOf), 0xFFFD);
-}
-
-TEST_F(Utf8Services, CombiningAsksTheHostOnceItsExtensionIsLoaded) {
+TEST_F(Utf8Services, ClassificationAndCombining) {
+    for (auto [s, c] : {std::pair<const char *, int32_t>{"a", 'a'}, {"\xe2\x82\xac" "x", 0x20AC}, {"\xf0\x9f\x98\x80", 0x1F600}, {"\x80", 0xFFFD}})
+        EXPECT_EQ(_QVZSU8IsFunct(s, [](QVChar u) { return int32_t(u); }), c);
     EXPECT_EQ(text()[QV_TEXT_NLSUDB_EXTENSION], nullptr);
     EXPECT_EQ(qvzsu8IsCombining("\xcc\x81"), 1);  // U+0301
     void *loaded = text()[QV_TEXT_NLSUDB_EXTENSION];
-    EXPECT_NE(loaded, nullptr) << "the first question loads \"qvnlsudb\"";
-    EXPECT_EQ(qvzsu8IsCombining("a"), 0);
-    EXPECT_EQ(qvzsu8IsCombining("\xe0\xa4\x83"), 1);  // U+0903, a spacing mark
-    EXPECT_EQ(qvzsu8IsCombining("\xe2\x80\x8c"), 1);  // U+200C
+    EXPECT_NE(loaded, nullptr) << "the first question loads the extension";
+    EXPECT_EQ(qvzsu8IsCombining("a") + qvzsu8IsCombining("\xe0\xa4\x83") + qvzsu8IsCombining("\xe2\x80\x8c"), 2);
     EXPECT_EQ(text()[QV_TEXT_NLSUDB_EXTENSION], loaded);
-}
-
-// Text services that record what the library asks of them.
-struct RecordingServices {
-    QVWord slots[QV_TEXT_SLOT_COUNT] = {};
-    QVWord loader[16] = {};
-    int loads = 0;
-    int questions = 0;
-    void *extension = nullptr;
-    std::vector<QVChar> lastName;
-    int32_t lastProperty = 0;
-
-    static void *load(QVWord *self, const QVChar *name, int32_t length, int32_t zero) {
-        auto *r = reinterpret_cast<RecordingServices *>(reinterpret_cast<char *>(self) -
-                                                         offsetof(RecordingServices, loader));
-        ++r->loads;
-        r->lastName.assign(name, name + length);
-        return zero == 0 ? r->extension : nullptr;
-    }
-    static int32_t property(QVWord *self, QVChar c, int32_t which) {
-        auto *r = reinterpret_cast<RecordingServices *>(self);
-        ++r->questions;
-        r->lastProperty = which;
-        return c == 0x301 ? 1 : 0;
-    }
-    RecordingServices() {
-        slots[QV_TEXT_EXTENSION_LOADER] = loader;
-        loader[QV_LOADER_LOAD] = reinterpret_cast<QVWord>(&load);
-        slots[QV_TEXT_CHAR_PROPERTY] = reinterpret_cast<QVWord>(&property);
-    }
-};
-
-TEST_F(Utf8Services, JoinersCombineWithoutAskingAndTheExtensionLoadsOnce) {
-    RecordingServices services;
+    RecordingServices services, empty;  // the second one's loader finds nothing
     int data = 0;
     services.extension = &data;
-    qvhostSetValue(host, QV_HOST_TEXT_SERVICES, services.slots);
-    EXPECT_EQ(qvzsu8IsCombining("\xe2\x80\x8d"), 1);  // U+200D
+    use(services.slots);
+    EXPECT_EQ(qvzsu8IsCombining("\xe2\x80\x8d"), 1);  // U+200D: joiners never ask
     EXPECT_EQ(services.loads + services.questions, 0);
-    EXPECT_EQ(qvzsu8IsCombining("\xcc\x81"), 1);
-    EXPECT_EQ(qvzsu8IsCombining("b"), 0);
-    EXPECT_EQ(services.loads, 1);
-    EXPECT_EQ(services.questions, 2);
-    EXPECT_EQ(services.lastProperty, 56);
-    EXPECT_EQ(services.lastName, (std::vector<QVChar>{'q', 'v', 'n', 'l', 's', 'u', 'd', 'b'}));
+    EXPECT_EQ(qvzsu8IsCombining("\xcc\x81") + qvzsu8IsCombining("b"), 1);
+    EXPECT_EQ(std::vector<int>({services.loads, services.questions, services.lastProperty}), std::vector<int>({1, 2, 56}));
+    EXPECT_EQ(services.lastName, U"qvnlsudb");
     EXPECT_EQ(services.slots[QV_TEXT_NLSUDB_EXTENSION], &data);
-}
-
-TEST_F(Utf8Services, WithoutTheExtensionOrTheServicesNothingElseCombines) {
-    RecordingServices services;  // its loader finds nothing
-    qvhostSetValue(host, QV_HOST_TEXT_SERVICES, services.slots);
+    use(empty.slots);
     EXPECT_EQ(qvzsu8IsCombining("\xcc\x81"), 0);
-    EXPECT_EQ(services.loads, 1);
-    EXPECT_EQ(services.questions, 0);
-    qvhostSetValue(host, QV_HOST_TEXT_SERVICES, nullptr);
-    EXPECT_EQ(qvzsu8IsCombining("\xcc\x81"), 0);
-    EXPECT_EQ(qvzsu8IsCombining("\xe2\x80\x8c"), 1);
+    EXPECT_EQ(empty.loads * 10 + empty.questions, 10) << "one load, no question";
+    use(nullptr);
+    EXPECT_EQ(qvzsu8IsCombining("\xcc\x81") * 10 + qvzsu8IsCombining("\xe2\x80\x8c"), 1);
 }
 
 TEST_F(Utf8Services, NormalisationGoesThroughTheHostsNormaliser) {
-    const std::string decomposed = "e\xcc\x81", composed = "\xc3\xa9";
+    const std::string decomposed = "e\xcc\x81", composed = "\xc3\xa9", ligature = "\xef\xac\x81";
     char out[16] = {};
     int64_t written = -1;
     EXPECT_EQ(qvzsu8ICUNormalize(decomposed.data(), 3, out, sizeof out, &written, 0, 0), 0u);
-    EXPECT_EQ(std::string(out, static_cast<size_t>(written)), composed);
+    EXPECT_EQ(std::string(out, size_t(written)), composed);
     EXPECT_NE(text()[QV_TEXT_CURRENT_NORMALIZER], nullptr);
-
     QVStatus status = 99;
     EXPECT_EQ(qvzsu8ICUNormCompare(composed.data(), 2, decomposed.data(), 3, 0, &status), 0);
     EXPECT_EQ(status, 0u);
     EXPECT_EQ(qvzsu8ICUNormCompare("a", 1, "b", 1, 0, nullptr), -1);
     EXPECT_EQ(qvzsu8ICUNormEqual(composed.data(), 2, decomposed.data(), 3, 1, &status), 1);
-    EXPECT_EQ(qvzsu8ICUNormEqual("\xef\xac\x81", 3, "fi", 2, 0, &status), 0);
-    EXPECT_EQ(qvzsu8ICUNormEqual("\xef\xac\x81", 3, "fi", 2, 2, &status), 1);
-    // A status from the normaliser makes the texts unequal even with a zero
-    // result.
-    EXPECT_EQ(qvzsu8ICUNormEqual("a", 1, "a", 1, 9, &status), 0);
+    EXPECT_EQ(qvzsu8ICUNormEqual(ligature.data(), 3, "fi", 2, 0, &status), 0);
+    EXPECT_EQ(qvzsu8ICUNormEqual(ligature.data(), 3, "fi", 2, 2, &status), 1);
+    EXPECT_EQ(qvzsu8ICUNormEqual("a", 1, "a", 1, 9, &status), 0) << "a status makes the texts unequal";
     EXPECT_EQ(status, 0x803fc004u);
-}
-
-TEST_F(Utf8Services, WithoutANormaliserTheWrappersReportNoMemory) {
-    qvhostSetValue(host, QV_HOST_TEXT_SERVICES, nullptr);
-    char out[4];
-    int64_t written = 0;
-    EXPECT_EQ(qvzsu8ICUNormalize("a", 1, out, 4, &written, 0, 0), 0x803fc002u);
-    QVStatus status = 0;
-    EXPECT_EQ(qvzsu8ICUNormCompare("a", 1, "b", 1, 0, &status), 0);
-    EXPECT_EQ(status, 0x803fc002u);
-    status = 0;
-    EXPECT_EQ(qvzsu8ICUNormEqual("a", 1, "a", 1, 0, &status), 0);
-    EXPECT_EQ(status, 0x803fc002u);
-
-    // Services whose normaliser cannot be made.
-    RecordingServices services;
-    services.slots[QV_TEXT_CREATE_NORMALIZER] =
-        reinterpret_cast<QVWord>(+[](QVWord *) -> QVWord * { return nullptr; });
-    qvhostSetValue(host, QV_HOST_TEXT_SERVICES, services.slots);
-    EXPECT_EQ(qvzsu8ICUNormalize("a", 1, out, 4, &written, 0, 0), 0x803fc002u);
-    EXPECT_EQ(qvzsu8ICUNormEqual("a", 1, "a", 1, 0, nullptr), 0);
-}
-
-TEST_F(Utf8Services, ACurrentNormaliserIsUsedWithoutMakingANewOne) {
+    RecordingServices noNormaliser;
+    noNormaliser.slots[QV_TEXT_CREATE_NORMALIZER] = reinterpret_cast<QVWord>(+[](QVWord *) -> QVWord * { return nullptr; });
+    for (QVWord *services : {static_cast<QVWord *>(nullptr), noNormaliser.slots}) {
+        use(services);
+        EXPECT_EQ(qvzsu8ICUNormalize("a", 1, out, 4, &written, 0, 0), 0x803fc002u);
+        QVStatus compared = 0, equal = 0;
+        EXPECT_EQ(qvzsu8ICUNormCompare("a", 1, "b", 1, 0, &compared) + qvzsu8ICUNormEqual("a", 1, "a", 1, 0, &equal), 0);
+        EXPECT_TRUE(compared == 0x803fc002u && equal == 0x803fc002u);
+    }
     static QVWord normalizer[2];
     static int compares;
-    compares = 0;
     normalizer[QV_NORMALIZER_COMPARE] = reinterpret_cast<QVWord>(
-        +[](QVWord *, const void *, int64_t aLength, const void *, int64_t bLength, int32_t form,
-            int32_t *result) -> QVStatus {
-            ++compares;
-            *result = static_cast<int32_t>(aLength - bLength) + form;
-            return 0;
+        +[](QVWord *, const void *, int64_t aLength, const void *, int64_t bLength, int32_t form, int32_t *result) {
+            return ++compares, *result = int32_t(aLength - bLength) + form, QVStatus(0);
         });
-    RecordingServices services;  // slot 99 left empty: calling it would crash
-    services.slots[QV_TEXT_CURRENT_NORMALIZER] = normalizer;
-    qvhostSetValue(host, QV_HOST_TEXT_SERVICES, services.slots);
-    QVStatus status = 5;
-    EXPECT_EQ(qvzsu8ICUNormCompare("abc", 3, "a", 1, 10, &status), 12);
-    EXPECT_EQ(status, 0u);
-    EXPECT_EQ(compares, 1);
+    RecordingServices current;  // no way to make one: calling for it would crash
+    current.slots[QV_TEXT_CURRENT_NORMALIZER] = normalizer;
+    use(current.slots);
+    status = 5;
+    EXPECT_EQ((std::tuple{qvzsu8ICUNormCompare("abc", 3, "a", 1, 10, &status), status, compares}), std::tuple(12, 0u, 1));
 }
 
-// A formatting object whose every operation notes its slot and arguments
-// and returns 0x1000 plus its slot.
+// A formatting object whose every operation notes its arguments and returns
+// 0x1000 plus its slot.
 struct Formatter {
     QVWord slots[128] = {};
-    int slot = -1;
     std::vector<uint64_t> args;
 };
 
@@ -170,104 +119,61 @@ uint64_t asWord(T v) {
     return w;
 }
 
+// Puts the operation in `Slot`, taking what `forwarder` takes; returns Slot.
 template <int Slot, typename... Args>
-QVStatus note(QVWord *self, Args... args) {
-    auto *f = reinterpret_cast<Formatter *>(self);
-    f->slot = Slot;
-    f->args = {asWord(args)...};
-    return 0x1000 + Slot;
+int install(Formatter &f, QVStatus (*)(QVWord *, Args...) = nullptr) {
+    f.slots[Slot] = reinterpret_cast<QVWord>(+[](QVWord *self, Args... args) -> QVStatus {
+        reinterpret_cast<Formatter *>(self)->args = {asWord(args)...};
+        return 0x1000 + Slot;
+    });
+    return Slot;
 }
-
-template <int Slot, typename... Args>
-void install(Formatter &f) {
-    f.slots[Slot] = reinterpret_cast<QVWord>(&note<Slot, Args...>);
-}
-
-#define FORMAT_ARGS(T) T, char *, uint64_t, uint64_t *, const char *
-#define PARSE_ARGS(T) const char *, uint64_t, T *, uint64_t *
 
 TEST_F(Utf8Services, ForwardersCallTheirSlotWithTheArgumentsUnchanged) {
     Formatter f;
     install<71, const char *, uint64_t, double *, uint64_t *, uintptr_t>(f);
     install<74, double, char *, uint64_t, uint64_t *, const char *, uintptr_t, uintptr_t>(f);
-    install<75, FORMAT_ARGS(int_fast64_t)>(f);
-    install<76, FORMAT_ARGS(intmax_t)>(f);
-    install<77, FORMAT_ARGS(uint_fast64_t)>(f);
-    install<78, FORMAT_ARGS(uintmax_t)>(f);
-    install<79, PARSE_ARGS(int_fast64_t)>(f);
-    install<80, PARSE_ARGS(intmax_t)>(f);
-    install<81, PARSE_ARGS(uint_fast64_t)>(f);
-    install<82, PARSE_ARGS(uintmax_t)>(f);
-    install<83, FORMAT_ARGS(int32_t)>(f);
-    install<84, FORMAT_ARGS(uint32_t)>(f);
-    install<85, PARSE_ARGS(int32_t)>(f);
-    install<86, PARSE_ARGS(uint32_t)>(f);
-    install<87, FORMAT_ARGS(int64_t)>(f);
-    install<88, FORMAT_ARGS(uint64_t)>(f);
-    install<89, PARSE_ARGS(int64_t)>(f);
-    install<90, PARSE_ARGS(uint64_t)>(f);
-    install<95, FORMAT_ARGS(const void *)>(f);
-    install<96, FORMAT_ARGS(const void *)>(f);
-    install<97, FORMAT_ARGS(const void *)>(f);
-    install<98, const char *, uint64_t, void *, uint64_t *, const char *>(f);
-    install<99, const char *, uint64_t, void *, uint64_t *, const char *>(f);
-    install<100, const char *, uint64_t, void *, uint64_t *, const char *>(f);
-
-    char buffer[8];
-    uint64_t count = 0;
-    const char *pattern = "p";
-    const char *num = "1.5", *one = "1", *two = "2", *three = "3", *four = "4";
-    const auto w = [](const void *p) { return asWord(p); };
-    QVWord *object = f.slots;
-
+    char b[8];
+    uint64_t n = 0;
+    int64_t v = 0;
     double d = 0;
-    EXPECT_EQ(qvzsu8ToDouble(object, num, 3, &d, &count, 77), 0x1000u + 71);
-    EXPECT_EQ(f.args, (std::vector<uint64_t>{w(num), 3, w(&d), w(&count), 0}))
-        << "the sixth argument goes as 0";
-    EXPECT_EQ(qvzsu8DoubleFormat(object, 2.5, buffer, 8, &count, pattern, 6), 0x1000u + 74);
-    EXPECT_EQ(f.args, (std::vector<uint64_t>{asWord(2.5), w(buffer), 8, w(&count), w(pattern), 6, 0}))
-        << "a zero eighth argument is added";
-
-    int64_t value = 0;
-    void *record = &value;
-    // Each format routine passes a value of its type, each parse routine
-    // the text, its length and two outputs.
-    EXPECT_EQ(qvzsu8IntfastFormat(object, -5, buffer, 8, &count, pattern), 0x1000u + 75);
-    EXPECT_EQ(f.args, (std::vector<uint64_t>{asWord(int_fast64_t{-5}), w(buffer), 8, w(&count), w(pattern)}));
-    EXPECT_EQ(qvzsu8IntmaxFormat(object, -6, buffer, 8, &count, pattern), 0x1000u + 76);
-    EXPECT_EQ(f.args[0], asWord(intmax_t{-6}));
-    EXPECT_EQ(qvzsu8UintfastFormat(object, 7, buffer, 8, &count, pattern), 0x1000u + 77);
-    EXPECT_EQ(qvzsu8UintmaxFormat(object, 8, buffer, 8, &count, pattern), 0x1000u + 78);
-    EXPECT_EQ(f.args[0], 8u);
-    EXPECT_EQ(qvzsu8ToIntfast(object, one, 1, reinterpret_cast<int_fast64_t *>(&value), &count), 0x1000u + 79);
-    EXPECT_EQ(f.args, (std::vector<uint64_t>{w(one), 1, w(&value), w(&count)}));
-    EXPECT_EQ(qvzsu8ToIntmax(object, one, 1, reinterpret_cast<intmax_t *>(&value), &count), 0x1000u + 80);
-    EXPECT_EQ(qvzsu8ToUintfast(object, one, 1, reinterpret_cast<uint_fast64_t *>(&value), &count), 0x1000u + 81);
-    EXPECT_EQ(qvzsu8ToUintmax(object, one, 1, reinterpret_cast<uintmax_t *>(&value), &count), 0x1000u + 82);
-    EXPECT_EQ(qvzsu8IntFormat(object, -9, buffer, 8, &count, pattern), 0x1000u + 83);
-    EXPECT_EQ(static_cast<int32_t>(f.args[0]), -9);
-    EXPECT_EQ(qvzsu8UIntFormat(object, 10, buffer, 8, &count, pattern), 0x1000u + 84);
-    int32_t i32 = 0;
-    EXPECT_EQ(qvzsu8ToInt(object, two, 1, &i32, &count), 0x1000u + 85);
-    EXPECT_EQ(f.args[2], w(&i32));
-    EXPECT_EQ(qvzsu8ToUInt(object, two, 1, reinterpret_cast<uint32_t *>(&i32), &count), 0x1000u + 86);
-    EXPECT_EQ(qvzsu8LongFormat(object, -11, buffer, 8, &count, pattern), 0x1000u + 87);
-    EXPECT_EQ(f.args[0], asWord(int64_t{-11}));
-    EXPECT_EQ(qvzsu8ULongFormat(object, 12, buffer, 8, &count, pattern), 0x1000u + 88);
-    EXPECT_EQ(qvzsu8ToLong(object, three, 1, &value, &count), 0x1000u + 89);
-    EXPECT_EQ(qvzsu8ToULong(object, three, 1, reinterpret_cast<uint64_t *>(&value), &count), 0x1000u + 90);
-    EXPECT_EQ(f.args, (std::vector<uint64_t>{w(three), 1, w(&value), w(&count)}));
-    EXPECT_EQ(qvzsu8DatetimeFormat(object, record, buffer, 8, &count, pattern), 0x1000u + 95);
-    EXPECT_EQ(f.args, (std::vector<uint64_t>{w(record), w(buffer), 8, w(&count), w(pattern)}));
-    EXPECT_EQ(qvzsu8DateFormat(object, record, buffer, 8, &count, pattern), 0x1000u + 96);
-    EXPECT_EQ(qvzsu8TimeFormat(object, record, buffer, 8, &count, pattern), 0x1000u + 97);
-    EXPECT_EQ(qvzsu8ToDatetime(object, four, 1, record, &count, pattern), 0x1000u + 98);
-    EXPECT_EQ(qvzsu8ToDate(object, four, 1, record, &count, pattern), 0x1000u + 99);
-    EXPECT_EQ(qvzsu8ToTime(object, four, 1, record, &count, pattern), 0x1000u + 100);
-    EXPECT_EQ(f.args, (std::vector<uint64_t>{w(four), 1, w(record), w(&count), w(pattern)}));
+    const char *p = "p", *t = "1.5";
+    QVWord *o = f.slots;
+    auto w = [](const void *ptr) { return asWord(ptr); };
+    // A value first, then the buffer, its size, the count and the pattern;
+    // or the text, its length and the two outputs (and the pattern).
+    auto format = [&](uint64_t value) { return std::vector<uint64_t>{value, w(b), 8, w(&n), w(p)}; };
+    const std::vector<uint64_t> parse = {w(t), 3, w(&v), w(&n)}, record = {w(t), 3, w(&v), w(&n), w(p)};
+    const std::tuple<int, std::function<QVStatus()>, std::vector<uint64_t>> calls[] = {
+        {71, [&] { return qvzsu8ToDouble(o, t, 3, &d, &n, 77); }, {w(t), 3, w(&d), w(&n), 0}},  // the sixth as 0
+        {74, [&] { return qvzsu8DoubleFormat(o, 2.5, b, 8, &n, p, 6); }, {asWord(2.5), w(b), 8, w(&n), w(p), 6, 0}},
+        {install<75>(f, qvzsu8IntfastFormat), [&] { return qvzsu8IntfastFormat(o, -5, b, 8, &n, p); }, format(asWord(int_fast64_t{-5}))},
+        {install<76>(f, qvzsu8IntmaxFormat), [&] { return qvzsu8IntmaxFormat(o, -6, b, 8, &n, p); }, format(asWord(intmax_t{-6}))},
+        {install<77>(f, qvzsu8UintfastFormat), [&] { return qvzsu8UintfastFormat(o, 7, b, 8, &n, p); }, format(7)},
+        {install<78>(f, qvzsu8UintmaxFormat), [&] { return qvzsu8UintmaxFormat(o, 8, b, 8, &n, p); }, format(8)},
+        {install<79>(f, qvzsu8ToIntfast), [&] { return qvzsu8ToIntfast(o, t, 3, reinterpret_cast<int_fast64_t *>(&v), &n); }, parse},
+        {install<80>(f, qvzsu8ToIntmax), [&] { return qvzsu8ToIntmax(o, t, 3, reinterpret_cast<intmax_t *>(&v), &n); }, parse},
+        {install<81>(f, qvzsu8ToUintfast), [&] { return qvzsu8ToUintfast(o, t, 3, reinterpret_cast<uint_fast64_t *>(&v), &n); }, parse},
+        {install<82>(f, qvzsu8ToUintmax), [&] { return qvzsu8ToUintmax(o, t, 3, reinterpret_cast<uintmax_t *>(&v), &n); }, parse},
+        {install<83>(f, qvzsu8IntFormat), [&] { return qvzsu8IntFormat(o, -9, b, 8, &n, p); }, format(asWord(int32_t{-9}))},
+        {install<84>(f, qvzsu8UIntFormat), [&] { return qvzsu8UIntFormat(o, 10, b, 8, &n, p); }, format(10)},
+        {install<85>(f, qvzsu8ToInt), [&] { return qvzsu8ToInt(o, t, 3, reinterpret_cast<int32_t *>(&v), &n); }, parse},
+        {install<86>(f, qvzsu8ToUInt), [&] { return qvzsu8ToUInt(o, t, 3, reinterpret_cast<uint32_t *>(&v), &n); }, parse},
+        {install<87>(f, qvzsu8LongFormat), [&] { return qvzsu8LongFormat(o, -11, b, 8, &n, p); }, format(asWord(int64_t{-11}))},
+        {install<88>(f, qvzsu8ULongFormat), [&] { return qvzsu8ULongFormat(o, 12, b, 8, &n, p); }, format(12)},
+        {install<89>(f, qvzsu8ToLong), [&] { return qvzsu8ToLong(o, t, 3, &v, &n); }, parse},
+        {install<90>(f, qvzsu8ToULong), [&] { return qvzsu8ToULong(o, t, 3, reinterpret_cast<uint64_t *>(&v), &n); }, parse},
+        {install<95>(f, qvzsu8DatetimeFormat), [&] { return qvzsu8DatetimeFormat(o, &v, b, 8, &n, p); }, format(w(&v))},
+        {install<96>(f, qvzsu8DateFormat), [&] { return qvzsu8DateFormat(o, &v, b, 8, &n, p); }, format(w(&v))},
+        {install<97>(f, qvzsu8TimeFormat), [&] { return qvzsu8TimeFormat(o, &v, b, 8, &n, p); }, format(w(&v))},
+        {install<98>(f, qvzsu8ToDatetime), [&] { return qvzsu8ToDatetime(o, t, 3, &v, &n, p); }, record},
+        {install<99>(f, qvzsu8ToDate), [&] { return qvzsu8ToDate(o, t, 3, &v, &n, p); }, record},
+        {install<100>(f, qvzsu8ToTime), [&] { return qvzsu8ToTime(o, t, 3, &v, &n, p); }, record},
+    };
+    for (const auto &[slot, call, args] : calls) {
+        EXPECT_EQ(call(), 0x1000u + slot);
+        EXPECT_EQ(f.args, args) << slot;
+    }
 }
-
-#undef FORMAT_ARGS
-#undef PARSE_ARGS
 
 }  // namespace
