@@ -6,6 +6,7 @@
 
 #include "core/export.h"
 #include "core/container.h"
+#include "lists/list_object.h"
 #include "ombrix/primitives.h"
 
 using Entry = OmbrixLinkedListEntry;
@@ -24,47 +25,25 @@ void freeEntry(List *list, Entry *entry) {
     omb::poolFree(list->pool, entry);
 }
 
-// The linking rules. Each keeps head and tail in step with the chain; the
-// caller counts the entry.
-void linkFirst(List *list, Entry *entry) {
-    entry->prev = nullptr;
-    entry->next = list->head;
-    if (list->head)
-        list->head->prev = entry;
-    else
-        list->tail = entry;
-    list->head = entry;
-}
-
-void linkLast(List *list, Entry *entry) {
-    entry->next = nullptr;
-    entry->prev = list->tail;
-    if (list->tail)
-        list->tail->next = entry;
+// Links the entry between two neighbours, a null one standing for the end
+// of the chain on its side, and keeps head and tail in step with the chain.
+// The caller counts the entry.
+void insertBetween(List *list, Entry *prev, Entry *next, Entry *entry) {
+    entry->prev = prev;
+    entry->next = next;
+    if (prev)
+        prev->next = entry;
     else
         list->head = entry;
-    list->tail = entry;
-}
-
-void linkBefore(List *list, Entry *position, Entry *entry) {
-    entry->prev = position->prev;
-    entry->next = position;
-    if (position->prev)
-        position->prev->next = entry;
-    else
-        list->head = entry;
-    position->prev = entry;
-}
-
-void linkAfter(List *list, Entry *position, Entry *entry) {
-    entry->next = position->next;
-    entry->prev = position;
-    if (position->next)
-        position->next->prev = entry;
+    if (next)
+        next->prev = entry;
     else
         list->tail = entry;
-    position->next = entry;
 }
+
+void linkFirst(List *list, Entry *entry) { insertBetween(list, nullptr, list->head, entry); }
+
+void linkLast(List *list, Entry *entry) { insertBetween(list, list->tail, nullptr, entry); }
 
 // Joins the entry's neighbours; the entry itself still points at them.
 void detach(List *list, Entry *entry) {
@@ -261,11 +240,6 @@ void fillOperations(List *list) {
     list->addAfterWithKeySize = linkedListAddAfterWithKeySize;
 }
 
-List *abandon(List *list, const omb::ContainerPool &owned) {
-    if (!list) return omb::abandonContainer(owned, {});
-    return omb::abandonContainer(owned, {list->parms.keyParts, list});
-}
-
 }  // namespace
 
 extern "C" {
@@ -273,17 +247,11 @@ extern "C" {
 OMBRIX_API List *linkedListNew(QVWord *pool, OmbrixLinkedListParms parms) {
     omb::ContainerPool owned = omb::acquireContainerPool(pool, parms.flags, kPoolName);
     if (!owned.pool) return nullptr;
-    auto *list = static_cast<List *>(omb::poolAllocateZeroed(owned.pool, sizeof(List)));
-    if (!list) return abandon(nullptr, owned);
-    list->parms = parms;
-    bool failed = false;
-    list->parms.keyParts = omb::copyKeyParts(owned.pool, parms.keyParts, parms.keyPartCount,
-                                             &failed);
-    if (failed) return abandon(list, owned);
-    list->pool = owned.pool;
-    list->ownsPool = owned.ownsPool;
+    List *list = omb::newListObject<List>(owned, parms);
+    if (!list) return omb::abandonContainer(owned, {});
     list->elementSize = parms.keyType == OMBRIX_BY_REFERENCE ? 8 : parms.keySize;
-    if (!omb::createLockUnlessUnlocked(parms.flags, &list->lock)) return abandon(list, owned);
+    if (!omb::createLockUnlessUnlocked(parms.flags, &list->lock))
+        return omb::releaseListObject(list, {});
     fillOperations(list);
     return list;
 }
@@ -291,11 +259,7 @@ OMBRIX_API List *linkedListNew(QVWord *pool, OmbrixLinkedListParms parms) {
 OMBRIX_API void linkedListDestroy(List *list) {
     if (!list) return;
     linkedListReset(list);
-    omb::lockDestroy(list->lock);
-    omb::ContainerPool owned = {list->pool, list->ownsPool != 0};
-    omb::poolFree(owned.pool, list->parms.keyParts);
-    omb::poolFree(owned.pool, list);
-    omb::releaseContainerPool(owned);
+    omb::releaseListObject(list, {});
 }
 
 OMBRIX_API Entry *linkedListNewEntry(List *list, const void *item, int32_t keySize) {
@@ -322,7 +286,7 @@ OMBRIX_API QVStatus linkedListAddLast(List *list, const void *item) {
 OMBRIX_API QVStatus linkedListAddBeforeWithKeySize(List *list, Entry *entry, const void *item,
                                                    int32_t keySize) {
     if (!list || !entry || !item) return OMBRIX_OK;
-    return addLinked(list, item, keySize, [list, entry](Entry *e) { linkBefore(list, entry, e); });
+    return addLinked(list, item, keySize, [list, entry](Entry *e) { insertBetween(list, entry->prev, entry, e); });
 }
 
 OMBRIX_API QVStatus linkedListAddBefore(List *list, Entry *entry, const void *item) {
@@ -332,7 +296,7 @@ OMBRIX_API QVStatus linkedListAddBefore(List *list, Entry *entry, const void *it
 OMBRIX_API QVStatus linkedListAddAfterWithKeySize(List *list, Entry *entry, const void *item,
                                                   int32_t keySize) {
     if (!list || !entry || !item) return OMBRIX_OK;
-    return addLinked(list, item, keySize, [list, entry](Entry *e) { linkAfter(list, entry, e); });
+    return addLinked(list, item, keySize, [list, entry](Entry *e) { insertBetween(list, entry, entry->next, e); });
 }
 
 OMBRIX_API QVStatus linkedListAddAfter(List *list, Entry *entry, const void *item) {
@@ -344,12 +308,12 @@ OMBRIX_API QVStatus linkedListAddWithKeySize(List *list, int32_t index, const vo
     if (!list || !item) return OMBRIX_OK;
     // The position is read under the same lock that links the entry.
     return addLinked(list, item, keySize, [list, index](Entry *e) {
-        if (index == 0 && list->count > 0)
-            linkFirst(list, e);
-        else if (index < 0 || index >= list->count)
+        if (index < 0 || index >= list->count) {
             linkLast(list, e);
-        else
-            linkAfter(list, entryAt(list, index - 1), e);
+            return;
+        }
+        Entry *next = entryAt(list, index);
+        insertBetween(list, next->prev, next, e);
     });
 }
 

@@ -47,7 +47,7 @@ bool mayAppend(const Buffer *buffer, const int32_t *status) {
 }
 
 // One and a half times the capacity, saturating instead of wrapping.
-uint64_t grownCapacity(uint64_t capacity) {
+uint64_t halfAgainSaturating(uint64_t capacity) {
     uint64_t half = capacity / 2;
     return capacity > UINT64_MAX - half ? UINT64_MAX : capacity + half;
 }
@@ -60,7 +60,7 @@ uint64_t grownCapacity(uint64_t capacity) {
 // that must be fast.
 __attribute__((noinline, cold)) bool appendGrowing(Buffer *buffer, const char *piece, uint64_t n,
                                                    uint64_t needed) {
-    uint64_t grown = grownCapacity(buffer->capacity);
+    uint64_t grown = halfAgainSaturating(buffer->capacity);
     uint64_t capacity = needed > grown ? needed : grown;
     if (capacity == UINT64_MAX) return false;  // capacity + 1 bytes cannot be asked for
     auto *text = static_cast<char *>(omb::poolAllocateZeroed(buffer->pool, capacity + 1));
