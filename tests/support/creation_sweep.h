@@ -8,8 +8,7 @@
 #include "fault_sweep.h"
 #include "host_fixture.h"
 
-// The allocations one creation makes, in each of the two pools.
-struct CreationAllocations {
+struct CreationAllocations {  // the allocations of one creation in each pool
     uint64_t ownPool, callerPool;
 };
 
@@ -21,16 +20,16 @@ CreationAllocations sweepCreation(QVWord *host, uint64_t poolsAtStart, Create cr
     QVWord *callerPool = omb::hostCreatePool(host, omb::poolParms, nullptr, "caller");
     uint64_t made[2] = {};
     for (int i = 0; i < 2; ++i)
-        made[i] = sweepAllocationFailures(host, [&] { return create(i ? callerPool : nullptr); }, [&](uint64_t n) {
-            EXPECT_EQ(qvhostLivePools(host), poolsAtStart + 1) << n;
-            EXPECT_EQ(poolStats(callerPool).liveBlocks, 0u) << n;
-        });
+        made[i] = sweepAllocationFailures(host, [&] { return create(i ? callerPool : nullptr); },
+                                          [&](uint64_t n) {
+                                              EXPECT_EQ(qvhostLivePools(host), poolsAtStart + 1) << n;
+                                              EXPECT_EQ(poolStats(callerPool).liveBlocks, 0u) << n;
+                                          });
     omb::poolDestroy(callerPool);
     return {made[0], made[1]};
 }
 
-// `create()` makes a container in its own pool; with the pool refused, and
-// then the lock, it must give null and leave no pool behind.
+// `create()` makes a container in its own pool: null, and no pool left, when either is refused.
 template <typename Create>
 void expectRefusedPoolAndLockGiveNull(QVWord *host, uint64_t poolsAtStart, Create create) {
     qvhostFailPoolCreation(host, 1);

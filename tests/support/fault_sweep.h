@@ -1,12 +1,10 @@
-// Fails every allocation of an operation in turn, the 1st, 2nd, 3rd ... from
-// its start, until a run makes fewer allocations than the one refused: that
-// run must have succeeded. Each run before it must have failed, and
-// `unchanged(n)` checks that it left everything as it was. Returns the
-// allocations the operation makes when nothing fails.
+// Fails the 1st, 2nd, 3rd ... allocation of an operation in turn until a run
+// makes fewer than the one refused: that run must succeed; each run before it
+// must fail, and `unchanged(n)` checks that it left everything as it was.
+// Returns the allocations the operation makes when nothing fails.
 #pragma once
 
 #include <gtest/gtest.h>
-
 #include "qvhost.h"
 
 template <typename Operation, typename Unchanged>
