@@ -6,6 +6,7 @@
 
 #include "core/container.h"
 #include "core/export.h"
+#include "lists/hot_entry.h"
 #include "lists/key_search.h"
 #include "lists/list_object.h"
 #include "lists/slots.h"
@@ -244,7 +245,7 @@ OMBRIX_API QVStatus arrayListAddLastWithKeySize(List *list, const void *item, in
 // Like a positional add, the plain append stores a null item on a
 // by-reference list (the pointer itself is the element); only its
 // WithKeySize twin refuses null whatever the storage mode.
-OMBRIX_API QVStatus arrayListAddLast(List *list, const void *item) {
+OMBRIX_API OMBRIX_LINE_START QVStatus arrayListAddLast(List *list, const void *item) {
     if (!list || (!item && !isByReference(list))) return OMBRIX_OK;
     return append(list, item, 0);
 }
@@ -266,7 +267,7 @@ OMBRIX_API void *arrayListRemoveLast(List *list) {
     return elementAt(list, list->count);
 }
 
-OMBRIX_API void *arrayListGet(List *list, int32_t index) {
+OMBRIX_API OMBRIX_LINE_START void *arrayListGet(List *list, int32_t index) {
     if (!list || index < 0) return nullptr;
     if (!list->lock) return elementIfHeld(list, index);  // a leaf for the common read
     return getLocked(list, index);

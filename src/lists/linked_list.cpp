@@ -6,6 +6,7 @@
 
 #include "core/export.h"
 #include "core/container.h"
+#include "lists/hot_entry.h"
 #include "lists/key_search.h"
 #include "lists/list_object.h"
 #include "ombrix/primitives.h"
@@ -281,7 +282,7 @@ OMBRIX_API QVStatus linkedListAddLastWithKeySize(List *list, const void *item, i
     return addAtEnd(list, item, keySize, false);
 }
 
-OMBRIX_API QVStatus linkedListAddLast(List *list, const void *item) {
+OMBRIX_API OMBRIX_LINE_START QVStatus linkedListAddLast(List *list, const void *item) {
     return addAtEnd(list, item, 0, false);
 }
 
@@ -354,7 +355,9 @@ OMBRIX_API void linkedListRemove(List *list, const void *item) {
     list->count -= 1;
 }
 
-OMBRIX_API void *linkedListRemoveFirst(List *list) { return removeEnd(list, true); }
+OMBRIX_API OMBRIX_LINE_START void *linkedListRemoveFirst(List *list) {
+    return removeEnd(list, true);
+}
 
 OMBRIX_API void *linkedListRemoveLast(List *list) { return removeEnd(list, false); }
 

@@ -11,6 +11,7 @@
 
 #include "core/export.h"
 #include "core/host_calls.h"
+#include "lists/hot_entry.h"
 #include "ombrix/container.h"
 #include "ombrix/messages.h"
 #include "ombrix/primitives.h"
@@ -141,7 +142,8 @@ OMBRIX_API Buffer *stringBufferNew(QVWord *pool, uint64_t capacity) {
     return buffer;
 }
 
-Buffer *stringBufferAddString(Buffer *buffer, const char *piece, uint64_t n, int32_t *status) {
+OMBRIX_LINE_START Buffer *stringBufferAddString(Buffer *buffer, const char *piece, uint64_t n,
+                                             int32_t *status) {
     if (!mayAppend(buffer, status) || !piece) return buffer;
     if (n == 0) n = omb::wholeCharacterLength(piece);  // UTF8_BLEN without its calls
     if (n > UINT64_MAX - buffer->length) {
