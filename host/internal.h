@@ -17,6 +17,7 @@
 #include <string>
 #include <utility>
 
+#include "ombrix/container.h"  // the status codes
 #include "qvhost.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -33,14 +34,6 @@
 namespace qvh {
 
 struct Host;
-
-// Status codes the host returns.
-inline constexpr QVStatus kOutOfMemory = 0x803fc002u;
-inline constexpr QVStatus kUnsupported = 0x803fc004u;
-inline constexpr QVStatus kNoContext = 0x803fc009u;
-inline constexpr QVStatus kBufferTooSmall = 0x803fe807u;
-inline constexpr QVStatus kInvalidCharacter = 0x803fe808u;
-inline constexpr QVStatus kTruncatedInput = 0x803fe814u;
 
 // The kinds of host object, their table lengths and the names used when
 // one of them is called through a slot it does not define.
@@ -305,7 +298,7 @@ void *findExtension(Host *host, const QVChar *name, int32_t length);
 // Shared by the journal and the message services (journal.cpp).
 std::string formatText(const char *format, va_list ap);
 // Copies text into a char buffer of `capacity` bytes, always terminated; a
-// text that does not fit is cut short and gives kBufferTooSmall.
+// text that does not fit is cut short and gives OMBRIX_E_BUFFER_TOO_SMALL.
 QVStatus copyToBuffer(const std::string &text, uintptr_t buffer, uintptr_t capacity);
 
 }  // namespace qvh

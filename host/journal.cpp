@@ -47,11 +47,11 @@ std::string formatText(const char *format, va_list ap) {
 // terminated; a text that does not fit is cut short.
 QVStatus copyToBuffer(const std::string &text, uintptr_t buffer, uintptr_t capacity) {
     char *out = reinterpret_cast<char *>(buffer);
-    if (!out || capacity == 0) return kBufferTooSmall;
+    if (!out || capacity == 0) return OMBRIX_E_BUFFER_TOO_SMALL;
     size_t n = text.size() < capacity ? text.size() : capacity - 1;
     std::memcpy(out, text.data(), n);
     out[n] = '\0';
-    return n == text.size() ? 0 : kBufferTooSmall;
+    return n == text.size() ? 0 : OMBRIX_E_BUFFER_TOO_SMALL;
 }
 
 namespace {
@@ -136,7 +136,7 @@ QVStatus getLocale(QVWord *self, ...) {
     va_end(ap);
     remember(journal, QV_JOURNAL_GET_LOCALE, {buffer, capacity});
     char *out = reinterpret_cast<char *>(buffer);
-    if (!out || capacity <= std::strlen(kLocale)) return kBufferTooSmall;
+    if (!out || capacity <= std::strlen(kLocale)) return OMBRIX_E_BUFFER_TOO_SMALL;
     std::strcpy(out, kLocale);
     return 0;
 }

@@ -305,7 +305,7 @@ QVStatus format(const QVChar *fmt, int32_t formatLength, Units &out, va_list &ap
         printDirective(out, d, ap);
         i = after;
     }
-    return out.full() ? kBufferTooSmall : 0;
+    return out.full() ? OMBRIX_E_BUFFER_TOO_SMALL : 0;
 }
 
 QVStatus capture(QVWord *handle, uintptr_t v1, uintptr_t v2, va_list) {
@@ -331,7 +331,8 @@ QVStatus formatBuff(QVWord *handle, void *argument, const QVChar *fmt, int32_t f
     call.values[4] = reinterpret_cast<uintptr_t>(outLength);
     call.values[5] = zero;
     if (outLength) *outLength = 0;
-    if (!resolveContext(host, argument, &call.context)) return finish(host, call, kNoContext);
+    if (!resolveContext(host, argument, &call.context))
+        return finish(host, call, OMBRIX_E_NO_CONTEXT);
     Units out(outUnits, capacity);
     va_list copy;
     va_copy(copy, ap);
@@ -348,7 +349,8 @@ QVStatus render(QVWord *handle, void *argument, uintptr_t v1, uintptr_t v2) {
     call.argument = argument;
     call.values[0] = v1;
     call.values[1] = v2;
-    if (!resolveContext(host, argument, &call.context)) return finish(host, call, kNoContext);
+    if (!resolveContext(host, argument, &call.context))
+        return finish(host, call, OMBRIX_E_NO_CONTEXT);
     return finish(host, call, 0);
 }
 
@@ -362,7 +364,8 @@ QVStatus renderFmt(QVWord *handle, void *argument, uintptr_t buffer, uintptr_t c
     call.values[0] = buffer;
     call.values[1] = capacity;
     call.values[2] = fmt;
-    if (!resolveContext(host, argument, &call.context)) return finish(host, call, kNoContext);
+    if (!resolveContext(host, argument, &call.context))
+        return finish(host, call, OMBRIX_E_NO_CONTEXT);
     std::string text = fmt ? formatText(reinterpret_cast<const char *>(fmt), ap) : std::string();
     return finish(host, call, copyToBuffer(text, buffer, capacity));
 }
@@ -377,7 +380,8 @@ QVStatus statusBuff(QVWord *handle, void *argument, QVStatus status, uintptr_t b
     call.values[1] = buffer;
     call.values[2] = capacity;
     call.values[3] = v3;
-    if (!resolveContext(host, argument, &call.context)) return finish(host, call, kNoContext);
+    if (!resolveContext(host, argument, &call.context))
+        return finish(host, call, OMBRIX_E_NO_CONTEXT);
     const char *meaning = qvhostStatusMeaning(status);
     char text[96];
     int n = std::snprintf(text, sizeof text, "0x%08" PRIx32 ": %s", status,
@@ -402,12 +406,12 @@ extern "C" {
 const char *qvhostStatusMeaning(QVStatus status) {
     switch (status) {
     case 0: return "success";
-    case qvh::kOutOfMemory: return "out of memory";
-    case qvh::kUnsupported: return "unsupported operation";
-    case qvh::kNoContext: return "no message context";
-    case qvh::kBufferTooSmall: return "buffer too small";
-    case qvh::kInvalidCharacter: return "invalid character sequence";
-    case qvh::kTruncatedInput: return "truncated character sequence";
+    case OMBRIX_E_NO_MEMORY: return "out of memory";
+    case OMBRIX_E_UNSUPPORTED: return "unsupported operation";
+    case OMBRIX_E_NO_CONTEXT: return "no message context";
+    case OMBRIX_E_BUFFER_TOO_SMALL: return "buffer too small";
+    case OMBRIX_E_INVALID_SEQUENCE: return "invalid character sequence";
+    case OMBRIX_E_TRUNCATED: return "truncated character sequence";
     default: return nullptr;
     }
 }

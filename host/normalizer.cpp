@@ -48,21 +48,21 @@ Host *hostOfObject(QVWord *self) {
 // Slot 0: src, srcLength (bytes of UTF-8), dst, capacity, written, form,
 // options (must be 0). The whole normalised text is written, or nothing:
 // *written receives its length either way, and a text longer than the
-// capacity gives kBufferTooSmall. An unknown form gives kUnsupported.
+// capacity gives OMBRIX_E_BUFFER_TOO_SMALL. An unknown form gives OMBRIX_E_UNSUPPORTED.
 QVStatus normalize(QVWord *self, const void *src, int64_t srcLength, void *dst, int64_t capacity,
                    int64_t *written, int32_t form, int32_t options) {
     if (options != 0)
         unexpected(hostOfObject<kNormalizer>(self), "normaliser", QV_NORMALIZER_NORMALIZE, "options not 0");
     if (written) *written = 0;
     const icu::Normalizer2 *n = normalizerForm(form);
-    if (!n) return kUnsupported;
+    if (!n) return OMBRIX_E_UNSUPPORTED;
     icu::UnicodeString text;
-    if (!normalized(n, src, srcLength, text)) return kOutOfMemory;
+    if (!normalized(n, src, srcLength, text)) return OMBRIX_E_NO_MEMORY;
     std::string utf8;
     text.toUTF8String(utf8);
     auto length = static_cast<int64_t>(utf8.size());
     if (written) *written = length;
-    if (!dst || capacity < length) return kBufferTooSmall;
+    if (!dst || capacity < length) return OMBRIX_E_BUFFER_TOO_SMALL;
     utf8.copy(static_cast<char *>(dst), utf8.size());
     return 0;
 }
@@ -73,9 +73,9 @@ QVStatus compare(QVWord *, const void *a, int64_t aLength, const void *b, int64_
                  int32_t form, int32_t *result) {
     if (result) *result = 0;
     const icu::Normalizer2 *n = normalizerForm(form);
-    if (!n) return kUnsupported;
+    if (!n) return OMBRIX_E_UNSUPPORTED;
     icu::UnicodeString na, nb;
-    if (!normalized(n, a, aLength, na) || !normalized(n, b, bLength, nb)) return kOutOfMemory;
+    if (!normalized(n, a, aLength, na) || !normalized(n, b, bLength, nb)) return OMBRIX_E_NO_MEMORY;
     int8_t order = na.compareCodePointOrder(nb);
     if (result) *result = order < 0 ? -1 : (order > 0 ? 1 : 0);
     return 0;

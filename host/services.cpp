@@ -52,9 +52,9 @@ QVChar toLower(QVWord *, QVChar c, int32_t mode) {
 
 // Transcoder slot 4: UTF-32 units (host byte order) into UTF-8. Whole
 // characters only: one that does not fit ends the conversion with
-// kBufferTooSmall, an invalid code point (a surrogate or above U+10FFFF)
-// with kInvalidCharacter, a source length that is not a whole number of
-// units with kTruncatedInput once the whole units are converted. *outBytes
+// OMBRIX_E_BUFFER_TOO_SMALL, an invalid code point (a surrogate or above U+10FFFF)
+// with OMBRIX_E_INVALID_SEQUENCE, a source length that is not a whole number of
+// units with OMBRIX_E_TRUNCATED once the whole units are converted. *outBytes
 // is the number of bytes written in every case. The options record is not
 // read.
 QVStatus transcode(QVWord *, const void *source, int64_t sourceBytes, void *destination,
@@ -70,7 +70,7 @@ QVStatus transcode(QVWord *, const void *source, int64_t sourceBytes, void *dest
         QVChar c;
         std::memcpy(&c, in + 4 * i, 4);
         if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            status = kInvalidCharacter;
+            status = OMBRIX_E_INVALID_SEQUENCE;
             break;
         }
         unsigned char bytes[4];
@@ -95,13 +95,13 @@ QVStatus transcode(QVWord *, const void *source, int64_t sourceBytes, void *dest
             n = 4;
         }
         if (capacity - written < n) {
-            status = kBufferTooSmall;
+            status = OMBRIX_E_BUFFER_TOO_SMALL;
             break;
         }
         std::memcpy(out + written, bytes, static_cast<size_t>(n));
         written += n;
     }
-    if (status == 0 && sourceBytes % 4 != 0) status = kTruncatedInput;
+    if (status == 0 && sourceBytes % 4 != 0) status = OMBRIX_E_TRUNCATED;
     if (outBytes) *outBytes = written;
     return status;
 }

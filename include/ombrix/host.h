@@ -35,6 +35,13 @@ enum {
     QV_HOST_SLOT_COUNT = 256
 };
 
+/* Message context words: a context's word 3 is its owner, whose word 5 is
+ * the handle the context belongs to. */
+enum {
+    QV_MSG_CONTEXT_OWNER = 3,
+    QV_MSG_OWNER_HANDLE = 5
+};
+
 /* Pool, lock, journal and transcoder slots. */
 enum {
     QV_POOL_DESTROY = 2,
@@ -65,6 +72,35 @@ enum {
     QV_LOADER_LOAD = 9,
     QV_NORMALIZER_NORMALIZE = 0,
     QV_NORMALIZER_COMPARE = 1
+};
+
+/* The slots of a caller's formatting object that the number, date and time
+ * forwarders call, each with the forwarder's arguments after the object. */
+enum {
+    QV_FORMATTER_TO_DOUBLE = 71,
+    QV_FORMATTER_DOUBLE_FORMAT = 74,
+    QV_FORMATTER_INTFAST_FORMAT,
+    QV_FORMATTER_INTMAX_FORMAT,
+    QV_FORMATTER_UINTFAST_FORMAT,
+    QV_FORMATTER_UINTMAX_FORMAT,
+    QV_FORMATTER_TO_INTFAST,
+    QV_FORMATTER_TO_INTMAX,
+    QV_FORMATTER_TO_UINTFAST,
+    QV_FORMATTER_TO_UINTMAX,
+    QV_FORMATTER_INT_FORMAT,
+    QV_FORMATTER_UINT_FORMAT,
+    QV_FORMATTER_TO_INT,
+    QV_FORMATTER_TO_UINT,
+    QV_FORMATTER_LONG_FORMAT,
+    QV_FORMATTER_ULONG_FORMAT,
+    QV_FORMATTER_TO_LONG,
+    QV_FORMATTER_TO_ULONG, /* 90 */
+    QV_FORMATTER_DATETIME_FORMAT = 95,
+    QV_FORMATTER_DATE_FORMAT,
+    QV_FORMATTER_TIME_FORMAT,
+    QV_FORMATTER_TO_DATETIME,
+    QV_FORMATTER_TO_DATE,
+    QV_FORMATTER_TO_TIME /* 100 */
 };
 
 /* The flag word of a pool allocation that asks for zero-filled memory. */
@@ -119,9 +155,21 @@ typedef QVStatus (*QVRenderFmtFn)(QVWord *host, void *context, uintptr_t v1, uin
 typedef QVStatus (*QVStatusBuffFn)(QVWord *host, void *context, QVStatus status, uintptr_t v1,
                                    uintptr_t v2, uintptr_t v3, va_list ap);
 
-/* Text services slots 31 and 32: one code point upper- or lower-cased (or
- * folded), with a mode the host interprets; the library passes 1. */
+/* Text services slots 31 and 32: one code point upper- or lower-cased, with
+ * a mode the host interprets. The library passes 1 to map case; to fold for
+ * ordering it passes 0 to slot 32. */
 typedef QVChar (*QVCaseMapFn)(QVWord *textServices, QVChar codePoint, int32_t mode);
+/* Text services slot 136: a property of one code point (56: whether it
+ * combines). Slot 99 makes a normaliser; normaliser slot 0 normalises UTF-8
+ * text into a form, slot 1 compares two texts in a form. */
+typedef int32_t (*QVCharPropertyFn)(QVWord *textServices, QVChar codePoint, int32_t property);
+typedef QVWord *(*QVCreateNormalizerFn)(QVWord *textServices);
+typedef QVStatus (*QVNormalizeFn)(QVWord *normalizer, const void *src, int64_t srcLength,
+                                  void *dst, int64_t capacity, int64_t *written, int32_t form,
+                                  int32_t options);
+typedef QVStatus (*QVNormCompareFn)(QVWord *normalizer, const void *a, int64_t aLength,
+                                    const void *b, int64_t bLength, int32_t form,
+                                    int32_t *result);
 /* Loader slot 9, like handle slot 9. */
 typedef void *(*QVLoadExtensionFn)(QVWord *loader, const QVChar *name, int32_t length,
                                    int32_t zero);

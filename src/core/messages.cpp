@@ -10,18 +10,8 @@
 
 namespace {
 
-using omb::slotFunction;
-using omb::slotValue;
-
-// A message context reaches its host through its owner: the context's fourth
-// word is the owner, the owner's sixth word the handle.
-constexpr int kContextOwnerWord = 3;
-constexpr int kOwnerHandleWord = 5;
-
 QVWord *hostOfContext(void *context) {
-    if (!context) return omb::currentHost();
-    QVWord *owner = slotValue<QVWord *>(static_cast<QVWord *>(context), kContextOwnerWord);
-    return slotValue<QVWord *>(owner, kOwnerHandleWord);
+    return context ? omb::messageContextHost(context) : omb::currentHost();
 }
 
 // A holder is a word holding a context; an empty holder falls back to the
@@ -37,13 +27,6 @@ struct ContextRecord {
     void *reserved;
 };
 
-// The context the host keeps for callers that bring none, or null.
-void *defaultContext(QVWord *host) {
-    if (!host) return nullptr;
-    void **word = slotValue<void **>(host, QV_HOST_DEFAULT_MSG_CONTEXT);
-    return word ? *word : nullptr;
-}
-
 }  // namespace
 
 extern "C" {
@@ -52,8 +35,7 @@ OMBRIX_API QVStatus qvlMessageToBuf(QVWord *journal, uintptr_t v1, uintptr_t v2,
                                     uintptr_t v4, uintptr_t v5, ...) {
     va_list ap;
     va_start(ap, v5);
-    QVStatus status = slotFunction<QVJournalMessageToBufFn>(journal, QV_JOURNAL_MESSAGE_TO_BUF)(
-        journal, v1, v2, v3, v4, v5, ap);
+    QVStatus status = omb::journalMessageToBuf(journal, v1, v2, v3, v4, v5, ap);
     va_end(ap);
     return status;
 }
@@ -62,8 +44,7 @@ OMBRIX_API QVStatus qvlMessageToJnl(QVWord *journal, uintptr_t v1, uintptr_t v2,
                                     ...) {
     va_list ap;
     va_start(ap, v3);
-    QVStatus status = slotFunction<QVJournalMessageToJnlFn>(journal, QV_JOURNAL_MESSAGE_TO_JNL)(
-        journal, v1, v2, v3, ap);
+    QVStatus status = omb::journalMessageToJnl(journal, v1, v2, v3, ap);
     va_end(ap);
     return status;
 }
@@ -72,8 +53,7 @@ OMBRIX_API QVStatus qvlStatusToBuf(QVWord *journal, uintptr_t v1, uintptr_t v2, 
                                    uintptr_t v4, ...) {
     va_list ap;
     va_start(ap, v4);
-    QVStatus status = slotFunction<QVJournalStatusToBufFn>(journal, QV_JOURNAL_STATUS_TO_BUF)(
-        journal, v1, v2, v3, v4, ap);
+    QVStatus status = omb::journalStatusToBuf(journal, v1, v2, v3, v4, ap);
     va_end(ap);
     return status;
 }
@@ -81,20 +61,18 @@ OMBRIX_API QVStatus qvlStatusToBuf(QVWord *journal, uintptr_t v1, uintptr_t v2, 
 OMBRIX_API QVStatus qvlStatusToJnl(QVWord *journal, uintptr_t v1, uintptr_t v2, ...) {
     va_list ap;
     va_start(ap, v2);
-    QVStatus status = slotFunction<QVJournalStatusToJnlFn>(journal, QV_JOURNAL_STATUS_TO_JNL)(
-        journal, v1, v2, ap);
+    QVStatus status = omb::journalStatusToJnl(journal, v1, v2, ap);
     va_end(ap);
     return status;
 }
 
 OMBRIX_API QVStatus qvlGetLocale(QVWord *journal, uintptr_t v1, uintptr_t v2, uintptr_t v3,
                                  uintptr_t v4) {
-    return slotFunction<QVJournalGetLocaleFn>(journal, QV_JOURNAL_GET_LOCALE)(journal, v1, v2, v3,
-                                                                              v4);
+    return omb::journalGetLocale(journal, v1, v2, v3, v4);
 }
 
 OMBRIX_API QVStatus qvzCaptureV(QVWord *host, uintptr_t v1, uintptr_t v2, va_list ap) {
-    return slotFunction<QVCaptureFn>(host, QV_HOST_CAPTURE)(host, v1, v2, ap);
+    return omb::hostCapture(host, v1, v2, ap);
 }
 
 OMBRIX_API QVStatus qvzCapture(QVWord *host, uintptr_t v1, uintptr_t v2, ...) {
@@ -110,8 +88,7 @@ OMBRIX_API QVStatus qvzFormatBuffV(void *context, const QVChar *format, int32_t 
                                    va_list ap) {
     QVWord *host = hostOfContext(context);
     ContextRecord record = {context, nullptr};
-    return slotFunction<QVFormatBuffFn>(host, QV_HOST_FORMAT_BUFF)(
-        host, &record, format, formatLength, out, capacity, outLength, 0, ap);
+    return omb::hostFormatBuff(host, &record, format, formatLength, out, capacity, outLength, ap);
 }
 
 OMBRIX_API QVStatus qvzFormatBuff(void *context, const QVChar *format, int32_t formatLength,
@@ -127,8 +104,7 @@ OMBRIX_API QVStatus qvzFormat2BuffV(void **holder, const QVChar *format, int32_t
                                     QVChar *out, int32_t capacity, int32_t *outLength,
                                     va_list ap) {
     QVWord *host = hostOfHolder(holder);
-    return slotFunction<QVFormatBuffFn>(host, QV_HOST_FORMAT_BUFF)(
-        host, holder, format, formatLength, out, capacity, outLength, 0, ap);
+    return omb::hostFormatBuff(host, holder, format, formatLength, out, capacity, outLength, ap);
 }
 
 OMBRIX_API QVStatus qvzFormat2Buff(void **holder, const QVChar *format, int32_t formatLength,
@@ -143,19 +119,19 @@ OMBRIX_API QVStatus qvzFormat2Buff(void **holder, const QVChar *format, int32_t 
 OMBRIX_API QVStatus qvzRender(void *context, uintptr_t v1, uintptr_t v2) {
     QVWord *host = hostOfContext(context);
     ContextRecord record = {context, nullptr};
-    return slotFunction<QVRenderFn>(host, QV_HOST_RENDER)(host, &record, v1, v2);
+    return omb::hostRender(host, &record, v1, v2);
 }
 
 OMBRIX_API QVStatus qvzRender2(void **holder, uintptr_t v1, uintptr_t v2) {
     QVWord *host = hostOfHolder(holder);
-    return slotFunction<QVRenderFn>(host, QV_HOST_RENDER)(host, holder, v1, v2);
+    return omb::hostRender(host, holder, v1, v2);
 }
 
 OMBRIX_API QVStatus qvzRenderFmtV(void *context, uintptr_t v1, uintptr_t v2, uintptr_t v3,
                                   va_list ap) {
     QVWord *host = hostOfContext(context);
     ContextRecord record = {context, nullptr};
-    return slotFunction<QVRenderFmtFn>(host, QV_HOST_RENDER_FMT)(host, &record, v1, v2, v3, ap);
+    return omb::hostRenderFmt(host, &record, v1, v2, v3, ap);
 }
 
 OMBRIX_API QVStatus qvzRenderFmt(void *context, uintptr_t v1, uintptr_t v2, uintptr_t v3, ...) {
@@ -169,7 +145,7 @@ OMBRIX_API QVStatus qvzRenderFmt(void *context, uintptr_t v1, uintptr_t v2, uint
 OMBRIX_API QVStatus qvzRender2FmtV(void **holder, uintptr_t v1, uintptr_t v2, uintptr_t v3,
                                    va_list ap) {
     QVWord *host = hostOfHolder(holder);
-    return slotFunction<QVRenderFmtFn>(host, QV_HOST_RENDER_FMT)(host, holder, v1, v2, v3, ap);
+    return omb::hostRenderFmt(host, holder, v1, v2, v3, ap);
 }
 
 OMBRIX_API QVStatus qvzRender2Fmt(void **holder, uintptr_t v1, uintptr_t v2, uintptr_t v3, ...) {
@@ -186,10 +162,9 @@ OMBRIX_API QVStatus qvzRender2Fmt(void **holder, uintptr_t v1, uintptr_t v2, uin
 OMBRIX_API QVStatus qvzStatusBuffV(void *context, QVStatus status, uintptr_t v1, uintptr_t v2,
                                    uintptr_t v3, va_list ap) {
     QVWord *host = hostOfContext(context);
-    if (!context && !(context = defaultContext(host))) return OMBRIX_E_NO_CONTEXT;
+    if (!context && !(context = omb::hostDefaultMessageContext(host))) return OMBRIX_E_NO_CONTEXT;
     ContextRecord record = {context, nullptr};
-    return slotFunction<QVStatusBuffFn>(host, QV_HOST_STATUS_BUFF)(host, &record, status, v1, v2,
-                                                                   v3, ap);
+    return omb::hostStatusBuff(host, &record, status, v1, v2, v3, ap);
 }
 
 OMBRIX_API QVStatus qvzStatusBuff(void *context, QVStatus status, uintptr_t v1, uintptr_t v2,
@@ -209,13 +184,12 @@ OMBRIX_API QVStatus qvzStatus2BuffV(void **holder, QVStatus status, uintptr_t v1
     QVWord *host = hostOfHolder(holder);
     void *local = nullptr;
     if (!holder || !*holder) {
-        void *context = defaultContext(host);
+        void *context = omb::hostDefaultMessageContext(host);
         if (!context) return OMBRIX_E_NO_CONTEXT;
         if (!holder) holder = &local;
         *holder = context;
     }
-    return slotFunction<QVStatusBuffFn>(host, QV_HOST_STATUS_BUFF)(host, holder, status, v1, v2,
-                                                                   v3, ap);
+    return omb::hostStatusBuff(host, holder, status, v1, v2, v3, ap);
 }
 
 OMBRIX_API QVStatus qvzStatus2Buff(void **holder, QVStatus status, uintptr_t v1, uintptr_t v2,
