@@ -6,7 +6,9 @@
 
 #include "core/container.h"
 #include "core/export.h"
+#include "lists/hot_entry.h"
 #include "lists/key_search.h"
+#include "lists/list_object.h"
 #include "lists/slots.h"
 #include "ombrix/primitives.h"
 
@@ -56,7 +58,7 @@ void *allocateSlots(QVWord *pool, int32_t slots, int32_t slotSize) {
 // changes, so a refused allocation leaves the list exactly as it was. A
 // full list has count == capacity, so the whole old array is copied.
 bool grow(List *list, bool withKeySizes) {
-    int32_t capacity = omb::grownCapacity(list->parms.capacity);
+    int32_t capacity = omb::halfAgainPlusOne(list->parms.capacity);
     if (capacity == 0) return false;
     void *elements = omb::allocateGrownSlots(list->pool, list->elements, list->count, capacity,
                                              list->elementSize);
@@ -198,11 +200,6 @@ void fillOperations(List *list) {
     list->toArray = arrayListToArray;
 }
 
-List *abandon(List *list, const omb::ContainerPool &owned) {
-    if (!list) return omb::abandonContainer(owned, {});
-    return omb::abandonContainer(owned, {list->elements, list->parms.keyParts, list});
-}
-
 }  // namespace
 
 extern "C" {
@@ -213,33 +210,19 @@ OMBRIX_API List *arrayListNew(QVWord *pool, OmbrixArrayListParms parms) {
     if (!omb::keyPartsUsable(parms.keyParts, parms.keyPartCount)) return nullptr;
     omb::ContainerPool owned = omb::acquireContainerPool(pool, parms.flags, kPoolName);
     if (!owned.pool) return nullptr;
-    auto *list = static_cast<List *>(omb::poolAllocateZeroed(owned.pool, sizeof(List)));
-    if (!list) return abandon(nullptr, owned);
-    list->parms = parms;
+    List *list = omb::newListObject<List>(owned, parms);
+    if (!list) return omb::abandonContainer(owned, {});
     if (list->parms.capacity < 1) list->parms.capacity = kDefaultCapacity;
-    bool failed = false;
-    list->parms.keyParts = omb::copyKeyParts(owned.pool, parms.keyParts, parms.keyPartCount,
-                                             &failed);
-    if (failed) return abandon(list, owned);
-    list->pool = owned.pool;
-    list->ownsPool = owned.ownsPool;
     list->elementSize = elementSize;
     list->elements = allocateSlots(owned.pool, list->parms.capacity, elementSize);
-    if (!list->elements) return abandon(list, owned);
-    if (!omb::createLockUnlessUnlocked(parms.flags, &list->lock)) return abandon(list, owned);
+    if (!list->elements || !omb::createLockUnlessUnlocked(parms.flags, &list->lock))
+        return omb::releaseListObject(list, {list->elements});
     fillOperations(list);
     return list;
 }
 
 OMBRIX_API void arrayListDestroy(List *list) {
-    if (!list) return;
-    omb::lockDestroy(list->lock);
-    omb::ContainerPool owned = {list->pool, list->ownsPool != 0};
-    omb::poolFree(owned.pool, list->parms.keyParts);
-    omb::poolFree(owned.pool, list->elements);
-    omb::poolFree(owned.pool, list->keySizes);
-    omb::poolFree(owned.pool, list);
-    omb::releaseContainerPool(owned);
+    if (list) omb::releaseListObject(list, {list->elements, list->keySizes});
 }
 
 OMBRIX_API QVStatus arrayListAddWithKeySize(List *list, int32_t index, const void *item,
@@ -262,7 +245,7 @@ OMBRIX_API QVStatus arrayListAddLastWithKeySize(List *list, const void *item, in
 // Like a positional add, the plain append stores a null item on a
 // by-reference list (the pointer itself is the element); only its
 // WithKeySize twin refuses null whatever the storage mode.
-OMBRIX_API QVStatus arrayListAddLast(List *list, const void *item) {
+OMBRIX_API OMBRIX_LINE_START QVStatus arrayListAddLast(List *list, const void *item) {
     if (!list || (!item && !isByReference(list))) return OMBRIX_OK;
     return append(list, item, 0);
 }
@@ -284,7 +267,7 @@ OMBRIX_API void *arrayListRemoveLast(List *list) {
     return elementAt(list, list->count);
 }
 
-OMBRIX_API void *arrayListGet(List *list, int32_t index) {
+OMBRIX_API OMBRIX_LINE_START void *arrayListGet(List *list, int32_t index) {
     if (!list || index < 0) return nullptr;
     if (!list->lock) return elementIfHeld(list, index);  // a leaf for the common read
     return getLocked(list, index);

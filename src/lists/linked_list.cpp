@@ -6,7 +6,9 @@
 
 #include "core/export.h"
 #include "core/container.h"
+#include "lists/hot_entry.h"
 #include "lists/key_search.h"
+#include "lists/list_object.h"
 #include "ombrix/primitives.h"
 
 using Entry = OmbrixLinkedListEntry;
@@ -25,47 +27,25 @@ void freeEntry(List *list, Entry *entry) {
     omb::poolFree(list->pool, entry);
 }
 
-// The linking rules. Each keeps head and tail in step with the chain; the
-// caller counts the entry.
-void linkFirst(List *list, Entry *entry) {
-    entry->prev = nullptr;
-    entry->next = list->head;
-    if (list->head)
-        list->head->prev = entry;
-    else
-        list->tail = entry;
-    list->head = entry;
-}
-
-void linkLast(List *list, Entry *entry) {
-    entry->next = nullptr;
-    entry->prev = list->tail;
-    if (list->tail)
-        list->tail->next = entry;
+// Links the entry between two neighbours, a null one standing for the end
+// of the chain on its side, and keeps head and tail in step with the chain.
+// The caller counts the entry.
+void insertBetween(List *list, Entry *prev, Entry *next, Entry *entry) {
+    entry->prev = prev;
+    entry->next = next;
+    if (prev)
+        prev->next = entry;
     else
         list->head = entry;
-    list->tail = entry;
-}
-
-void linkBefore(List *list, Entry *position, Entry *entry) {
-    entry->prev = position->prev;
-    entry->next = position;
-    if (position->prev)
-        position->prev->next = entry;
-    else
-        list->head = entry;
-    position->prev = entry;
-}
-
-void linkAfter(List *list, Entry *position, Entry *entry) {
-    entry->next = position->next;
-    entry->prev = position;
-    if (position->next)
-        position->next->prev = entry;
+    if (next)
+        next->prev = entry;
     else
         list->tail = entry;
-    position->next = entry;
 }
+
+void linkFirst(List *list, Entry *entry) { insertBetween(list, nullptr, list->head, entry); }
+
+void linkLast(List *list, Entry *entry) { insertBetween(list, list->tail, nullptr, entry); }
 
 // Joins the entry's neighbours; the entry itself still points at them.
 void detach(List *list, Entry *entry) {
@@ -262,11 +242,6 @@ void fillOperations(List *list) {
     list->addAfterWithKeySize = linkedListAddAfterWithKeySize;
 }
 
-List *abandon(List *list, const omb::ContainerPool &owned) {
-    if (!list) return omb::abandonContainer(owned, {});
-    return omb::abandonContainer(owned, {list->parms.keyParts, list});
-}
-
 }  // namespace
 
 extern "C" {
@@ -275,17 +250,11 @@ OMBRIX_API List *linkedListNew(QVWord *pool, OmbrixLinkedListParms parms) {
     if (!omb::keyPartsUsable(parms.keyParts, parms.keyPartCount)) return nullptr;
     omb::ContainerPool owned = omb::acquireContainerPool(pool, parms.flags, kPoolName);
     if (!owned.pool) return nullptr;
-    auto *list = static_cast<List *>(omb::poolAllocateZeroed(owned.pool, sizeof(List)));
-    if (!list) return abandon(nullptr, owned);
-    list->parms = parms;
-    bool failed = false;
-    list->parms.keyParts = omb::copyKeyParts(owned.pool, parms.keyParts, parms.keyPartCount,
-                                             &failed);
-    if (failed) return abandon(list, owned);
-    list->pool = owned.pool;
-    list->ownsPool = owned.ownsPool;
+    List *list = omb::newListObject<List>(owned, parms);
+    if (!list) return omb::abandonContainer(owned, {});
     list->elementSize = parms.keyType == OMBRIX_BY_REFERENCE ? 8 : parms.keySize;
-    if (!omb::createLockUnlessUnlocked(parms.flags, &list->lock)) return abandon(list, owned);
+    if (!omb::createLockUnlessUnlocked(parms.flags, &list->lock))
+        return omb::releaseListObject(list, {});
     fillOperations(list);
     return list;
 }
@@ -293,11 +262,7 @@ OMBRIX_API List *linkedListNew(QVWord *pool, OmbrixLinkedListParms parms) {
 OMBRIX_API void linkedListDestroy(List *list) {
     if (!list) return;
     linkedListReset(list);
-    omb::lockDestroy(list->lock);
-    omb::ContainerPool owned = {list->pool, list->ownsPool != 0};
-    omb::poolFree(owned.pool, list->parms.keyParts);
-    omb::poolFree(owned.pool, list);
-    omb::releaseContainerPool(owned);
+    omb::releaseListObject(list, {});
 }
 
 OMBRIX_API Entry *linkedListNewEntry(List *list, const void *item, int32_t keySize) {
@@ -317,14 +282,14 @@ OMBRIX_API QVStatus linkedListAddLastWithKeySize(List *list, const void *item, i
     return addAtEnd(list, item, keySize, false);
 }
 
-OMBRIX_API QVStatus linkedListAddLast(List *list, const void *item) {
+OMBRIX_API OMBRIX_LINE_START QVStatus linkedListAddLast(List *list, const void *item) {
     return addAtEnd(list, item, 0, false);
 }
 
 OMBRIX_API QVStatus linkedListAddBeforeWithKeySize(List *list, Entry *entry, const void *item,
                                                    int32_t keySize) {
     if (!list || !entry || !item) return OMBRIX_OK;
-    return addLinked(list, item, keySize, [list, entry](Entry *e) { linkBefore(list, entry, e); });
+    return addLinked(list, item, keySize, [list, entry](Entry *e) { insertBetween(list, entry->prev, entry, e); });
 }
 
 OMBRIX_API QVStatus linkedListAddBefore(List *list, Entry *entry, const void *item) {
@@ -334,7 +299,7 @@ OMBRIX_API QVStatus linkedListAddBefore(List *list, Entry *entry, const void *it
 OMBRIX_API QVStatus linkedListAddAfterWithKeySize(List *list, Entry *entry, const void *item,
                                                   int32_t keySize) {
     if (!list || !entry || !item) return OMBRIX_OK;
-    return addLinked(list, item, keySize, [list, entry](Entry *e) { linkAfter(list, entry, e); });
+    return addLinked(list, item, keySize, [list, entry](Entry *e) { insertBetween(list, entry, entry->next, e); });
 }
 
 OMBRIX_API QVStatus linkedListAddAfter(List *list, Entry *entry, const void *item) {
@@ -346,12 +311,12 @@ OMBRIX_API QVStatus linkedListAddWithKeySize(List *list, int32_t index, const vo
     if (!list || !item) return OMBRIX_OK;
     // The position is read under the same lock that links the entry.
     return addLinked(list, item, keySize, [list, index](Entry *e) {
-        if (index == 0 && list->count > 0)
-            linkFirst(list, e);
-        else if (index < 0 || index >= list->count)
+        if (index < 0 || index >= list->count) {
             linkLast(list, e);
-        else
-            linkAfter(list, entryAt(list, index - 1), e);
+            return;
+        }
+        Entry *next = entryAt(list, index);
+        insertBetween(list, next->prev, next, e);
     });
 }
 
@@ -390,7 +355,9 @@ OMBRIX_API void linkedListRemove(List *list, const void *item) {
     list->count -= 1;
 }
 
-OMBRIX_API void *linkedListRemoveFirst(List *list) { return removeEnd(list, true); }
+OMBRIX_API OMBRIX_LINE_START void *linkedListRemoveFirst(List *list) {
+    return removeEnd(list, true);
+}
 
 OMBRIX_API void *linkedListRemoveLast(List *list) { return removeEnd(list, false); }
 

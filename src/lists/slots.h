@@ -12,7 +12,7 @@ namespace omb {
 // The slot count after a full array of `capacity` slots: half as many again
 // plus one, so that appends stay amortised constant time (16 -> 25 -> 38 ->
 // 58, 8 -> 13 -> 20). 0 when the count would leave the signed 32-bit range.
-inline int32_t grownCapacity(int32_t capacity) {
+inline int32_t halfAgainPlusOne(int32_t capacity) {
     int64_t grown = static_cast<int64_t>(capacity) * 3 / 2 + 1;
     return grown > INT32_MAX ? 0 : static_cast<int32_t>(grown);
 }

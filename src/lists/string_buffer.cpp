@@ -11,6 +11,7 @@
 
 #include "core/export.h"
 #include "core/host_calls.h"
+#include "lists/hot_entry.h"
 #include "ombrix/container.h"
 #include "ombrix/messages.h"
 #include "ombrix/primitives.h"
@@ -47,7 +48,7 @@ bool mayAppend(const Buffer *buffer, const int32_t *status) {
 }
 
 // One and a half times the capacity, saturating instead of wrapping.
-uint64_t grownCapacity(uint64_t capacity) {
+uint64_t halfAgainSaturating(uint64_t capacity) {
     uint64_t half = capacity / 2;
     return capacity > UINT64_MAX - half ? UINT64_MAX : capacity + half;
 }
@@ -60,7 +61,7 @@ uint64_t grownCapacity(uint64_t capacity) {
 // that must be fast.
 __attribute__((noinline, cold)) bool appendGrowing(Buffer *buffer, const char *piece, uint64_t n,
                                                    uint64_t needed) {
-    uint64_t grown = grownCapacity(buffer->capacity);
+    uint64_t grown = halfAgainSaturating(buffer->capacity);
     uint64_t capacity = needed > grown ? needed : grown;
     if (capacity == UINT64_MAX) return false;  // capacity + 1 bytes cannot be asked for
     auto *text = static_cast<char *>(omb::poolAllocateZeroed(buffer->pool, capacity + 1));
@@ -141,7 +142,8 @@ OMBRIX_API Buffer *stringBufferNew(QVWord *pool, uint64_t capacity) {
     return buffer;
 }
 
-Buffer *stringBufferAddString(Buffer *buffer, const char *piece, uint64_t n, int32_t *status) {
+OMBRIX_LINE_START Buffer *stringBufferAddString(Buffer *buffer, const char *piece, uint64_t n,
+                                             int32_t *status) {
     if (!mayAppend(buffer, status) || !piece) return buffer;
     if (n == 0) n = omb::wholeCharacterLength(piece);  // UTF8_BLEN without its calls
     if (n > UINT64_MAX - buffer->length) {

@@ -19,7 +19,7 @@ void *allocateSlots(QVWord *pool, int32_t slots, int32_t slotSize) {
 // Moves to a larger array; the old one is given up only once the new one is
 // had, so a refused allocation leaves the list as it was.
 bool grow(List *list) {
-    int32_t capacity = omb::grownCapacity(list->capacity);
+    int32_t capacity = omb::halfAgainPlusOne(list->capacity);
     if (capacity == 0) return false;
     void *elements = omb::allocateGrownSlots(list->pool, list->elements, list->count, capacity,
                                              list->elementSize);

@@ -1,22 +1,15 @@
-// Fails every allocation of an operation in turn.
-//
-// The sweep runs `operation` with the 1st, 2nd, 3rd ... allocation from its
-// start refused, until a run makes fewer allocations than the one refused:
-// that run saw no failure and must have succeeded. After each run that did
-// see a failure, `operation` must have failed and `unchanged` checks that it
-// left everything as it was. Returns the number of allocations the operation
-// makes when nothing fails.
+// Fails the 1st, 2nd, 3rd ... allocation of an operation in turn until a run
+// makes fewer than the one refused: that run must succeed; each run before it
+// must fail, and `unchanged(n)` checks that it left everything as it was.
+// Returns the allocations the operation makes when nothing fails.
 #pragma once
 
 #include <gtest/gtest.h>
-
-#include <cstdint>
-
 #include "qvhost.h"
 
 template <typename Operation, typename Unchanged>
 uint64_t sweepAllocationFailures(QVWord *host, Operation operation, Unchanged unchanged) {
-    for (uint64_t n = 1;; ++n) {
+    for (uint64_t n = 1; n <= 100000; ++n) {
         uint64_t before = qvhostAllocationCount(host);
         qvhostFailAllocation(host, n);
         bool succeeded = operation();
@@ -28,9 +21,7 @@ uint64_t sweepAllocationFailures(QVWord *host, Operation operation, Unchanged un
         }
         EXPECT_FALSE(succeeded) << "allocation " << n << " was refused, yet the operation succeeded";
         unchanged(n);
-        if (n > 100000) {
-            ADD_FAILURE() << "the operation never stops allocating";
-            return made;
-        }
     }
+    ADD_FAILURE() << "the operation never stops allocating";
+    return 0;
 }
