@@ -6,7 +6,6 @@
 
 #include "core/container.h"
 #include "core/export.h"
-#include "lists/hot_entry.h"
 #include "lists/key_search.h"
 #include "lists/list_object.h"
 #include "lists/slots.h"

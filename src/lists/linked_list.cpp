@@ -6,7 +6,6 @@
 
 #include "core/export.h"
 #include "core/container.h"
-#include "lists/hot_entry.h"
 #include "lists/key_search.h"
 #include "lists/list_object.h"
 #include "ombrix/primitives.h"

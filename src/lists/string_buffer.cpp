@@ -11,7 +11,6 @@
 
 #include "core/export.h"
 #include "core/host_calls.h"
-#include "lists/hot_entry.h"
 #include "ombrix/container.h"
 #include "ombrix/messages.h"
 #include "ombrix/primitives.h"

@@ -63,19 +63,18 @@ void unfoldUpper() { unfold(upperDeltas, upperTable); }
 // so they decide whenever the host offers them. Out of line, so that the
 // static path stays a few loads and a jump into the kernel.
 __attribute__((noinline)) void mapThroughServices(QVChar *s, int64_t n, const CaseTable &table,
-                                                  QVWord *services, int servicesSlot) {
-    auto map = omb::slotFunction<QVCaseMapFn>(services, servicesSlot);
+                                                  QVWord *services, QVCaseMapFn (*mapOf)(QVWord *)) {
+    QVCaseMapFn map = mapOf(services);
     for (int64_t i = 0; i < n; ++i)
         s[i] = s[i] < 0x80 ? mapWithTable(s[i], table) : map(services, s[i], 1);
 }
 
 void mapString(QVChar *s, int64_t n, const CaseTable &table, const omb::CaseDeltas *(*deltas)(),
-               int servicesSlot) {
+               QVCaseMapFn (*mapOf)(QVWord *)) {
     if (n < 1) return;
-    QVWord *host = omb::currentHost();
-    QVWord *services = host ? omb::slotValue<QVWord *>(host, QV_HOST_TEXT_SERVICES) : nullptr;
+    QVWord *services = omb::hostTextServices(omb::currentHost());
     if (services)
-        mapThroughServices(s, n, table, services, servicesSlot);
+        mapThroughServices(s, n, table, services, mapOf);
     else
         omb::textKernels().caseMap(s, n, *deltas());
 }
@@ -91,9 +90,9 @@ const CaseDeltas *upperCaseDeltas() { return &unfolded(upperDeltas, unfoldUpper)
 
 extern "C" {
 
-OMBRIX_API void qvzstlo(QVChar *s, int64_t n) { mapString(s, n, lowerTable, omb::lowerCaseDeltas, QV_TEXT_TO_LOWER); }
+OMBRIX_API void qvzstlo(QVChar *s, int64_t n) { mapString(s, n, lowerTable, omb::lowerCaseDeltas, omb::textToLower); }
 
-OMBRIX_API void qvzstup(QVChar *s, int64_t n) { mapString(s, n, upperTable, omb::upperCaseDeltas, QV_TEXT_TO_UPPER); }
+OMBRIX_API void qvzstup(QVChar *s, int64_t n) { mapString(s, n, upperTable, omb::upperCaseDeltas, omb::textToUpper); }
 
 OMBRIX_API QVChar qvtolower(QVChar c) {
     qvzstlo(&c, 1);

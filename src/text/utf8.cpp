@@ -67,7 +67,7 @@ constexpr unsigned char kBlank = 0x20;
 // bare host still orders letters of the mapped blocks without case.
 QVChar foldForOrder(QVChar c, QVWord *services) {
     if (!services) return qvtolower(c);
-    return omb::slotFunction<QVCaseMapFn>(services, QV_TEXT_TO_LOWER)(services, c, 0);
+    return omb::textToLower(services)(services, c, 0);
 }
 
 // Lower case for equality: BMP characters as qvzstlo maps them, the others
@@ -76,7 +76,7 @@ QVChar foldForOrder(QVChar c, QVWord *services) {
 QVChar lowerForEquality(QVChar c, QVWord *services) {
     if (c <= 0xFFFF) return qvtolower(c);
     if (!services) return c;
-    return omb::slotFunction<QVCaseMapFn>(services, QV_TEXT_TO_LOWER)(services, c, 1);
+    return omb::textToLower(services)(services, c, 1);
 }
 
 // The length of the identical sequence at the front of both strings, or 0:
@@ -137,8 +137,6 @@ struct Output {
     }
 };
 
-constexpr QVStatus kOutputFull = 0x803fe807u;
-constexpr QVStatus kReplaced = 0x803fe808u;
 
 constexpr uint32_t kZeroAsPair = 0x1;       // U+0000 as C0 80, surrogates always
 constexpr uint32_t kReplaceSupplementary = 0x4;
@@ -175,13 +173,13 @@ bool encodeSequence(Output &out, Bytes p, uint64_t length, uint32_t flags, QVSta
             return out.put(pair, 2);
         }
         if (omb::isContinuation(*p)) {
-            status = kReplaced;
+            status = OMBRIX_UTF8_REPLACED;
             return out.putReplacement();
         }
         return out.putByte(*p);
     }
     if (isEncodedSurrogate(p, length)) {
-        status = kReplaced;
+        status = OMBRIX_UTF8_REPLACED;
         return out.putReplacement();
     }
     if (length != 4) return out.put(p, length);
@@ -192,7 +190,7 @@ bool encodeSequence(Output &out, Bytes p, uint64_t length, uint32_t flags, QVSta
     QVChar c = payloadOf(p, 4);
     bool pairs = (flags & kZeroAsPair) || !(flags & kReplaceSupplementary);
     if (!pairs || c < 0x10000 || c > 0x10FFFF) {
-        status = kReplaced;
+        status = OMBRIX_UTF8_REPLACED;
         return out.putReplacement();
     }
     QVChar offset = c - 0x10000;
@@ -211,7 +209,7 @@ struct HeldSurrogate {
 bool releaseHeld(Output &out, HeldSurrogate &held, QVStatus &status) {
     if (!held.held) return true;
     held.held = false;
-    status = kReplaced;
+    status = OMBRIX_UTF8_REPLACED;
     return out.putReplacement();
 }
 
@@ -230,7 +228,7 @@ bool decodeSequence(Output &out, Bytes p, uint64_t length, uint32_t flags, HeldS
     if (length == 2 && p[0] == 0xC0 && p[1] == 0x80 && (flags & kZeroAsPair))
         return out.putByte(0);
     if (!valid_1st_utf8[*p]) {
-        status = kReplaced;
+        status = OMBRIX_UTF8_REPLACED;
         return out.putReplacement();
     }
     return out.put(p, length);
@@ -437,12 +435,12 @@ OMBRIX_API QVStatus qvzsu8Encode(const char *src, uint64_t n, char *dst, uint64_
         uint64_t present = continuationsAfter(p + i, wanted, n - i);
         bool ok;
         if (present < wanted) {
-            status = kReplaced;
+            status = OMBRIX_UTF8_REPLACED;
             ok = out.putReplacement();
         } else {
             ok = encodeSequence(out, p + i, wanted + 1, flags, status);
         }
-        if (!ok) return finish(out, written, kOutputFull);
+        if (!ok) return finish(out, written, OMBRIX_UTF8_OUTPUT_FULL);
         i += present + 1;
     }
     return finish(out, written, status);
@@ -454,7 +452,7 @@ OMBRIX_API QVStatus qvzsu8Decode(const char *src, uint64_t n, char *dst, uint64_
         uint64_t m = n < cap ? n : cap;
         uint64_t copied = qvzsu8Copy(src, m, dst, m);
         if (written) *written = copied;
-        return copied < n ? kOutputFull : 0;
+        return copied < n ? OMBRIX_UTF8_OUTPUT_FULL : 0;
     }
     Output out{reinterpret_cast<unsigned char *>(dst), cap, 0};
     QVStatus status = 0;
@@ -466,15 +464,15 @@ OMBRIX_API QVStatus qvzsu8Decode(const char *src, uint64_t n, char *dst, uint64_
         bool ok;
         if (present < wanted) {
             ok = releaseHeld(out, held, status);
-            status = kReplaced;
+            status = OMBRIX_UTF8_REPLACED;
             ok = ok && out.putReplacement();
         } else {
             ok = decodeSequence(out, p + i, wanted + 1, flags, held, status);
         }
-        if (!ok) return finish(out, written, kOutputFull);
+        if (!ok) return finish(out, written, OMBRIX_UTF8_OUTPUT_FULL);
         i += present + 1;
     }
-    if (!releaseHeld(out, held, status)) return finish(out, written, kOutputFull);
+    if (!releaseHeld(out, held, status)) return finish(out, written, OMBRIX_UTF8_OUTPUT_FULL);
     return finish(out, written, status);
 }
 

@@ -12,10 +12,7 @@ namespace omb {
 
 // The host's text services object, or null when there is no host or it
 // offers none.
-inline QVWord *textServices() {
-    QVWord *host = currentHost();
-    return host ? slotValue<QVWord *>(host, QV_HOST_TEXT_SERVICES) : nullptr;
-}
+inline QVWord *textServices() { return hostTextServices(currentHost()); }
 
 inline bool isContinuation(unsigned char b) { return utf8rules::valid_2nd_utf8(b); }
 

@@ -2,11 +2,10 @@
 // combines, normalisation, and the number, date and time forwarders.
 #include "core/export.h"
 #include "core/host_calls.h"
+#include "ombrix/container.h"
 #include "text/utf8.h"
 
 namespace {
-
-constexpr QVStatus kNoMemory = 0x803fc002u;
 
 // Property 56 of the text services' character property operation: whether
 // a code point combines.
@@ -51,7 +50,7 @@ OMBRIX_API QVStatus qvzsu8ICUNormalize(const void *src, int64_t srcLength, void 
                                        int64_t capacity, int64_t *written, int32_t form,
                                        int32_t options) {
     QVWord *n = normalizer();
-    if (!n) return kNoMemory;
+    if (!n) return OMBRIX_E_NO_MEMORY;
     return omb::normalize(n, src, srcLength, dst, capacity, written, form, options);
 }
 
@@ -59,7 +58,7 @@ OMBRIX_API int32_t qvzsu8ICUNormCompare(const void *a, int64_t aLength, const vo
                                         int64_t bLength, int32_t form, QVStatus *status) {
     QVWord *n = normalizer();
     if (!n) {
-        if (status) *status = kNoMemory;
+        if (status) *status = OMBRIX_E_NO_MEMORY;
         return 0;
     }
     int32_t result = 0;

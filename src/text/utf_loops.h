@@ -20,14 +20,11 @@
 // Everything else goes one character at a time through readUtf8 and
 // writeUtf8.
 
+#include "core/export.h"
+
 namespace omb {
 namespace {
 
-// The conversion entries start on a cache line, so that where their loops
-// fall against the processor's fetch blocks does not change with the code
-// placed before them (it cost a fifth of the ASCII rate of UTF-32 to UTF-8
-// when it moved by 16 bytes).
-#define OMB_HOT_LOOP __attribute__((aligned(64)))
 
 template <bool bigEndian>
 OMB_TARGET inline void storeUnit(uint8_t *d, QVChar c) {
@@ -228,19 +225,19 @@ OMB_TARGET QVStatus utf32ToUtf8Loop(const uint8_t *src, uint64_t n, uint8_t *dst
     return status;
 }
 
-OMB_TARGET OMB_HOT_LOOP QVStatus utf8ToUtf32Be(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+OMB_TARGET OMBRIX_LINE_START QVStatus utf8ToUtf32Be(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
                                       uint64_t *written) {
     return utf8ToUtf32Loop<true>(src, n, dst, cap, written);
 }
-OMB_TARGET OMB_HOT_LOOP QVStatus utf8ToUtf32Le(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+OMB_TARGET OMBRIX_LINE_START QVStatus utf8ToUtf32Le(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
                                       uint64_t *written) {
     return utf8ToUtf32Loop<false>(src, n, dst, cap, written);
 }
-OMB_TARGET OMB_HOT_LOOP QVStatus utf32BeToUtf8(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+OMB_TARGET OMBRIX_LINE_START QVStatus utf32BeToUtf8(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
                                       uint64_t *written) {
     return utf32ToUtf8Loop<true>(src, n, dst, cap, written);
 }
-OMB_TARGET OMB_HOT_LOOP QVStatus utf32LeToUtf8(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
+OMB_TARGET OMBRIX_LINE_START QVStatus utf32LeToUtf8(const uint8_t *src, uint64_t n, uint8_t *dst, uint64_t cap,
                                       uint64_t *written) {
     return utf32ToUtf8Loop<false>(src, n, dst, cap, written);
 }
