@@ -175,7 +175,7 @@ void advanceSortedOrder(IteratorState *state) {
 }
 
 // ---------------------------------------------------------------------------
-// The operations the iterator record holds.
+// Restart and advance, under the operations of the record.
 
 QVStatus restart(OmbrixIterator *it, IteratorState *state) {
     QVStatus status = OMBRIX_OK;
@@ -203,15 +203,9 @@ Entry *advance(OmbrixIterator *it) {
     return entry;
 }
 
-void *hashMapIterNext(OmbrixIterator *it) {
-    Entry *entry = advance(it);
-    return entry ? entry->value : nullptr;
-}
-
-void *hashMapEntryIterNext(OmbrixIterator *it) { return advance(it); }
-
 OmbrixIterator makeIterator(Map *map, const char *poolName, void *(*next)(OmbrixIterator *)) {
-    return Iterators::open<restart, hashMapSize>(poolName, map, next);
+    return Iterators::openNamed<restart>(poolName, map, next, hashMapIterSize,
+                                         hashMapIterRelease, hashMapIterReset);
 }
 
 // ---------------------------------------------------------------------------
@@ -278,6 +272,22 @@ void quickSort(const Order &order, Entry **array, int32_t low, int32_t high) {
 }  // namespace
 
 extern "C" {
+
+// The operations the iterator records hold; hosts reach them only there.
+void *hashMapIterNext(OmbrixIterator *it) {
+    Entry *entry = advance(it);
+    return entry ? entry->value : nullptr;
+}
+
+void *hashMapEntryIterNext(OmbrixIterator *it) { return advance(it); }
+
+int32_t hashMapIterSize(OmbrixIterator *it) { return Iterators::size<hashMapSize>(it); }
+
+QVStatus hashMapIterReset(OmbrixIterator *it, void *map) {
+    return Iterators::reset<restart>(it, map);
+}
+
+void hashMapIterRelease(OmbrixIterator *it) { Iterators::release(it); }
 
 OMBRIX_API OmbrixIterator hashMapIterator(Map *map) {
     return makeIterator(map, kValuePoolName, hashMapIterNext);

@@ -50,7 +50,7 @@ QVStatus countNodes(OmbrixTree *tree, Map *depths, int64_t *count) {
 // The depths in ascending order, walked to the end; false when the iterator
 // could not be made.
 bool walkDepths(Map *depths) {
-    OmbrixIterator it = depths->iterator(depths);
+    OmbrixIterator it = hashMapIterator(depths);
     if (!it.next) return false;
     while (it.hasNext) it.next(&it);
     it.release(&it);

@@ -409,7 +409,10 @@ std::vector<KeyShape> keyShapes() {
 }
 
 // Small value ranges, so that random items share keys and parts tie.
-void randomizeItem(std::mt19937 &random, Item &item) {
+// The first 8 bytes of every item differ (`unused` is its index): pointer
+// keys whose hashes collide are told apart by those bytes.
+void randomizeItem(std::mt19937 &random, Item &item, int32_t index) {
+    item.unused = index;
     item.i32 = static_cast<int32_t>(random() % 40) - 20;
     item.i64 = static_cast<int64_t>(random() % 5) * 3000000000LL - 6000000000LL;
     item.real = static_cast<double>(random() % 9) / 4.0 - 1.0;
@@ -434,7 +437,7 @@ TEST_F(HashMapIterationTest, RandomMapsOfEveryKeyModeMatchTheModel) {
             SCOPED_TRACE(std::string(shape.name) + " round " + std::to_string(round));
             size_t n = random() % 300;
             std::vector<Item> pool(n + 1);
-            for (Item &item : pool) randomizeItem(random, item);
+            for (size_t i = 0; i <= n; ++i) randomizeItem(random, pool[i], int32_t(i));
             std::vector<OmbrixKeyPart> parts = shape.parts;
             ModelOrder order{&shape};
             std::map<ModelKey, const Item *, ModelOrder> model(order);
