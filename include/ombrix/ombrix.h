@@ -16,5 +16,6 @@
 #include "ombrix/thin_array_list.h"
 #include "ombrix/storage.h"
 #include "ombrix/tree.h"
+#include "ombrix/hash_map.h"
 
 #endif

@@ -3,6 +3,7 @@
 #include "tables.h"
 
 #include "ombrix/array_list.h"
+#include "ombrix/hash_map.h"
 #include "ombrix/linked_list.h"
 #include "ombrix/string_buffer.h"
 #include "ombrix/storage.h"
@@ -18,7 +19,7 @@ const OmbrixFunction factoryEntries[] = {
     reinterpret_cast<OmbrixFunction>(arrayListNew),     // arrayListNew
     reinterpret_cast<OmbrixFunction>(storageNew),       // storageNew
     reinterpret_cast<OmbrixFunction>(linkedListNew),    // linkedListNew
-    nullptr,                                            // hashMapNew
+    reinterpret_cast<OmbrixFunction>(hashMapNew),       // hashMapNew
     nullptr,                                            // hashMapNewFromBlob
     reinterpret_cast<OmbrixFunction>(stringBufferNew),  // stringBufferNew
     reinterpret_cast<OmbrixFunction>(treeNew),          // treeNew

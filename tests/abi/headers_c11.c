@@ -14,6 +14,7 @@
 #include "ombrix/thin_array_list.h"
 #include "ombrix/storage.h"
 #include "ombrix/tree.h"
+#include "ombrix/hash_map.h"
 
 /* The records keep their sizes in C as well. */
 _Static_assert(sizeof(OmbrixExtension) == 15 * 8, "extension record");
@@ -30,5 +31,8 @@ _Static_assert(sizeof(OmbrixStorage) == 64 + 16 * 8, "storage");
 _Static_assert(sizeof(OmbrixTreeParms) == 32, "tree parameters");
 _Static_assert(sizeof(OmbrixTreeNode) == 48, "tree node");
 _Static_assert(sizeof(OmbrixTree) == 19 * 8, "tree handle");
+_Static_assert(sizeof(OmbrixHashMapParms) == 48, "hash map parameters");
+_Static_assert(sizeof(OmbrixHashMapEntry) == 48, "hash map entry");
+_Static_assert(sizeof(OmbrixHashMap) == 19 * 8, "hash map handle");
 
 int ombrixHeadersCompileAsC11(void) { return (int)sizeof(OmbrixVersionRecord); }

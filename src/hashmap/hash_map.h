@@ -1,0 +1,343 @@
+// The hash map inside the library: the private state that follows the
+// public head in the object block, the key layout the tables share, and the
+// key, hash, value and supply rules every table kind applies the same way.
+//
+//   OmbrixHashMapParms parms = {};
+//   parms.keyMode = OMBRIX_KEY_REFERENCE;        // the item pointer is the key
+//   parms.valueMode = OMBRIX_VALUE_ACCUMULATE;   // a double per key
+//   OmbrixHashMap *counts = hashMapNew(pool, parms);
+//   hashMapAdd(counts, item, nullptr);           // adds 1.0
+//   double *n = (double *)hashMapFind(counts, item);
+//   hashMapDestroy(counts);
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "core/host_calls.h"
+#include "ombrix/hash_map.h"
+#include "ombrix/thin_array_list.h"
+#include "ombrix/tree.h"
+
+namespace omb {
+
+// How keys and values are laid out, fixed at construction.
+struct HashMapKeyLayout {
+    int32_t keySize;      // the parts' sum (modes 0, 2 with parts); 8 without parts;
+                          // 0 for modes 1 and 3 with parts
+    int32_t recordSize;   // key bytes (mode 0 only) + valueSize; 0: no records
+    uint8_t intKey;       // one direct signed 32-bit part
+    uint8_t int64Key;     // one direct signed 64-bit part
+    uint8_t directKey;    // one part of levels 1
+    int32_t directOffset; // that part's first offset
+    int32_t valueSize;
+    int32_t recordStride; // recordSize + the 8-byte free-list link
+    uint8_t ownsPool;
+    OmbrixKeyPart *treeParts;  // the parts as reached from an entry
+    OmbrixTreeParms treeParms; // the bucket trees' ordering
+    OmbrixTreeNode *treeNil;   // the sentinel all bucket trees share
+};
+
+// The private state. Every entry of `slots` beyond the first tableSize, and
+// of every retired slot array, is either in a bucket or on the overflow free
+// list; every record of `records` and the retired record blocks is either
+// held by one entry or on the record free list.
+struct HashMapState {
+    OmbrixHashMapEntry *slots;   // slotCapacity entries; entry b is bucket b's primary slot
+    int32_t *bucketCounts;       // chained: 0 empty, > 0 chain, < 0 tree (-entries)
+    void *recordFree;
+    OmbrixHashMapEntry *nodeFree;
+    int32_t count;               // entries without the null key
+    int32_t threshold;           // count at which the table grows
+    int32_t tableSize;
+    int32_t mask;
+    OmbrixThinArrayList *recordBlocks; // RetiredBlock items; null until the first growth
+    OmbrixThinArrayList *nodeBlocks;   // RetiredBlock items; null until the first growth
+    int32_t slotCapacity;
+    int32_t recordCapacity;
+    unsigned char *records;      // the current record block
+    int32_t resizeCount;
+    void *recordFreeTail;
+    OmbrixHashMapEntry *nodeFreeTail;
+    OmbrixHashMapEntry *nullEntry; // the null key's entry, its value storage behind it
+    QVWord *pool;
+    HashMapKeyLayout *keyLayout;
+    void *qveaaExtension;
+    void *qveaaTable;
+    void *qveaiExtension;
+    void *qveaiIndex;
+};
+
+// The block hashMapNew allocates: what callers hold, then the state.
+struct HashMapObject {
+    OmbrixHashMap head;
+    HashMapState state;
+};
+
+inline HashMapObject *hashMapObjectOf(OmbrixHashMap *map) {
+    return reinterpret_cast<HashMapObject *>(map);
+}
+inline HashMapState *hashMapStateOf(OmbrixHashMap *map) { return &hashMapObjectOf(map)->state; }
+
+// An item of recordBlocks and nodeBlocks.
+struct RetiredBlock {
+    int32_t count; // records or entries in the block
+    void *block;
+};
+
+// Rebuilds the free lists of a fresh or emptied table (the chained table's
+// overflow region, known by its bucket counts, and the current record block).
+void hashMapResetEntries(HashMapState *state);
+
+// The key layout of `parms` (the map's copy, whose keyParts the layout
+// points at its pool copy for modes 0 and 2): key size, direct-key flags,
+// the bucket trees' parts, parameters and sentinel, record sizes. False
+// when the parts do not suit the mode or a block is refused; what was
+// taken is then in the layout's pointers and the parms copy.
+bool buildKeyLayout(QVWord *pool, OmbrixHashMapParms *parms, HashMapKeyLayout *layout);
+
+// ---------------------------------------------------------------------------
+// Keys
+
+// Keys of mode 0 up to this size are built on the stack.
+constexpr int32_t kStackKeyBytes = 1024;
+
+// The key size an operation uses: the call's when positive, a string's own
+// length for mode 1 with 0, else the layout's, or 8 when that is 0.
+int32_t resolveKeySize(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
+                       const void *key, int32_t keySize);
+
+// h = b0, h = h * 33 + bi, then h + (h >> 5); a direct integer key hashes
+// to its first four bytes.
+inline uint32_t defaultHash(const HashMapKeyLayout &layout, const unsigned char *bytes,
+                            int32_t size) {
+    if ((layout.intKey || layout.int64Key) && size >= 4) {
+        uint32_t low;
+        std::memcpy(&low, bytes, sizeof low);
+        return low;
+    }
+    if (size <= 0) return 0;
+    uint32_t h = bytes[0];
+    for (int32_t i = 1; i < size; ++i) h = h * 33u + bytes[i];
+    return h + (h >> 5);
+}
+
+inline uint32_t hashKey(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
+                        const unsigned char *bytes, int32_t size) {
+    if (parms.hashFunction) return parms.hashFunction(bytes, size);
+    return defaultHash(layout, bytes, size);
+}
+
+// Byte equality with the common fixed sizes compared as words.
+inline bool sameKeyBytes(const void *a, const void *b, int32_t size) {
+    if (size == 4) {
+        uint32_t x, y;
+        std::memcpy(&x, a, 4);
+        std::memcpy(&y, b, 4);
+        return x == y;
+    }
+    if (size == 8) {
+        uint64_t x, y;
+        std::memcpy(&x, a, 8);
+        std::memcpy(&y, b, 8);
+        return x == y;
+    }
+    return size <= 0 || std::memcmp(a, b, static_cast<size_t>(size)) == 0;
+}
+
+// A key as the tables look it up. `bytes` are what is hashed; `stored` is
+// what an entry of this key holds in its `key` (mode 0: the key buffer or
+// record). For pointer keys without parts `bytes` are the pointer's own 8
+// bytes, held in `pointer`.
+struct PreparedKey {
+    const unsigned char *bytes;
+    void *stored;
+    int32_t size;
+    uint32_t hash;
+    uintptr_t pointer;
+};
+
+// The match test. Mode 0: same hash and key bytes. Other modes: the very
+// pointer an entry of this key would store, or the same hash and the same
+// bytes at both pointers; a string key matches only a key of its own size,
+// the same pointer included. `byIdentity` false (removal) skips the pointer
+// shortcut.
+inline bool entryMatches(const OmbrixHashMapEntry &entry, const PreparedKey &key, uint32_t keyMode,
+                         bool byIdentity) {
+    if (keyMode == OMBRIX_KEY_COMPOSITE)
+        return entry.hash == key.hash && sameKeyBytes(entry.key, key.stored, key.size);
+    if (keyMode == OMBRIX_KEY_VARIABLE && entry.keySize != key.size) return false;
+    if (byIdentity && entry.key == key.stored) return true;
+    return entry.hash == key.hash && sameKeyBytes(entry.key, key.stored, key.size);
+}
+
+// The buffer a mode-0 key is built in for find and remove: the stack up to
+// kStackKeyBytes, else a pool block given back when the buffer goes.
+class KeyBuffer {
+  public:
+    KeyBuffer(QVWord *pool, int32_t size) : pool_(pool), data_(stack_) {
+        if (size > kStackKeyBytes)
+            data_ = static_cast<unsigned char *>(poolAllocateZeroed(pool, static_cast<uint64_t>(size)));
+    }
+    ~KeyBuffer() {
+        if (data_ != stack_) poolFree(pool_, data_);
+    }
+    KeyBuffer(const KeyBuffer &) = delete;
+    KeyBuffer &operator=(const KeyBuffer &) = delete;
+    unsigned char *data() { return data_; }
+
+  private:
+    QVWord *pool_;
+    unsigned char *data_;
+    unsigned char stack_[kStackKeyBytes];
+};
+
+// Builds a mode-0 key into `buffer`: the call's bytes when it gives a
+// positive size, else the item's key parts.
+void buildCompositeKey(const OmbrixHashMapParms &parms, const void *key, int32_t callKeySize,
+                       int32_t size, void *buffer);
+
+// Prepares the key of a mode other than 0: the string itself, the direct
+// part at its offset, or the pointer.
+inline void prepareReferenceKey(const HashMapKeyLayout &layout, uint32_t keyMode, const void *key,
+                                PreparedKey *prepared) {
+    if (keyMode == OMBRIX_KEY_VARIABLE) {
+        prepared->stored = const_cast<void *>(key);
+        prepared->bytes = static_cast<const unsigned char *>(key);
+    } else if (layout.directKey) {
+        prepared->stored = const_cast<unsigned char *>(static_cast<const unsigned char *>(key) +
+                                                       layout.directOffset);
+        prepared->bytes = static_cast<const unsigned char *>(prepared->stored);
+    } else {
+        prepared->stored = const_cast<void *>(key);
+        prepared->pointer = reinterpret_cast<uintptr_t>(key);
+        prepared->bytes = reinterpret_cast<const unsigned char *>(&prepared->pointer);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Supplies
+
+inline void *&recordLink(const HashMapKeyLayout &layout, void *record) {
+    return *reinterpret_cast<void **>(static_cast<unsigned char *>(record) + layout.recordSize);
+}
+
+// The front record of the free list, or null when the supply is empty.
+inline void *takeRecord(HashMapState &state) {
+    void *record = state.recordFree;
+    if (!record) return nullptr;
+    state.recordFree = recordLink(*state.keyLayout, record);
+    if (!state.recordFree) state.recordFreeTail = nullptr;
+    return record;
+}
+
+inline void giveBackRecord(HashMapState &state, void *record) {
+    recordLink(*state.keyLayout, record) = state.recordFree;
+    state.recordFree = record;
+    if (!state.recordFreeTail) state.recordFreeTail = record;
+}
+
+// Zeroes `count` records of `block` and links them, in order, onto the end
+// of the free list.
+void appendRecordBlock(HashMapState &state, unsigned char *block, int32_t count);
+
+// The null key's entry and the value storage behind it, given back.
+inline void dropNullEntry(HashMapState &state) {
+    poolFree(state.pool, state.nullEntry);
+    state.nullEntry = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Values
+
+// Stores `value` into an entry whose value storage (modes 0 and 2) is at
+// entry.value: mode 1 keeps the pointer, mode 0 copies valueSize bytes,
+// mode 2 adds the double (1.0 for null). Mode 0 with a null value is the
+// caller's business (the tables keep the record reachable).
+inline void storeValue(uint32_t valueMode, int32_t valueSize, OmbrixHashMapEntry &entry,
+                       const void *value) {
+    if (valueMode == OMBRIX_VALUE_ACCUMULATE) {
+        double sum, add = 1.0;
+        std::memcpy(&sum, entry.value, sizeof sum);
+        if (value) std::memcpy(&add, value, sizeof add);
+        sum += add;
+        std::memcpy(entry.value, &sum, sizeof sum);
+    } else if (valueMode == OMBRIX_VALUE_COPY) {
+        if (valueSize > 0) std::memcpy(entry.value, value, static_cast<size_t>(valueSize));
+    } else {
+        entry.value = const_cast<void *>(value);
+    }
+}
+
+}  // namespace omb
+
+// The iterator operations, reached only through the iterator records.
+extern "C" {
+void *hashMapIterNext(OmbrixIterator *iterator);
+void *hashMapEntryIterNext(OmbrixIterator *iterator);
+int32_t hashMapIterSize(OmbrixIterator *iterator);
+QVStatus hashMapIterReset(OmbrixIterator *iterator, void *map);
+void hashMapIterRelease(OmbrixIterator *iterator);
+}
+
+// The records hosts and the other table kinds read by offset.
+static_assert(sizeof(OmbrixHashMapParms) == 48);
+static_assert(offsetof(OmbrixHashMapParms, keyPartCount) == 4);
+static_assert(offsetof(OmbrixHashMapParms, keyParts) == 8);
+static_assert(offsetof(OmbrixHashMapParms, reverseOrder) == 16);
+static_assert(offsetof(OmbrixHashMapParms, valueMode) == 20);
+static_assert(offsetof(OmbrixHashMapParms, valueSize) == 24);
+static_assert(offsetof(OmbrixHashMapParms, flags) == 28);
+static_assert(offsetof(OmbrixHashMapParms, capacity) == 32);
+static_assert(offsetof(OmbrixHashMapParms, tableKind) == 36);
+static_assert(offsetof(OmbrixHashMapParms, hashFunction) == 40);
+static_assert(sizeof(OmbrixHashMapEntry) == 48);
+static_assert(offsetof(OmbrixHashMapEntry, key) == 8);
+static_assert(offsetof(OmbrixHashMapEntry, keySize) == 16);
+static_assert(offsetof(OmbrixHashMapEntry, value) == 24);
+static_assert(offsetof(OmbrixHashMapEntry, next) == 32);
+static_assert(offsetof(OmbrixHashMapEntry, hop) == 40);
+static_assert(sizeof(OmbrixHashMap) == 19 * 8);
+static_assert(offsetof(OmbrixHashMap, destroy) == 8);
+static_assert(offsetof(OmbrixHashMap, addWithKeySize) == 5 * 8);
+static_assert(offsetof(OmbrixHashMap, size) == 8 * 8);
+static_assert(offsetof(OmbrixHashMap, toBlob) == 10 * 8);
+static_assert(offsetof(OmbrixHashMap, reset) == 14 * 8);
+static_assert(offsetof(OmbrixHashMap, clone) == 17 * 8);
+static_assert(offsetof(OmbrixHashMap, stat) == 18 * 8);
+static_assert(offsetof(omb::HashMapObject, state) == 19 * 8);
+static_assert(offsetof(omb::HashMapState, bucketCounts) == 8);
+static_assert(offsetof(omb::HashMapState, recordFree) == 16);
+static_assert(offsetof(omb::HashMapState, nodeFree) == 24);
+static_assert(offsetof(omb::HashMapState, count) == 32);
+static_assert(offsetof(omb::HashMapState, threshold) == 36);
+static_assert(offsetof(omb::HashMapState, tableSize) == 40);
+static_assert(offsetof(omb::HashMapState, mask) == 44);
+static_assert(offsetof(omb::HashMapState, recordBlocks) == 48);
+static_assert(offsetof(omb::HashMapState, nodeBlocks) == 56);
+static_assert(offsetof(omb::HashMapState, slotCapacity) == 64);
+static_assert(offsetof(omb::HashMapState, recordCapacity) == 68);
+static_assert(offsetof(omb::HashMapState, records) == 72);
+static_assert(offsetof(omb::HashMapState, resizeCount) == 80);
+static_assert(offsetof(omb::HashMapState, recordFreeTail) == 88);
+static_assert(offsetof(omb::HashMapState, nodeFreeTail) == 96);
+static_assert(offsetof(omb::HashMapState, nullEntry) == 104);
+static_assert(offsetof(omb::HashMapState, pool) == 112);
+static_assert(offsetof(omb::HashMapState, keyLayout) == 120);
+static_assert(offsetof(omb::HashMapState, qveaaExtension) == 128);
+static_assert(offsetof(omb::HashMapState, qveaiIndex) == 152);
+static_assert(sizeof(omb::HashMapState) == 160);
+static_assert(offsetof(omb::HashMapKeyLayout, recordSize) == 4);
+static_assert(offsetof(omb::HashMapKeyLayout, intKey) == 8);
+static_assert(offsetof(omb::HashMapKeyLayout, int64Key) == 9);
+static_assert(offsetof(omb::HashMapKeyLayout, directKey) == 10);
+static_assert(offsetof(omb::HashMapKeyLayout, directOffset) == 12);
+static_assert(offsetof(omb::HashMapKeyLayout, valueSize) == 16);
+static_assert(offsetof(omb::HashMapKeyLayout, recordStride) == 20);
+static_assert(offsetof(omb::HashMapKeyLayout, ownsPool) == 24);
+static_assert(offsetof(omb::HashMapKeyLayout, treeParts) == 32);
+static_assert(offsetof(omb::HashMapKeyLayout, treeParms) == 40);
+static_assert(offsetof(omb::HashMapKeyLayout, treeNil) == 72);
+static_assert(sizeof(omb::HashMapKeyLayout) == 80);
+static_assert(sizeof(omb::RetiredBlock) == 16);

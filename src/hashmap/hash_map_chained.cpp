@@ -1,0 +1,675 @@
+// The chained table: primary slots with overflow chains that become trees
+// of the tree engine at seven entries, fed by the overflow and record
+// supplies, and growth that doubles the table and recycles the old slots.
+#include "hashmap/hash_map_chained.h"
+
+#include "core/export.h"
+
+namespace omb {
+
+namespace {
+
+using Entry = OmbrixHashMapEntry;
+using Node = OmbrixTreeNode;
+using Parms = OmbrixHashMapParms;
+using Layout = HashMapKeyLayout;
+
+// ---------------------------------------------------------------------------
+// The overflow supply
+
+inline Entry *takeOverflowEntry(HashMapState &state) {
+    Entry *entry = state.nodeFree;
+    if (!entry) return nullptr;
+    state.nodeFree = entry->next;
+    if (!state.nodeFree) state.nodeFreeTail = nullptr;
+    return entry;
+}
+
+inline void giveBackOverflowEntry(HashMapState &state, Entry *entry) {
+    entry->next = state.nodeFree;
+    state.nodeFree = entry;
+    if (!state.nodeFreeTail) state.nodeFreeTail = entry;
+}
+
+inline void appendOverflowEntry(HashMapState &state, Entry *entry) {
+    entry->next = nullptr;
+    if (state.nodeFreeTail)
+        state.nodeFreeTail->next = entry;
+    else
+        state.nodeFree = entry;
+    state.nodeFreeTail = entry;
+}
+
+// ---------------------------------------------------------------------------
+// Bucket trees
+
+inline Node *&treeRoot(Entry *primary) { return reinterpret_cast<Node *&>(primary->next); }
+
+inline Entry *entryOf(const Node *node) { return static_cast<Entry *>(node->key); }
+
+// Post-order, so no node is read after it is given back. The depth of a
+// red-black tree stays within twice the logarithm of its size.
+void freeTreeNodes(QVWord *pool, Node *node, Node *nil) {
+    if (node == nil) return;
+    freeTreeNodes(pool, node->left, nil);
+    freeTreeNodes(pool, node->right, nil);
+    poolFree(pool, node);
+}
+
+inline QVStatus addToTree(HashMapState &state, Entry *primary, Entry *entry) {
+    const Layout &layout = *state.keyLayout;
+    return treeAddCommon(state.pool, &treeRoot(primary), layout.treeNil, &layout.treeParms, entry,
+                         entry->keySize, nullptr, nullptr);
+}
+
+// The chain behind `primary` as a tree, its entries inserted in chain
+// order. False when a node is refused: the nodes made go back and the chain
+// stays as it was.
+bool chainToTree(HashMapState &state, Entry *primary) {
+    const Layout &layout = *state.keyLayout;
+    Node *root = layout.treeNil;
+    for (Entry *entry = primary->next; entry; entry = entry->next) {
+        if (treeAddCommon(state.pool, &root, layout.treeNil, &layout.treeParms, entry,
+                          entry->keySize, nullptr, nullptr) != OMBRIX_OK) {
+            freeTreeNodes(state.pool, root, layout.treeNil);
+            return false;
+        }
+    }
+    treeRoot(primary) = root;
+    return true;
+}
+
+// The tree behind `primary` as a chain in key order, its nodes given back.
+void treeToChain(HashMapState &state, Entry *primary) {
+    Node *nil = state.keyLayout->treeNil;
+    Node *root = treeRoot(primary);
+    Entry **link = &primary->next;
+    for (Node *node = treeMinimum(root, nil); node; node = treeSuccessor(node, nil)) {
+        *link = entryOf(node);
+        link = &entryOf(node)->next;
+    }
+    *link = nullptr;
+    freeTreeNodes(state.pool, root, nil);
+}
+
+// Adds one to a chain's count; a chain of seven or more becomes a tree. A
+// chain stays longer only when growth was refused a tree node; its next
+// entry tries again.
+inline bool countIntoChain(HashMapState &state, Entry *primary, int32_t &count) {
+    count += 1;
+    if (count < kTreeBucketEntries) return true;
+    if (!chainToTree(state, primary)) return false;
+    count = -count;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Entry storage
+
+inline bool copiesKeys(const Parms &parms) {
+    return (parms.flags & OMBRIX_HASH_MAP_COPY_KEYS) && parms.keyMode != OMBRIX_KEY_COMPOSITE;
+}
+
+// Values are pointers when there is no value storage: value mode 1, or
+// mode 0 with no bytes to copy.
+inline bool valuesArePointers(const Parms &parms, const Layout &layout) {
+    return parms.valueMode == OMBRIX_VALUE_POINTER || layout.valueSize == 0;
+}
+
+// The value storage a mode-0 key's record carries after the key bytes.
+inline void *recordValueStorage(const Parms &parms, const Layout &layout, const Entry &entry) {
+    if (parms.keyMode != OMBRIX_KEY_COMPOSITE) return nullptr;
+    return static_cast<unsigned char *>(entry.key) + layout.keySize;
+}
+
+// The value rule for a new or existing entry. `fixedStorage` is where the
+// entry's value bytes always live (a mode-0 record, the null key's block),
+// or null when the entry holds a record of its own for them. A copied value
+// that is null needs no storage: an entry with a record of its own gives it
+// back and takes one again for its next value, so no record is lost while
+// the value is null. 0x803fc002 when that record is refused, the entry as
+// it was.
+QVStatus assignValue(HashMapState &state, const Parms &parms, Entry &entry, void *fixedStorage,
+                     const void *value) {
+    const Layout &layout = *state.keyLayout;
+    if (valuesArePointers(parms, layout)) {
+        entry.value = const_cast<void *>(value);
+        return OMBRIX_OK;
+    }
+    if (parms.valueMode == OMBRIX_VALUE_COPY && !value) {
+        if (!fixedStorage && entry.value) giveBackRecord(state, entry.value);
+        entry.value = nullptr;
+        return OMBRIX_OK;
+    }
+    if (!entry.value) {
+        void *storage = fixedStorage ? fixedStorage : takeRecord(state);
+        if (!storage) return OMBRIX_E_NO_MEMORY;
+        if (parms.valueMode == OMBRIX_VALUE_ACCUMULATE) std::memset(storage, 0, sizeof(double));
+        entry.value = storage;
+    }
+    storeValue(parms.valueMode, layout.valueSize, entry, value);
+    return OMBRIX_OK;
+}
+
+// What a leaving entry took: its record (the key's for mode 0, the value's
+// otherwise) and its key copy.
+void releaseEntryStorage(HashMapState &state, const Parms &parms, const Entry &entry) {
+    const Layout &layout = *state.keyLayout;
+    if (parms.keyMode == OMBRIX_KEY_COMPOSITE)
+        giveBackRecord(state, entry.key);
+    else if (!valuesArePointers(parms, layout) && entry.value)
+        giveBackRecord(state, entry.value);
+    if (copiesKeys(parms)) poolFree(state.pool, entry.key);
+}
+
+// A new entry for `key`, outside any bucket: the key (the mode-0 record, a
+// copy under flag 0x80, or the stored pointer) and its value. 0x803fc002
+// when a block or record is refused; nothing is then held.
+QVStatus makeEntry(HashMapState &state, const Parms &parms, const PreparedKey &key,
+                   const void *value, Entry &made) {
+    made = Entry{};
+    made.hash = key.hash;
+    made.keySize = key.size;
+    made.key = key.stored;
+    if (copiesKeys(parms)) {
+        made.key = poolAllocate(state.pool, static_cast<uint64_t>(key.size), 0);
+        if (!made.key) return OMBRIX_E_NO_MEMORY;
+        if (key.size > 0) std::memcpy(made.key, key.stored, static_cast<size_t>(key.size));
+    }
+    QVStatus status =
+        assignValue(state, parms, made, recordValueStorage(parms, *state.keyLayout, made), value);
+    if (status != OMBRIX_OK && copiesKeys(parms)) poolFree(state.pool, made.key);
+    return status;
+}
+
+// Gives back what makeEntry took beyond the mode-0 record.
+void unmakeEntry(HashMapState &state, const Parms &parms, const Entry &made) {
+    if (parms.keyMode != OMBRIX_KEY_COMPOSITE && !valuesArePointers(parms, *state.keyLayout) &&
+        made.value)
+        giveBackRecord(state, made.value);
+    if (copiesKeys(parms)) poolFree(state.pool, made.key);
+}
+
+inline void copyEntryContents(Entry &to, const Entry &from) {
+    to.hash = from.hash;
+    to.key = from.key;
+    to.keySize = from.keySize;
+    to.value = from.value;
+}
+
+// ---------------------------------------------------------------------------
+// Lookup
+
+// The entry of bucket `primary` (count `count`) that matches `key`: the
+// primary slot, then the chain in order or the tree in key order. `before`
+// receives a chain entry's predecessor.
+inline Entry *findInBucket(const HashMapState &state, Entry *primary, int32_t count,
+                           const PreparedKey &key, uint32_t keyMode, bool byIdentity,
+                           Entry **before) {
+    if (entryMatches(*primary, key, keyMode, byIdentity)) return primary;
+    if (count > 0) {
+        Entry *previous = primary;
+        for (Entry *entry = primary->next; entry; previous = entry, entry = entry->next) {
+            if (entryMatches(*entry, key, keyMode, byIdentity)) {
+                if (before) *before = previous;
+                return entry;
+            }
+        }
+        return nullptr;
+    }
+    Node *nil = state.keyLayout->treeNil;
+    for (Node *node = treeMinimum(treeRoot(primary), nil); node; node = treeSuccessor(node, nil))
+        if (entryMatches(*entryOf(node), key, keyMode, byIdentity)) return entryOf(node);
+    return nullptr;
+}
+
+// Prepares a lookup key of a mode other than 0.
+inline void prepareKey(const Parms &parms, const Layout &layout, const void *key, int32_t size,
+                       PreparedKey &prepared) {
+    prepareReferenceKey(layout, parms.keyMode, key, &prepared);
+    prepared.size = size;
+    prepared.hash = hashKey(parms, layout, prepared.bytes, size);
+}
+
+// Runs `lookup` on the prepared key; mode 0 builds it in a key buffer.
+// `refused` is the result when that buffer cannot be had, `invalid` when
+// the key size exceeds a mode-0 key.
+template <typename Result, typename Lookup>
+inline Result withLookupKey(HashMapState &state, const Parms &parms, const void *key,
+                            int32_t keySize, Result refused, Result invalid, Lookup lookup) {
+    const Layout &layout = *state.keyLayout;
+    int32_t size = resolveKeySize(parms, layout, key, keySize);
+    PreparedKey prepared = {};
+    if (parms.keyMode != OMBRIX_KEY_COMPOSITE) {
+        prepareKey(parms, layout, key, size, prepared);
+        return lookup(prepared);
+    }
+    if (size > layout.keySize) return invalid;
+    KeyBuffer buffer(state.pool, size);
+    if (!buffer.data()) return refused;
+    buildCompositeKey(parms, key, keySize, size, buffer.data());
+    prepared.bytes = buffer.data();
+    prepared.stored = buffer.data();
+    prepared.size = size;
+    prepared.hash = hashKey(parms, layout, prepared.bytes, size);
+    return lookup(prepared);
+}
+
+// ---------------------------------------------------------------------------
+// Adding
+
+QVStatus addNullKey(HashMapState &state, const Parms &parms, const void *value) {
+    bool created = false;
+    if (!state.nullEntry) {
+        uint64_t bytes = sizeof(Entry) + static_cast<uint64_t>(state.keyLayout->valueSize);
+        state.nullEntry = static_cast<Entry *>(poolAllocateZeroed(state.pool, bytes));
+        if (!state.nullEntry) return OMBRIX_E_NO_MEMORY;
+        created = true;
+    }
+    void *storage = state.keyLayout->valueSize ? state.nullEntry + 1 : nullptr;
+    if (created && storage) state.nullEntry->value = storage;
+    return assignValue(state, parms, *state.nullEntry, storage, value);
+}
+
+// Places a new entry into bucket `primary`. 0x803fc002 (and nothing
+// placed) when the overflow supply is empty or the tree refuses a node.
+QVStatus placeEntry(HashMapState &state, Entry *primary, int32_t &count, const Entry &made) {
+    if (count == 0) {
+        *primary = made;
+        count = 1;
+        return OMBRIX_OK;
+    }
+    Entry *entry = takeOverflowEntry(state);
+    if (!entry) return OMBRIX_E_NO_MEMORY;
+    *entry = made;
+    if (count < 0) {
+        QVStatus status = addToTree(state, primary, entry);
+        if (status != OMBRIX_OK) {
+            giveBackOverflowEntry(state, entry);
+            return status;
+        }
+        count -= 1;
+        return OMBRIX_OK;
+    }
+    entry->next = primary->next;
+    primary->next = entry;
+    if (!countIntoChain(state, primary, count)) {
+        primary->next = entry->next;
+        count -= 1;
+        giveBackOverflowEntry(state, entry);
+        return OMBRIX_E_NO_MEMORY;
+    }
+    return OMBRIX_OK;
+}
+
+// The add after key preparation. `record` is the mode-0 record holding the
+// key, given back unless a new entry keeps it.
+QVStatus addPrepared(HashMapState &state, const Parms &parms, const PreparedKey &key,
+                     void *record, const void *value) {
+    int32_t bucket = static_cast<int32_t>(key.hash & static_cast<uint32_t>(state.mask));
+    Entry *primary = &state.slots[bucket];
+    int32_t &count = state.bucketCounts[bucket];
+    Entry *existing = nullptr;
+    if (count > 0) {
+        existing = findInBucket(state, primary, count, key, parms.keyMode, true, nullptr);
+    } else if (count < 0) {
+        existing = entryMatches(*primary, key, parms.keyMode, true) ? primary : nullptr;
+        if (!existing) {
+            // The tree finds an equal key by its own order, from a probe
+            // entry that stands for the key.
+            const Layout &layout = *state.keyLayout;
+            Entry probe = {};
+            probe.key = key.stored;
+            probe.keySize = key.size;
+            existing = static_cast<Entry *>(treeFindCommon(treeRoot(primary), layout.treeNil,
+                                                           &layout.treeParms, &probe, key.size));
+        }
+    }
+    if (existing) {
+        if (record) giveBackRecord(state, record);
+        return assignValue(state, parms, *existing, recordValueStorage(parms, *state.keyLayout, *existing),
+                           value);
+    }
+    Entry made;
+    QVStatus status = makeEntry(state, parms, key, value, made);
+    if (status == OMBRIX_OK) {
+        status = placeEntry(state, primary, count, made);
+        if (status != OMBRIX_OK) unmakeEntry(state, parms, made);
+    }
+    if (status != OMBRIX_OK) {
+        if (record) giveBackRecord(state, record);
+        return status;
+    }
+    state.count += 1;
+    if (state.count >= state.threshold) return hashMapListResize(&state);
+    return OMBRIX_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Removing
+
+// Removes the tree entry `entry` of bucket `primary`.
+void removeFromTree(HashMapState &state, Entry *primary, Entry *entry) {
+    const Layout &layout = *state.keyLayout;
+    // The entry's own key size: a variable-length key of size 0 would sort
+    // before every stored key and find no node.
+    treeRemoveCommon(state.pool, &treeRoot(primary), layout.treeNil, &layout.treeParms, entry,
+                     entry->keySize);
+}
+
+// The primary slot leaves: the first overflow entry (of the chain, or of
+// the tree in key order) moves into it.
+void promoteIntoPrimary(HashMapState &state, Entry *primary, int32_t count) {
+    if (count > 0) {
+        Entry *first = primary->next;
+        if (!first) {
+            *primary = Entry{};
+            return;
+        }
+        copyEntryContents(*primary, *first);
+        primary->next = first->next;
+        giveBackOverflowEntry(state, first);
+        return;
+    }
+    Node *nil = state.keyLayout->treeNil;
+    Node *least = treeMinimum(treeRoot(primary), nil);
+    if (!least) {
+        *primary = Entry{};
+        return;
+    }
+    Entry *first = entryOf(least);
+    copyEntryContents(*primary, *first);
+    removeFromTree(state, primary, first);
+    giveBackOverflowEntry(state, first);
+}
+
+QVStatus removePrepared(HashMapState &state, const Parms &parms, const PreparedKey &key) {
+    int32_t bucket = static_cast<int32_t>(key.hash & static_cast<uint32_t>(state.mask));
+    int32_t &count = state.bucketCounts[bucket];
+    if (count == 0) return OMBRIX_OK;
+    Entry *primary = &state.slots[bucket];
+    Entry *before = nullptr;
+    Entry *entry = findInBucket(state, primary, count, key, parms.keyMode, false, &before);
+    if (!entry) return OMBRIX_OK;
+    // Its storage goes once the entry is unlinked: the tree finds the node
+    // by the key bytes, which may be a copy of the map's.
+    Entry leaving = *entry;
+    if (entry == primary)
+        promoteIntoPrimary(state, primary, count);
+    else if (count > 0)
+        before->next = entry->next;
+    else
+        removeFromTree(state, primary, entry);
+    if (entry != primary) giveBackOverflowEntry(state, entry);
+    releaseEntryStorage(state, parms, leaving);
+    count += count > 0 ? -1 : 1;
+    state.count -= 1;
+    return OMBRIX_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Growth
+
+// Everything a growth allocates, taken before the table changes.
+struct GrowthBlocks {
+    Entry *slots = nullptr;
+    int32_t *counts = nullptr;
+    unsigned char *records = nullptr;
+    int32_t recordCount = 0;
+    bool madeNodeList = false;
+    bool madeRecordList = false;
+};
+
+bool retire(QVWord *pool, OmbrixThinArrayList *&list, bool &made, int32_t count, void *block) {
+    if (!list) {
+        list = thinArrayListNew(pool, 0, sizeof(RetiredBlock), 0);
+        if (!list) return false;
+        made = true;
+    }
+    RetiredBlock item = {count, block};
+    return thinArrayListAdd(list, &item) == OMBRIX_OK;
+}
+
+// Takes back what takeGrowthBlocks did: blocks freed, retired items
+// dropped, lists made for them destroyed.
+void dropGrowthBlocks(HashMapState &state, GrowthBlocks &blocks, bool nodeRetired,
+                      bool recordRetired) {
+    poolFree(state.pool, blocks.slots);
+    poolFree(state.pool, blocks.counts);
+    poolFree(state.pool, blocks.records);
+    if (nodeRetired) state.nodeBlocks->count -= 1;
+    if (recordRetired) state.recordBlocks->count -= 1;
+    if (blocks.madeNodeList) {
+        thinArrayListDestroy(state.nodeBlocks);
+        state.nodeBlocks = nullptr;
+    }
+    if (blocks.madeRecordList) {
+        thinArrayListDestroy(state.recordBlocks);
+        state.recordBlocks = nullptr;
+    }
+}
+
+// The new slot array and counts, the old slot array and record block
+// retired, and the new record block. False, with nothing kept, when any is
+// refused.
+bool takeGrowthBlocks(HashMapState &state, int32_t newSize, int32_t newThreshold,
+                      GrowthBlocks &blocks) {
+    QVWord *pool = state.pool;
+    const Layout &layout = *state.keyLayout;
+    bool nodeRetired = false, recordRetired = false;
+    blocks.slots = static_cast<Entry *>(
+        poolAllocate(pool, sizeof(Entry) * static_cast<uint64_t>(newSize), 0));
+    if (blocks.slots)
+        blocks.counts = static_cast<int32_t *>(
+            poolAllocateZeroed(pool, sizeof(int32_t) * static_cast<uint64_t>(newSize)));
+    if (blocks.counts)
+        nodeRetired = retire(pool, state.nodeBlocks, blocks.madeNodeList, state.slotCapacity,
+                             state.slots);
+    bool ready = nodeRetired;
+    if (ready && layout.recordSize != 0) {
+        blocks.recordCount = newThreshold - state.threshold;
+        blocks.records = static_cast<unsigned char *>(
+            poolAllocate(pool,
+                         static_cast<uint64_t>(blocks.recordCount) *
+                             static_cast<uint64_t>(layout.recordStride),
+                         0));
+        recordRetired = blocks.records && retire(pool, state.recordBlocks, blocks.madeRecordList,
+                                                 state.recordCapacity, state.records);
+        ready = recordRetired;
+    }
+    if (!ready) dropGrowthBlocks(state, blocks, nodeRetired, recordRetired);
+    return ready;
+}
+
+// Places an entry of the old table into the new one. False when a tree
+// node is refused: the bucket is then left a chain that holds the entry.
+bool reinsert(HashMapState &state, const Entry &old) {
+    int32_t bucket = static_cast<int32_t>(old.hash & static_cast<uint32_t>(state.mask));
+    Entry *primary = &state.slots[bucket];
+    int32_t &count = state.bucketCounts[bucket];
+    if (count == 0) {
+        copyEntryContents(*primary, old);
+        primary->next = nullptr;
+        primary->hop = 0;
+        count = 1;
+        return true;
+    }
+    // Never empty: every old entry placed so far went back to the supply,
+    // and the first entry of each new bucket takes none.
+    Entry *entry = takeOverflowEntry(state);
+    copyEntryContents(*entry, old);
+    entry->hop = 0;
+    if (count < 0) {
+        if (addToTree(state, primary, entry) == OMBRIX_OK) {
+            count -= 1;
+            return true;
+        }
+        // The bucket goes on as a chain; its next entry tries the tree again.
+        treeToChain(state, primary);
+        entry->next = primary->next;
+        primary->next = entry;
+        count = -count + 1;
+        return false;
+    }
+    entry->next = primary->next;
+    primary->next = entry;
+    return countIntoChain(state, primary, count);
+}
+
+// Re-inserts every entry of old bucket `primary` and hands its entries to
+// the overflow supply. False when some tree node was refused.
+bool moveBucket(HashMapState &state, Entry *primary, int32_t count) {
+    bool complete = true;
+    if (count == 0) {
+        appendOverflowEntry(state, primary);
+        return true;
+    }
+    if (count > 0) {
+        Entry *entry = primary->next;
+        complete &= reinsert(state, *primary);
+        appendOverflowEntry(state, primary);
+        while (entry) {
+            Entry *next = entry->next;
+            complete &= reinsert(state, *entry);
+            appendOverflowEntry(state, entry);
+            entry = next;
+        }
+        return complete;
+    }
+    Node *nil = state.keyLayout->treeNil;
+    Node *root = treeRoot(primary);
+    complete &= reinsert(state, *primary);
+    appendOverflowEntry(state, primary);
+    // The walk reads only nodes, so an entry handed to the supply (and
+    // perhaps taken again) does not disturb it.
+    for (Node *node = treeMinimum(root, nil); node; node = treeSuccessor(node, nil)) {
+        complete &= reinsert(state, *entryOf(node));
+        appendOverflowEntry(state, entryOf(node));
+    }
+    freeTreeNodes(state.pool, root, nil);
+    return complete;
+}
+
+}  // namespace
+
+// Growth allocates all it needs before it touches the table, so a refused
+// block leaves the table as it was. Rebuilding then needs only tree nodes;
+// a refused node leaves its bucket a chain (counted positive, possibly
+// longer than six), which stays findable and becomes a tree at its next
+// add. The table is grown either way, and the growth reports 0x803fc002.
+QVStatus hashMapListResize(HashMapState *state) {
+    if (!state || !state->bucketCounts) return OMBRIX_OK;
+    HashMapState &s = *state;
+    int32_t oldSize = s.tableSize;
+    if (oldSize > INT32_MAX / 4) return OMBRIX_E_NO_MEMORY;
+    int32_t newSize = oldSize * 2;
+    int32_t newThreshold = static_cast<int32_t>(static_cast<float>(newSize) * 0.75f);
+    GrowthBlocks blocks;
+    if (!takeGrowthBlocks(s, newSize, newThreshold, blocks)) return OMBRIX_E_NO_MEMORY;
+
+    Entry *oldSlots = s.slots;
+    int32_t *oldCounts = s.bucketCounts;
+    s.slots = blocks.slots;
+    s.bucketCounts = blocks.counts;
+    s.tableSize = s.slotCapacity = newSize;
+    s.mask = newSize - 1;
+    s.threshold = newThreshold;
+    s.resizeCount += 1;
+    bool complete = true;
+    for (int32_t i = 0; i < oldSize; ++i) complete &= moveBucket(s, &oldSlots[i], oldCounts[i]);
+    poolFree(s.pool, oldCounts);
+    if (blocks.records) {
+        s.records = blocks.records;
+        s.recordCapacity = blocks.recordCount;
+        appendRecordBlock(s, blocks.records, blocks.recordCount);
+    }
+    return complete ? OMBRIX_OK : OMBRIX_E_NO_MEMORY;
+}
+
+void hashMapListReleaseBuckets(HashMapState *state, const Parms &parms) {
+    HashMapState &s = *state;
+    Node *nil = s.keyLayout->treeNil;
+    bool copies = copiesKeys(parms);
+    for (int32_t b = 0; b < s.tableSize; ++b) {
+        int32_t count = s.bucketCounts[b];
+        if (count == 0) continue;
+        Entry *primary = &s.slots[b];
+        if (copies) {
+            poolFree(s.pool, primary->key);
+            if (count > 0) {
+                for (Entry *entry = primary->next; entry; entry = entry->next)
+                    poolFree(s.pool, entry->key);
+            } else {
+                for (Node *node = treeMinimum(treeRoot(primary), nil); node;
+                     node = treeSuccessor(node, nil))
+                    poolFree(s.pool, entryOf(node)->key);
+            }
+        }
+        if (count < 0) freeTreeNodes(s.pool, treeRoot(primary), nil);
+    }
+}
+
+}  // namespace omb
+
+using omb::HashMapState;
+
+extern "C" {
+
+OMBRIX_API QVStatus hashMapListAddWithKeySize(OmbrixHashMap *map, const void *key,
+                                              int32_t keySize, const void *value) {
+    if (!map) return OMBRIX_OK;
+    HashMapState &state = *omb::hashMapStateOf(map);
+    const OmbrixHashMapParms &parms = *map->parms;
+    if (!key) return omb::addNullKey(state, parms, value);
+    // Only a refused growth leaves the count at the threshold; try again.
+    if (state.count >= state.threshold) omb::hashMapListResize(&state);
+    const omb::HashMapKeyLayout &layout = *state.keyLayout;
+    int32_t size = omb::resolveKeySize(parms, layout, key, keySize);
+    omb::PreparedKey prepared = {};
+    if (parms.keyMode != OMBRIX_KEY_COMPOSITE) {
+        omb::prepareKey(parms, layout, key, size, prepared);
+        return omb::addPrepared(state, parms, prepared, nullptr, value);
+    }
+    if (size > layout.keySize) return OMBRIX_OK;
+    void *record = omb::takeRecord(state);
+    if (!record) return OMBRIX_E_NO_MEMORY;
+    omb::buildCompositeKey(parms, key, keySize, size, record);
+    prepared.bytes = static_cast<const unsigned char *>(record);
+    prepared.stored = record;
+    prepared.size = size;
+    prepared.hash = omb::hashKey(parms, layout, prepared.bytes, size);
+    return omb::addPrepared(state, parms, prepared, record, value);
+}
+
+OMBRIX_API void *hashMapListFindWithKeySize(OmbrixHashMap *map, const void *key,
+                                            int32_t keySize) {
+    if (!map) return nullptr;
+    HashMapState &state = *omb::hashMapStateOf(map);
+    if (!key) return state.nullEntry ? state.nullEntry->value : nullptr;
+    const OmbrixHashMapParms &parms = *map->parms;
+    return omb::withLookupKey<void *>(
+        state, parms, key, keySize, nullptr, nullptr, [&](const omb::PreparedKey &prepared) -> void * {
+            int32_t bucket = static_cast<int32_t>(prepared.hash & static_cast<uint32_t>(state.mask));
+            int32_t count = state.bucketCounts[bucket];
+            if (count == 0) return nullptr;
+            OmbrixHashMapEntry *entry = omb::findInBucket(state, &state.slots[bucket], count,
+                                                          prepared, parms.keyMode, true, nullptr);
+            return entry ? entry->value : nullptr;
+        });
+}
+
+OMBRIX_API QVStatus hashMapListRemoveWithKeySize(OmbrixHashMap *map, const void *key,
+                                                 int32_t keySize) {
+    if (!map) return OMBRIX_OK;
+    HashMapState &state = *omb::hashMapStateOf(map);
+    if (!key) {
+        omb::dropNullEntry(state);
+        return OMBRIX_OK;
+    }
+    const OmbrixHashMapParms &parms = *map->parms;
+    return omb::withLookupKey<QVStatus>(
+        state, parms, key, keySize, OMBRIX_E_NO_MEMORY, OMBRIX_OK,
+        [&](const omb::PreparedKey &prepared) { return omb::removePrepared(state, parms, prepared); });
+}
+
+}  // extern "C"
