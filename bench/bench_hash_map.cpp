@@ -10,7 +10,7 @@
 // Operations: insert of every key into a fresh map, find of every key in a
 // random order (hit), find of as many absent keys (miss), erase of every key,
 // and one full iteration. The ombrix map is driven through its object, as a
-// host drives it (the iterator through its exported factory), in the unlocked pool it makes for itself (flags bit 0) on
+// host drives it, in the unlocked pool it makes for itself (flags bit 0) on
 // the reference host with scribbling off.
 //
 // Bytes per entry: the ombrix map's pool statistics (bytes asked for), a counting allocator for the std and absl peers, and
@@ -185,7 +185,7 @@ struct Ombrix {
     void erase(size_t i) { map->remove(map, key(i)); }
     size_t iterate() {
         size_t visited = 0;
-        OmbrixIterator it = hashMapIterator(map);
+        OmbrixIterator it = map->iterator(map);
         while (it.hasNext) visited += it.next(&it) != nullptr;
         it.release(&it);
         return visited;
