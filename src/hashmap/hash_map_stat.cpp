@@ -7,32 +7,38 @@
 
 #include "core/export.h"
 #include "hashmap/hash_map.h"
+#include "hashmap/hash_map_stat.h"
 #include "ombrix/hash_map.h"
 
+namespace omb {
+
 namespace {
-
-using Map = OmbrixHashMap;
-
-// The histogram's key: one signed 32-bit part at the start of the item.
+// The counting map's key: one signed 32-bit part at the start of the item.
 const OmbrixKeyPart def = {OMBRIX_PART_INT32, 4, 1, {0, 0, 0, 0, 0}, 0};
+}  // namespace
 
-// The histogram's parameters: the key above, a double per key, sorted
-// iteration, an unlocked pool of its own, 32 chained buckets.
-OmbrixHashMapParms histogramParms() {
+OmbrixHashMapParms countingMapParms(uint32_t valueMode) {
     OmbrixHashMapParms parms = {};
     parms.keyMode = OMBRIX_KEY_COMPOSITE;
     parms.keyPartCount = 1;
     parms.keyParts = const_cast<OmbrixKeyPart *>(&def);  // the map copies it
-    parms.valueMode = OMBRIX_VALUE_ACCUMULATE;
+    parms.valueMode = valueMode;
     parms.flags = OMBRIX_HASH_MAP_SORTED | OMBRIX_FLAG_NO_LOCK;
     parms.tableKind = OMBRIX_TABLE_CHAINED;
     return parms;
 }
 
+}  // namespace omb
+
+namespace {
+
+using Map = OmbrixHashMap;
+
 // The histogram map and its counts; destroyed with the object.
 class Histogram {
   public:
-    Histogram() : map_(hashMapNew(nullptr, histogramParms())) {}
+    // Key k counts as a double; the map makes its own pool.
+    Histogram() : map_(hashMapNew(nullptr, omb::countingMapParms(OMBRIX_VALUE_ACCUMULATE))) {}
     ~Histogram() {
         if (map_) map_->destroy(map_);
     }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "core/export.h"
+#include "hashmap/hash_map_stat.h"
 #include "ombrix/hash_map.h"
 #include "ombrix/tree.h"
 #include "tree/tree.h"
@@ -12,18 +13,6 @@ namespace {
 
 using Map = OmbrixHashMap;
 using Node = OmbrixTreeNode;
-
-// The depth map's key: one signed 32-bit part at the start of the item.
-const OmbrixKeyPart def = {OMBRIX_PART_INT32, 4, 1, {0, 0, 0, 0, 0}, 0};
-
-OmbrixHashMapParms depthParms() {
-    OmbrixHashMapParms parms = {};
-    parms.keyMode = OMBRIX_KEY_COMPOSITE;
-    parms.keyPartCount = 1;
-    parms.keyParts = const_cast<OmbrixKeyPart *>(&def);  // the map copies it
-    parms.flags = OMBRIX_HASH_MAP_SORTED | OMBRIX_FLAG_NO_LOCK;
-    return parms;
-}
 
 QVStatus recordDepth(Map *depths, int32_t depth) { return depths->add(depths, &depth, nullptr); }
 
@@ -80,7 +69,7 @@ OMBRIX_API uint32_t treeHeight(OmbrixTree *tree, Map *depths, Node *node, int32_
 // failure leaves nothing behind there.
 OMBRIX_API QVStatus treeStat(OmbrixTree *tree) {
     if (!tree) return OMBRIX_OK;
-    Map *depths = hashMapNew(omb::treeStateOf(tree)->pool, depthParms());
+    Map *depths = hashMapNew(omb::treeStateOf(tree)->pool, omb::countingMapParms(OMBRIX_VALUE_COPY));
     if (!depths) return OMBRIX_E_NO_MEMORY;
     int64_t count = 0;
     QVStatus status = countNodes(tree, depths, &count);

@@ -75,6 +75,35 @@ bool isZeroedRecord(const OmbrixIterator &it) {
     return !it.hasNext && !it.next && !it.size && !it.release && !it.reset && !it.state;
 }
 
+// What `print` writes to standard output; its status goes to *status.
+template <typename Print>
+std::string printedBy(Print print, QVStatus *status) {
+    testing::internal::CaptureStdout();
+    *status = print();
+    return testing::internal::GetCapturedStdout();
+}
+
+// Refuses each allocation of the statistic `print` in turn: a refused one
+// must give 0x803fc002, print nothing and pass `unchanged`. Returns what the
+// run without refusal printed; *made receives its allocation count.
+template <typename Print, typename Unchanged>
+std::string sweepPrinted(QVWord *host, Print print, Unchanged unchanged, uint64_t *made) {
+    std::string printed;
+    *made = sweepAllocationFailures(
+        host,
+        [&] {
+            QVStatus status;
+            printed = printedBy(print, &status);
+            EXPECT_TRUE(status == OMBRIX_OK || status == OMBRIX_E_NO_MEMORY) << status;
+            return status == OMBRIX_OK;
+        },
+        [&](uint64_t n) {
+            EXPECT_EQ(printed, "") << n;
+            unchanged(n);
+        });
+    return printed;
+}
+
 class HashMapIterationTest : public HostTest {
   protected:
     // The labels (an item's i32, or kNullLabel) of the values a value
@@ -570,9 +599,10 @@ TEST_F(HashMapIterationTest, RefusedSortedArrayOnResetReturnsNoMemoryAndAnEmptyW
 class HashMapStatTest : public HashMapIterationTest {
   protected:
     std::string stat(OmbrixHashMap *map, QVStatus expected = OMBRIX_OK) {
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(hashMapStat(map), expected);
-        return testing::internal::GetCapturedStdout();
+        QVStatus status;
+        std::string printed = printedBy([&] { return hashMapStat(map); }, &status);
+        EXPECT_EQ(status, expected);
+        return printed;
     }
 };
 
@@ -616,20 +646,10 @@ TEST_F(HashMapStatTest, RefusedAllocationsPrintNothingAndLeaveNoPool) {
     OmbrixHashMap *map = intMap(false);
     addKeys(map, {1, 2, 3, 33});
     uint64_t pools = qvhostLivePools(host);
-    std::string printed;
-    uint64_t made = sweepAllocationFailures(
-        host,
-        [&] {
-            testing::internal::CaptureStdout();
-            QVStatus status = hashMapStat(map);
-            printed = testing::internal::GetCapturedStdout();
-            EXPECT_TRUE(status == OMBRIX_OK || status == OMBRIX_E_NO_MEMORY) << status;
-            return status == OMBRIX_OK;
-        },
-        [&](uint64_t n) {
-            EXPECT_EQ(printed, "") << n;
-            EXPECT_EQ(qvhostLivePools(host), pools) << n;
-        });
+    uint64_t made = 0;
+    std::string printed = sweepPrinted(
+        host, [&] { return hashMapStat(map); },
+        [&](uint64_t n) { EXPECT_EQ(qvhostLivePools(host), pools) << n; }, &made);
     EXPECT_GT(made, 2u) << "the histogram map, its iterator state and sorted array";
     EXPECT_EQ(printed,
               "0 : 29 * 0 (725.00%)\n1 : 2 * 1 (50.00%)\n2 : 1 * 2 (50.00%)\n\n"
@@ -660,9 +680,10 @@ class TreeStatTest : public HostTest {
         return t;
     }
     std::string stat(OmbrixTree *t, QVStatus expected = OMBRIX_OK) {
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(treeStat(t), expected);
-        return testing::internal::GetCapturedStdout();
+        QVStatus status;
+        std::string printed = printedBy([&] { return treeStat(t); }, &status);
+        EXPECT_EQ(status, expected);
+        return printed;
     }
     OmbrixKeyPart part{};
     std::vector<int32_t> stored;
@@ -719,21 +740,14 @@ TEST_F(TreeStatTest, RefusedAllocationsPrintNothingAndLeaveTheTreePoolAsItWas) {
     OmbrixTree *t = tree({4, 2, 6, 1, 3, 5, 7, 8});
     QVWord *pool = omb::treeStateOf(t)->pool;
     uint64_t blocks = poolStats(pool).liveBlocks, pools = qvhostLivePools(host);
-    std::string printed;
-    uint64_t made = sweepAllocationFailures(
-        host,
-        [&] {
-            testing::internal::CaptureStdout();
-            QVStatus status = treeStat(t);
-            printed = testing::internal::GetCapturedStdout();
-            EXPECT_TRUE(status == OMBRIX_OK || status == OMBRIX_E_NO_MEMORY) << status;
-            return status == OMBRIX_OK;
-        },
+    uint64_t made = 0;
+    std::string printed = sweepPrinted(
+        host, [&] { return treeStat(t); },
         [&](uint64_t n) {
-            EXPECT_EQ(printed, "") << n;
             EXPECT_EQ(poolStats(pool).liveBlocks, blocks) << n;
             EXPECT_EQ(qvhostLivePools(host), pools) << n;
-        });
+        },
+        &made);
     EXPECT_GT(made, 2u);
     EXPECT_EQ(printed, "\ntotal elements: 8\n");
     qvhostFailPoolCreation(host, 1);
