@@ -45,6 +45,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "bench_host.h"
 #include "ombrix/extension.h"
 #include "ombrix/hash_map.h"
 #include "qvhost.h"
@@ -104,16 +105,7 @@ const Workload &workload(size_t n) {
     return w;
 }
 
-QVWord *benchHost() {
-    static QVWord *host = [] {
-        QVWord *h = qvhostCreate();
-        uint64_t major, minor;
-        qvextver(h, &major, &minor);
-        qvhostSetScribble(h, 0);
-        return h;
-    }();
-    return host;
-}
+using bench::benchHost;
 
 // ---------------------------------------------------------------------------
 // Bytes held by the std and absl peers, through their allocator.
@@ -309,16 +301,14 @@ void fill(Map &map, size_t n) {
 template <typename Map>
 void insertRun(benchmark::State &state, KeyKind kind, size_t n, const std::string &name) {
     const Workload &w = workload(n);
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto *map = new Map(w, kind);
-        state.ResumeTiming();
-        fill(*map, n);
-        state.PauseTiming();
-        gBytesPerEntry[name] = double(map->bytes()) / double(n);
-        delete map;
-        state.ResumeTiming();
-    }
+    bench::timeOnFresh(
+        state, [&] { return new Map(w, kind); },
+        [&](Map &map) {
+            fill(map, n);
+            state.PauseTiming();
+            gBytesPerEntry[name] = double(map.bytes()) / double(n);
+            state.ResumeTiming();
+        });
     state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
 }
 
@@ -338,16 +328,16 @@ void findRun(benchmark::State &state, KeyKind kind, size_t n, bool hit) {
 template <typename Map>
 void eraseRun(benchmark::State &state, KeyKind kind, size_t n) {
     const Workload &w = workload(n);
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto *map = new Map(w, kind);
-        fill(*map, n);
-        state.ResumeTiming();
-        for (uint32_t i : w.probeOrder) map->erase(i);
-        state.PauseTiming();
-        delete map;
-        state.ResumeTiming();
-    }
+    bench::timeOnFresh(
+        state,
+        [&] {
+            auto *map = new Map(w, kind);
+            fill(*map, n);
+            return map;
+        },
+        [&](Map &map) {
+            for (uint32_t i : w.probeOrder) map.erase(i);
+        });
     state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
 }
 
