@@ -98,16 +98,21 @@ struct OmbrixHashMap {
 };
 
 /* A map from `pool`, or from a pool of its own named "ombrixh" when pool is
- * null. Null when keyMode 0 comes without parts, keyMode 2 with parts that
- * are not one direct part (levels 1), or when a pool or block is refused.
- * The open and delegated kinds are not built in yet: null. */
+ * null. Null when keyMode 0 comes without parts (or with parts summing to
+ * no bytes), keyMode 2 with parts that are not one direct part (levels 1),
+ * valueMode is above 2, valueSize is negative, or a pool or block is
+ * refused; a refused creation leaves nothing in the caller's pool. The open
+ * and delegated kinds are not built in yet: null. Destroy gives every
+ * block back to a caller's pool, bucket tree nodes and key copies too. */
 OmbrixHashMap *hashMapNew(QVWord *pool, OmbrixHashMapParms parms);
 void hashMapDestroy(OmbrixHashMap *map);
 
 /* The plain forms pass key size 0: the map's key size, or for string keys
  * the string's own length. Add and remove return 0 or 0x803fc002 (removing
  * an absent key is 0); find returns the value (a pointer to the stored
- * bytes or double for value modes 0 and 2) or null. */
+ * bytes or double for value modes 0 and 2) or null, also for a key whose
+ * copied value was added as null. A keyMode 0 key size beyond the map's key
+ * size is ignored: add and remove 0, find null. */
 QVStatus hashMapAdd(OmbrixHashMap *map, const void *key, const void *value);
 void *hashMapFind(OmbrixHashMap *map, const void *key);
 QVStatus hashMapRemove(OmbrixHashMap *map, const void *key);

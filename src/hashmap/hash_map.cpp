@@ -7,8 +7,6 @@
 #include "core/container.h"
 #include "core/export.h"
 #include "hashmap/hash_map_chained.h"
-#include "ombrix/messages.h"
-#include "ombrix/utf8.h"
 
 namespace omb {
 
@@ -235,7 +233,7 @@ void appendRecordBlock(HashMapState &state, unsigned char *block, int32_t count)
     for (int32_t r = 0; r < count; ++r) {
         unsigned char *record = block + static_cast<int64_t>(r) * layout.recordStride;
         if (state.recordFreeTail)
-            recordLink(layout, state.recordFreeTail) = record;
+            setRecordLink(layout, state.recordFreeTail, record);
         else
             state.recordFree = record;
         state.recordFreeTail = record;
@@ -254,27 +252,7 @@ void hashMapResetEntries(HashMapState *state) {
     if (state->records) relinkCurrentRecords(*state);
 }
 
-int32_t resolveKeySize(const Parms &parms, const HashMapKeyLayout &layout, const void *key,
-                       int32_t keySize) {
-    if (keySize > 0) return keySize;
-    if (keySize == 0 && parms.keyMode == OMBRIX_KEY_VARIABLE) {
-        uint64_t length = UTF8_BLEN(static_cast<const char *>(key));
-        return length > INT32_MAX ? INT32_MAX : static_cast<int32_t>(length);
-    }
-    return layout.keySize ? layout.keySize : 8;
-}
-
-void buildCompositeKey(const Parms &parms, const void *key, int32_t callKeySize, int32_t size,
-                       void *buffer) {
-    // The parameter record begins with the key definition.
-    ombrixGetKey(reinterpret_cast<const OmbrixKeyDefinition *>(&parms), callKeySize <= 0, key,
-                 buffer, size);
-}
-
 }  // namespace omb
-
-static_assert(offsetof(OmbrixHashMapParms, reverseOrder) ==
-              offsetof(OmbrixKeyDefinition, reverseOrder));
 
 using omb::HashMapObject;
 using omb::HashMapState;
@@ -285,6 +263,7 @@ OMBRIX_API OmbrixHashMap *hashMapNew(QVWord *pool, OmbrixHashMapParms parms) {
     // The open and delegated tables are not built in yet.
     if (parms.tableKind != OMBRIX_TABLE_CHAINED) return nullptr;
     if (parms.keyMode == OMBRIX_KEY_COMPOSITE && !omb::hasParts(parms)) return nullptr;
+    if (parms.valueMode > OMBRIX_VALUE_ACCUMULATE) return nullptr;
     if (parms.valueMode == OMBRIX_VALUE_POINTER) parms.valueSize = 0;
     if (parms.valueMode == OMBRIX_VALUE_ACCUMULATE) parms.valueSize = sizeof(double);
     if (parms.valueSize < 0) return nullptr;

@@ -19,6 +19,7 @@
 #include "ombrix/hash_map.h"
 #include "ombrix/thin_array_list.h"
 #include "ombrix/tree.h"
+#include "ombrix/utf8.h"
 
 namespace omb {
 
@@ -105,8 +106,15 @@ constexpr int32_t kStackKeyBytes = 1024;
 
 // The key size an operation uses: the call's when positive, a string's own
 // length for mode 1 with 0, else the layout's, or 8 when that is 0.
-int32_t resolveKeySize(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
-                       const void *key, int32_t keySize);
+inline int32_t resolveKeySize(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
+                              const void *key, int32_t keySize) {
+    if (keySize > 0) return keySize;
+    if (keySize == 0 && parms.keyMode == OMBRIX_KEY_VARIABLE) {
+        uint64_t length = UTF8_BLEN(static_cast<const char *>(key));
+        return length > INT32_MAX ? INT32_MAX : static_cast<int32_t>(length);
+    }
+    return layout.keySize ? layout.keySize : 8;
+}
 
 // h = b0, h = h * 33 + bi, then h + (h >> 5); a direct integer key hashes
 // to its first four bytes.
@@ -194,9 +202,20 @@ class KeyBuffer {
 };
 
 // Builds a mode-0 key into `buffer`: the call's bytes when it gives a
-// positive size, else the item's key parts.
-void buildCompositeKey(const OmbrixHashMapParms &parms, const void *key, int32_t callKeySize,
-                       int32_t size, void *buffer);
+// positive size, else the item's key parts (one direct part copied here,
+// others by the shared extraction).
+inline void buildCompositeKey(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
+                              const void *key, int32_t callKeySize, int32_t size, void *buffer) {
+    if (callKeySize > 0) {
+        std::memcpy(buffer, key, static_cast<size_t>(size));
+    } else if (layout.directKey) {
+        std::memcpy(buffer, static_cast<const unsigned char *>(key) + layout.directOffset,
+                    static_cast<size_t>(size));
+    } else {
+        // The parameter record begins with the key definition.
+        ombrixGetKey(reinterpret_cast<const OmbrixKeyDefinition *>(&parms), 1, key, buffer, size);
+    }
+}
 
 // Prepares the key of a mode other than 0: the string itself, the direct
 // part at its offset, or the pointer.
@@ -219,8 +238,15 @@ inline void prepareReferenceKey(const HashMapKeyLayout &layout, uint32_t keyMode
 // ---------------------------------------------------------------------------
 // Supplies
 
-inline void *&recordLink(const HashMapKeyLayout &layout, void *record) {
-    return *reinterpret_cast<void **>(static_cast<unsigned char *>(record) + layout.recordSize);
+// The link word after a record's bytes; records are packed, so it may be
+// unaligned.
+inline void *recordLink(const HashMapKeyLayout &layout, const void *record) {
+    void *next;
+    std::memcpy(&next, static_cast<const unsigned char *>(record) + layout.recordSize, sizeof next);
+    return next;
+}
+inline void setRecordLink(const HashMapKeyLayout &layout, void *record, void *next) {
+    std::memcpy(static_cast<unsigned char *>(record) + layout.recordSize, &next, sizeof next);
 }
 
 // The front record of the free list, or null when the supply is empty.
@@ -233,7 +259,7 @@ inline void *takeRecord(HashMapState &state) {
 }
 
 inline void giveBackRecord(HashMapState &state, void *record) {
-    recordLink(*state.keyLayout, record) = state.recordFree;
+    setRecordLink(*state.keyLayout, record, state.recordFree);
     state.recordFree = record;
     if (!state.recordFreeTail) state.recordFreeTail = record;
 }
@@ -282,6 +308,9 @@ void hashMapIterRelease(OmbrixIterator *iterator);
 }
 
 // The records hosts and the other table kinds read by offset.
+static_assert(offsetof(OmbrixHashMapParms, keyParts) == offsetof(OmbrixKeyDefinition, keyParts));
+static_assert(offsetof(OmbrixHashMapParms, reverseOrder) ==
+              offsetof(OmbrixKeyDefinition, reverseOrder));
 static_assert(sizeof(OmbrixHashMapParms) == 48);
 static_assert(offsetof(OmbrixHashMapParms, keyPartCount) == 4);
 static_assert(offsetof(OmbrixHashMapParms, keyParts) == 8);

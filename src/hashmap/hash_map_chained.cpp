@@ -247,7 +247,7 @@ inline Result withLookupKey(HashMapState &state, const Parms &parms, const void 
     if (size > layout.keySize) return invalid;
     KeyBuffer buffer(state.pool, size);
     if (!buffer.data()) return refused;
-    buildCompositeKey(parms, key, keySize, size, buffer.data());
+    buildCompositeKey(parms, layout, key, keySize, size, buffer.data());
     prepared.bytes = buffer.data();
     prepared.stored = buffer.data();
     prepared.size = size;
@@ -633,7 +633,7 @@ OMBRIX_API QVStatus hashMapListAddWithKeySize(OmbrixHashMap *map, const void *ke
     if (size > layout.keySize) return OMBRIX_OK;
     void *record = omb::takeRecord(state);
     if (!record) return OMBRIX_E_NO_MEMORY;
-    omb::buildCompositeKey(parms, key, keySize, size, record);
+    omb::buildCompositeKey(parms, layout, key, keySize, size, record);
     prepared.bytes = static_cast<const unsigned char *>(record);
     prepared.stored = record;
     prepared.size = size;

@@ -166,7 +166,9 @@ struct Model {
                 EXPECT_EQ(found, nullptr) << "key " << key;
             } else {
                 ASSERT_NE(found, nullptr) << "key " << key;
-                EXPECT_EQ(*static_cast<const double *>(found), it->second) << "key " << key;
+                double sum;
+                std::memcpy(&sum, found, sizeof sum);
+                EXPECT_EQ(sum, it->second) << "key " << key;
             }
         }
     }
