@@ -25,19 +25,19 @@ namespace omb {
 
 // How keys and values are laid out, fixed at construction.
 struct HashMapKeyLayout {
-    int32_t keySize;      // the parts' sum (modes 0, 2 with parts); 8 without parts;
-                          // 0 for modes 1 and 3 with parts
-    int32_t recordSize;   // key bytes (mode 0 only) + valueSize; 0: no records
-    uint8_t intKey;       // one direct signed 32-bit part
-    uint8_t int64Key;     // one direct signed 64-bit part
-    uint8_t directKey;    // one part of levels 1
-    int32_t directOffset; // that part's first offset
+    int32_t keySize;       // the parts' sum (modes 0, 2 with parts); 8 without parts;
+                           // 0 for modes 1 and 3 with parts
+    int32_t recordSize;    // key bytes (mode 0 only) + valueSize; 0: no records
+    uint8_t intKey;        // one direct signed 32-bit part
+    uint8_t int64Key;      // one direct signed 64-bit part
+    uint8_t directKey;     // one part of levels 1
+    int32_t directOffset;  // that part's first offset
     int32_t valueSize;
-    int32_t recordStride; // recordSize + the 8-byte free-list link
+    int32_t recordStride;  // recordSize + the 8-byte free-list link
     uint8_t ownsPool;
-    OmbrixKeyPart *treeParts;  // the parts as reached from an entry
-    OmbrixTreeParms treeParms; // the bucket trees' ordering
-    OmbrixTreeNode *treeNil;   // the sentinel all bucket trees share
+    OmbrixKeyPart *treeParts;   // the parts as reached from an entry
+    OmbrixTreeParms treeParms;  // the bucket trees' ordering
+    OmbrixTreeNode *treeNil;    // the sentinel all bucket trees share
 };
 
 // The private state. Every entry of `slots` beyond the first tableSize, and
@@ -45,23 +45,23 @@ struct HashMapKeyLayout {
 // list; every record of `records` and the retired record blocks is either
 // held by one entry or on the record free list.
 struct HashMapState {
-    OmbrixHashMapEntry *slots;   // slotCapacity entries; entry b is bucket b's primary slot
-    int32_t *bucketCounts;       // chained: 0 empty, > 0 chain, < 0 tree (-entries)
+    OmbrixHashMapEntry *slots;  // slotCapacity entries; entry b is bucket b's primary slot
+    int32_t *bucketCounts;      // chained: 0 empty, > 0 chain, < 0 tree (-entries)
     void *recordFree;
     OmbrixHashMapEntry *nodeFree;
-    int32_t count;               // entries without the null key
-    int32_t threshold;           // count at which the table grows
+    int32_t count;      // entries without the null key
+    int32_t threshold;  // count at which the table grows
     int32_t tableSize;
     int32_t mask;
-    OmbrixThinArrayList *recordBlocks; // RetiredBlock items; null until the first growth
-    OmbrixThinArrayList *nodeBlocks;   // RetiredBlock items; null until the first growth
+    OmbrixThinArrayList *recordBlocks;  // RetiredBlock items; null until the first growth
+    OmbrixThinArrayList *nodeBlocks;    // RetiredBlock items; null until the first growth
     int32_t slotCapacity;
     int32_t recordCapacity;
-    unsigned char *records;      // the current record block
+    unsigned char *records;  // the current record block
     int32_t resizeCount;
     void *recordFreeTail;
     OmbrixHashMapEntry *nodeFreeTail;
-    OmbrixHashMapEntry *nullEntry; // the null key's entry, its value storage behind it
+    OmbrixHashMapEntry *nullEntry;  // the null key's entry, its value storage behind it
     QVWord *pool;
     HashMapKeyLayout *keyLayout;
     void *qveaaExtension;
@@ -79,11 +79,19 @@ struct HashMapObject {
 inline HashMapObject *hashMapObjectOf(OmbrixHashMap *map) {
     return reinterpret_cast<HashMapObject *>(map);
 }
-inline HashMapState *hashMapStateOf(OmbrixHashMap *map) { return &hashMapObjectOf(map)->state; }
+inline HashMapState *hashMapStateOf(OmbrixHashMap *map) {
+    return &hashMapObjectOf(map)->state;
+}
+
+// The count at which a table of `tableSize` buckets grows: three quarters,
+// in single precision.
+inline int32_t growthThreshold(int32_t tableSize) {
+    return static_cast<int32_t>(static_cast<float>(tableSize) * 0.75f);
+}
 
 // An item of recordBlocks and nodeBlocks.
 struct RetiredBlock {
-    int32_t count; // records or entries in the block
+    int32_t count;  // records or entries in the block
     void *block;
 };
 
@@ -186,7 +194,8 @@ class KeyBuffer {
   public:
     KeyBuffer(QVWord *pool, int32_t size) : pool_(pool), data_(stack_) {
         if (size > kStackKeyBytes)
-            data_ = static_cast<unsigned char *>(poolAllocateZeroed(pool, static_cast<uint64_t>(size)));
+            data_ =
+                static_cast<unsigned char *>(poolAllocateZeroed(pool, static_cast<uint64_t>(size)));
     }
     ~KeyBuffer() {
         if (data_ != stack_) poolFree(pool_, data_);
@@ -201,19 +210,29 @@ class KeyBuffer {
     unsigned char stack_[kStackKeyBytes];
 };
 
-// Builds a mode-0 key into `buffer`: the call's bytes when it gives a
-// positive size, else the item's key parts (one direct part copied here,
-// others by the shared extraction).
+// The key bytes of a mode-0 key that need no building: the call's bytes
+// when it gives a positive size, or the one direct part inside the item.
+// Null when the key must be built from its parts.
+inline const unsigned char *contiguousCompositeKey(const HashMapKeyLayout &layout,
+                                                   const void *key, int32_t callKeySize) {
+    if (callKeySize > 0) return static_cast<const unsigned char *>(key);
+    if (layout.directKey) return static_cast<const unsigned char *>(key) + layout.directOffset;
+    return nullptr;
+}
+
+// Builds a mode-0 key of `size` bytes into `buffer`.
 inline void buildCompositeKey(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
                               const void *key, int32_t callKeySize, int32_t size, void *buffer) {
-    if (callKeySize > 0) {
-        std::memcpy(buffer, key, static_cast<size_t>(size));
-    } else if (layout.directKey) {
-        std::memcpy(buffer, static_cast<const unsigned char *>(key) + layout.directOffset,
-                    static_cast<size_t>(size));
-    } else {
+    const unsigned char *bytes = contiguousCompositeKey(layout, key, callKeySize);
+    if (!bytes) {
         // The parameter record begins with the key definition.
         ombrixGetKey(reinterpret_cast<const OmbrixKeyDefinition *>(&parms), 1, key, buffer, size);
+    } else if (size == 4) {
+        std::memcpy(buffer, bytes, 4);
+    } else if (size == 8) {
+        std::memcpy(buffer, bytes, 8);
+    } else {
+        std::memcpy(buffer, bytes, static_cast<size_t>(size));
     }
 }
 
