@@ -32,6 +32,21 @@ inline std::string wordText(const char *const *words, size_t count, unsigned see
     return text;
 }
 
+// Runs `measure(container)` once per iteration on a container that `make`
+// builds (and prepares) untimed and that is deleted untimed.
+template <typename Make, typename Measure>
+void timeOnFresh(benchmark::State &state, Make make, Measure measure) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto *container = make();
+        state.ResumeTiming();
+        measure(*container);
+        state.PauseTiming();
+        delete container;
+        state.ResumeTiming();
+    }
+}
+
 // Keeps, per benchmark ("BM_Name" or "BM_Name/args"), the median of its
 // repetitions when they give one, else its run; errored runs are left out.
 class RatioReporter : public benchmark::ConsoleReporter {

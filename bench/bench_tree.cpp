@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_host.h"
 #include "ombrix/extension.h"
 #include "ombrix/tree.h"
 #include "qvhost.h"
@@ -71,16 +72,7 @@ const Workload &workload(Order order) {
 // inserts them in address order, the random one in a random order.
 const Item *itemAt(const Workload &w, uint32_t index) { return &w.items[index]; }
 
-QVWord *benchHost() {
-    static QVWord *host = [] {
-        QVWord *h = qvhostCreate();
-        uint64_t major, minor;
-        qvextver(h, &major, &minor);
-        qvhostSetScribble(h, 0);
-        return h;
-    }();
-    return host;
-}
+using bench::benchHost;
 
 // ---------------------------------------------------------------------------
 // The contenders, each with the same four steps.

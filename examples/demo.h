@@ -25,3 +25,6 @@ void stringBufferTour(QVWord *host, const OmbrixExtension *ext);
 // factory and thin array list tables.
 void listsTour(OmbrixExtension *ext, QVWord *host);
 void treeTour(void *library, OmbrixExtension *ext);
+// A chained hash map of integer keys and copied values, made through the
+// factory table.
+void hashMapTour(OmbrixExtension *ext);

@@ -107,6 +107,7 @@ int main(int argc, char **argv) {
     stringBufferTour(host, ext);
     listsTour(ext, host);
     treeTour(lib.handle, ext);
+    hashMapTour(ext);
 
     ext->destroyExtension(ext);
     std::printf("destroyed the extension; pools still alive: %" PRIu64 "\n", qvhostLivePools(host));

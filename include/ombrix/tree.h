@@ -133,6 +133,17 @@ OmbrixIterator treeEntryIterator(OmbrixTree *tree);
  * output: "5, 3(r), 8(r), #, #, #, #". Prints nothing for other keys. */
 QVStatus treePrint(OmbrixTree *tree);
 
+/* Node count on standard output ("\ntotal elements: 7\n"), counted with a
+ * temporary hash map of node depths in the tree's pool: 0, 0x803fc002, or
+ * the map's refusal. treeHeight counts the nodes of the subtree at `node`
+ * (0 for the sentinel), recording each one's depth, from `depth` down, in
+ * `depths`; a refused record goes to *status and leaves that node's
+ * children uncounted. */
+struct OmbrixHashMap;
+QVStatus treeStat(OmbrixTree *tree);
+uint32_t treeHeight(OmbrixTree *tree, struct OmbrixHashMap *depths, OmbrixTreeNode *node,
+                    int32_t depth, QVStatus *status);
+
 /* In-order navigation; null for the sentinel and past the last node. */
 OmbrixTreeNode *treeMinimum(OmbrixTreeNode *node, OmbrixTreeNode *sentinel);
 OmbrixTreeNode *treeSuccessor(OmbrixTreeNode *node, OmbrixTreeNode *sentinel);

@@ -151,10 +151,22 @@ struct IteratorRules {
     template <QVStatus (*restart)(OmbrixIterator *, State *), auto count>
     static OmbrixIterator open(const char *poolName, Container *container,
                                void *(*next)(OmbrixIterator *)) {
+        return openNamed<restart>(poolName, container, next, size<count>, release,
+                                  reset<restart>);
+    }
+
+    // The same factory for a family whose record holds operations of its
+    // own names; `sizeOp`, `releaseOp` and `resetOp` call the rules above.
+    template <QVStatus (*restart)(OmbrixIterator *, State *)>
+    static OmbrixIterator openNamed(const char *poolName, Container *container,
+                                    void *(*next)(OmbrixIterator *),
+                                    int32_t (*sizeOp)(OmbrixIterator *),
+                                    void (*releaseOp)(OmbrixIterator *),
+                                    QVStatus (*resetOp)(OmbrixIterator *, void *)) {
         if (!container) return iter;
         QVWord *pool = nullptr;
-        OmbrixIterator it = openIteratorRecord(poolName, sizeof(State), &pool, next,
-                                               size<count>, release, reset<restart>);
+        OmbrixIterator it = openIteratorRecord(poolName, sizeof(State), &pool, next, sizeOp,
+                                               releaseOp, resetOp);
         if (!pool) return it;
         stateOf(&it)->*kContainer = container;
         stateOf(&it)->*kPool = pool;

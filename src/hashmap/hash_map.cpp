@@ -135,8 +135,11 @@ void fillOperations(OmbrixHashMap *map) {
     map->size = hashMapSize;
     map->getKeySize = hashMapGetKeySize;
     map->reset = hashMapReset;
-    // toBlob, getBlobSize, merge, mergeFromBlob, iterator, entryIterator,
-    // clone and stat stay null until those operations are built in.
+    map->iterator = hashMapIterator;
+    map->entryIterator = hashMapEntryIterator;
+    map->stat = hashMapStat;
+    // toBlob, getBlobSize, merge, mergeFromBlob and clone stay null until
+    // those operations are built in.
 }
 
 // Every record of the current block and of the retired ones back on the

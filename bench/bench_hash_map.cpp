@@ -1,0 +1,557 @@
+// The chained ombrix hash map against std::unordered_map, absl::flat_hash_map
+// and GLib's GHashTable, at 1K, 64K and 1M entries:
+//
+// - int: 4-byte integer keys, the map keyed by one direct part of the item
+//   (keyMode 2) and holding the item pointer as its value (valueMode 1);
+//   the peers map the integer to the item pointer.
+// - str: 16-byte string keys copied into the map (keyMode 0, one bytes part)
+//   with 8-byte copied values; the peers hold a copy of the key and the value.
+//
+// Operations: insert of every key into a fresh map, find of every key in a
+// random order (hit), find of as many absent keys (miss), erase of every key,
+// and one full iteration. The ombrix map is driven through its object, as a
+// host drives it, in the unlocked pool it makes for itself (flags bit 0) on
+// the reference host with scribbling off.
+//
+// Bytes per entry: the ombrix map's pool statistics (bytes asked for), a counting allocator for the std and absl peers, and
+// malloc's own count (mallinfo2) for GLib.
+//
+// Collision: 64K integer keys that are all multiples of 65536, so that the
+// map's default hash (the integer itself) puts them in one bucket until the
+// table outgrows 65536 buckets; against std::unordered_map with a hash that
+// sends every key to one bucket.
+//
+// At the end the run prints each peer's CPU time over the ombrix map's
+// (above 1: ombrix faster) and the bytes per entry.
+#include <benchmark/benchmark.h>
+#include <glib.h>
+#include <malloc.h>
+
+#include <absl/container/flat_hash_map.h>
+#include <absl/hash/hash.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <numeric>
+#include <random>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "bench_support.h"
+#include "bench_host.h"
+#include "ombrix/extension.h"
+#include "ombrix/hash_map.h"
+#include "qvhost.h"
+
+namespace {
+
+enum KeyKind { kInt, kStr };
+constexpr size_t kSizes[] = {1u << 10, 1u << 16, 1u << 20};
+constexpr size_t kCollisionKeys = 1u << 16;
+
+struct IntItem {
+    int32_t key;
+};
+
+using Key16 = std::array<char, 16>;
+
+// Keys, the order they are looked up and erased in, and absent keys.
+struct Workload {
+    std::vector<IntItem> ints;
+    std::vector<IntItem> missingInts;
+    std::vector<Key16> strs;
+    std::vector<Key16> missingStrs;
+    std::vector<uint32_t> probeOrder;
+};
+
+Key16 randomKey(std::mt19937 &random) {
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    Key16 key;
+    for (char &c : key) c = letters[random() % (sizeof letters - 1)];
+    return key;
+}
+
+const Workload &workload(size_t n) {
+    static std::map<size_t, Workload> cache;
+    Workload &w = cache[n];
+    if (!w.ints.empty()) return w;
+    std::mt19937 random(static_cast<unsigned>(2026 + n));
+    std::unordered_set<int32_t> seenInts;
+    auto freshInt = [&] {
+        int32_t key;
+        do key = static_cast<int32_t>(random()); while (!seenInts.insert(key).second);
+        return IntItem{key};
+    };
+    std::unordered_set<std::string> seenStrs;
+    auto freshStr = [&] {
+        Key16 key;
+        do key = randomKey(random); while (!seenStrs.insert(std::string(key.data(), 16)).second);
+        return key;
+    };
+    for (size_t i = 0; i < n; ++i) w.ints.push_back(freshInt());
+    for (size_t i = 0; i < n; ++i) w.missingInts.push_back(freshInt());
+    for (size_t i = 0; i < n; ++i) w.strs.push_back(freshStr());
+    for (size_t i = 0; i < n; ++i) w.missingStrs.push_back(freshStr());
+    w.probeOrder.resize(n);
+    std::iota(w.probeOrder.begin(), w.probeOrder.end(), 0u);
+    std::shuffle(w.probeOrder.begin(), w.probeOrder.end(), random);
+    return w;
+}
+
+using bench::benchHost;
+
+// ---------------------------------------------------------------------------
+// Bytes held by the std and absl peers, through their allocator.
+
+size_t gLiveBytes = 0;
+
+template <typename T>
+struct CountingAllocator {
+    using value_type = T;
+    CountingAllocator() = default;
+    template <typename U>
+    CountingAllocator(const CountingAllocator<U> &) {}
+    T *allocate(size_t n) {
+        gLiveBytes += n * sizeof(T);
+        return std::allocator<T>().allocate(n);
+    }
+    void deallocate(T *p, size_t n) {
+        gLiveBytes -= n * sizeof(T);
+        std::allocator<T>().deallocate(p, n);
+    }
+    template <typename U>
+    bool operator==(const CountingAllocator<U> &) const { return true; }
+};
+
+struct Key16Hash {
+    size_t operator()(const Key16 &k) const {
+        return std::hash<std::string_view>()(std::string_view(k.data(), k.size()));
+    }
+};
+
+// ---------------------------------------------------------------------------
+// The contenders. Each offers insert(i), find(i), findMissing(i), erase(i),
+// iterate() over the workload's keys by index, and bytes().
+
+OmbrixKeyPart intPart = {OMBRIX_PART_INT32, 4, 1, {0, 0, 0, 0, 0}, 0};
+OmbrixKeyPart strPart = {OMBRIX_PART_BYTES, 16, 1, {0, 0, 0, 0, 0}, 0};
+
+struct Ombrix {
+    const Workload &w;
+    KeyKind kind;
+    QVWord *pool;
+    OmbrixHashMap *map;
+    Ombrix(const Workload &work, KeyKind k) : w(work), kind(k) {
+        benchHost();
+        OmbrixHashMapParms parms = {};
+        parms.keyMode = k == kInt ? OMBRIX_KEY_REFERENCE : OMBRIX_KEY_COMPOSITE;
+        parms.keyPartCount = 1;
+        parms.keyParts = k == kInt ? &intPart : &strPart;
+        parms.valueMode = k == kInt ? OMBRIX_VALUE_POINTER : OMBRIX_VALUE_COPY;
+        parms.valueSize = k == kInt ? 0 : 8;
+        parms.flags = OMBRIX_FLAG_NO_LOCK;
+        map = hashMapNew(nullptr, parms);
+        pool = qvhostFindPool(benchHost(), "ombrixh");
+    }
+    ~Ombrix() { map->destroy(map); }
+    const void *key(size_t i) const {
+        return kind == kInt ? static_cast<const void *>(&w.ints[i]) : w.strs[i].data();
+    }
+    void insert(size_t i) {
+        uint64_t value = i;
+        map->add(map, key(i), kind == kInt ? key(i) : &value);
+    }
+    bool find(size_t i) { return map->find(map, key(i)) != nullptr; }
+    bool findMissing(size_t i) {
+        const void *k = kind == kInt ? static_cast<const void *>(&w.missingInts[i])
+                                     : w.missingStrs[i].data();
+        return map->find(map, k) != nullptr;
+    }
+    void erase(size_t i) { map->remove(map, key(i)); }
+    size_t iterate() {
+        size_t visited = 0;
+        OmbrixIterator it = map->iterator(map);
+        while (it.hasNext) visited += it.next(&it) != nullptr;
+        it.release(&it);
+        return visited;
+    }
+    size_t bytes() const {
+        QVHostPoolStats stats{};
+        qvhostPoolStats(pool, &stats);
+        return stats.liveBytes;
+    }
+};
+
+template <template <typename...> class Map, typename IntHash = std::hash<int32_t>,
+          typename StrHash = Key16Hash>
+struct CountedPeer {
+    template <typename K, typename V, typename H>
+    using Counted = Map<K, V, H, std::equal_to<K>, CountingAllocator<std::pair<const K, V>>>;
+    const Workload &w;
+    KeyKind kind;
+    Counted<int32_t, const IntItem *, IntHash> ints;
+    Counted<Key16, uint64_t, StrHash> strs;
+    size_t before;
+    CountedPeer(const Workload &work, KeyKind k) : w(work), kind(k), before(gLiveBytes) {}
+    void insert(size_t i) {
+        if (kind == kInt)
+            ints.emplace(w.ints[i].key, &w.ints[i]);
+        else
+            strs.emplace(w.strs[i], i);
+    }
+    bool find(size_t i) {
+        return kind == kInt ? ints.find(w.ints[i].key) != ints.end()
+                            : strs.find(w.strs[i]) != strs.end();
+    }
+    bool findMissing(size_t i) {
+        return kind == kInt ? ints.find(w.missingInts[i].key) != ints.end()
+                            : strs.find(w.missingStrs[i]) != strs.end();
+    }
+    void erase(size_t i) {
+        if (kind == kInt)
+            ints.erase(w.ints[i].key);
+        else
+            strs.erase(w.strs[i]);
+    }
+    size_t iterate() {
+        size_t visited = 0;
+        if (kind == kInt)
+            for (auto &entry : ints) visited += entry.second != nullptr;
+        else
+            for (auto &entry : strs) visited += entry.second != ~0ull;
+        return visited;
+    }
+    size_t bytes() const { return gLiveBytes - before; }
+};
+
+using StdUnordered = CountedPeer<std::unordered_map>;
+using AbslFlat = CountedPeer<absl::flat_hash_map, absl::Hash<int32_t>, absl::Hash<Key16>>;
+
+// GHashTable: integer keys as pointers (g_direct_hash), string keys as
+// NUL-terminated copies (g_str_hash), the 8-byte value in the value pointer.
+struct Glib {
+    const Workload &w;
+    KeyKind kind;
+    GHashTable *table;
+    size_t before;
+    Glib(const Workload &work, KeyKind k)
+        : w(work), kind(k),
+          table(k == kInt ? g_hash_table_new(g_direct_hash, g_direct_equal)
+                          : g_hash_table_new_full(g_str_hash, g_str_equal, g_free, nullptr)),
+          before(mallinfo2().uordblks) {}
+    ~Glib() { g_hash_table_destroy(table); }
+    gpointer intKey(const IntItem &item) const { return GINT_TO_POINTER(item.key); }
+    std::string text(const Key16 &k) const { return std::string(k.data(), k.size()); }
+    void insert(size_t i) {
+        if (kind == kInt)
+            g_hash_table_insert(table, intKey(w.ints[i]), const_cast<IntItem *>(&w.ints[i]));
+        else
+            g_hash_table_insert(table, g_strndup(w.strs[i].data(), 16), GSIZE_TO_POINTER(i + 1));
+    }
+    bool lookup(const IntItem &item) { return g_hash_table_contains(table, intKey(item)); }
+    bool lookup(const Key16 &k) {
+        char text[17];
+        std::memcpy(text, k.data(), 16);
+        text[16] = 0;
+        return g_hash_table_contains(table, text);
+    }
+    bool find(size_t i) { return kind == kInt ? lookup(w.ints[i]) : lookup(w.strs[i]); }
+    bool findMissing(size_t i) {
+        return kind == kInt ? lookup(w.missingInts[i]) : lookup(w.missingStrs[i]);
+    }
+    void erase(size_t i) {
+        if (kind == kInt) {
+            g_hash_table_remove(table, intKey(w.ints[i]));
+        } else {
+            char text[17];
+            std::memcpy(text, w.strs[i].data(), 16);
+            text[16] = 0;
+            g_hash_table_remove(table, text);
+        }
+    }
+    size_t iterate() {
+        size_t visited = 0;
+        GHashTableIter it;
+        gpointer key, value;
+        g_hash_table_iter_init(&it, table);
+        while (g_hash_table_iter_next(&it, &key, &value)) visited += key != nullptr || value;
+        return visited;
+    }
+    size_t bytes() const { return mallinfo2().uordblks - before; }
+};
+
+// ---------------------------------------------------------------------------
+// The measurements. Building and destroying a map outside the measured step
+// is not timed. Each keeps, per contender, the bytes per entry of a full map.
+
+std::map<std::string, double> gBytesPerEntry;
+
+template <typename Map>
+void fill(Map &map, size_t n) {
+    for (size_t i = 0; i < n; ++i) map.insert(i);
+}
+
+template <typename Map>
+void insertRun(benchmark::State &state, KeyKind kind, size_t n, const std::string &name) {
+    const Workload &w = workload(n);
+    bench::timeOnFresh(
+        state, [&] { return new Map(w, kind); },
+        [&](Map &map) {
+            fill(map, n);
+            state.PauseTiming();
+            gBytesPerEntry[name] = double(map.bytes()) / double(n);
+            state.ResumeTiming();
+        });
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+}
+
+template <typename Map>
+void findRun(benchmark::State &state, KeyKind kind, size_t n, bool hit) {
+    const Workload &w = workload(n);
+    Map map(w, kind);
+    fill(map, n);
+    size_t found = 0;
+    for (auto _ : state)
+        for (uint32_t i : w.probeOrder) found += hit ? map.find(i) : map.findMissing(i);
+    if (found != (hit ? size_t(state.iterations()) * n : 0))
+        state.SkipWithError("a find gave the wrong answer");
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+}
+
+template <typename Map>
+void eraseRun(benchmark::State &state, KeyKind kind, size_t n) {
+    const Workload &w = workload(n);
+    bench::timeOnFresh(
+        state,
+        [&] {
+            auto *map = new Map(w, kind);
+            fill(*map, n);
+            return map;
+        },
+        [&](Map &map) {
+            for (uint32_t i : w.probeOrder) map.erase(i);
+        });
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+}
+
+template <typename Map>
+void iterateRun(benchmark::State &state, KeyKind kind, size_t n) {
+    const Workload &w = workload(n);
+    Map map(w, kind);
+    fill(map, n);
+    size_t visited = 0;
+    for (auto _ : state) visited += map.iterate();
+    if (visited != size_t(state.iterations()) * n) state.SkipWithError("an entry was missed");
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+}
+
+const char *const kOps[] = {"insert", "find_hit", "find_miss", "erase", "iterate"};
+const char *const kContenders[] = {"ombrix", "std", "absl", "glib"};
+
+std::string caseName(const char *op, KeyKind kind, size_t n) {
+    return std::string(op) + "/" + (kind == kInt ? "int" : "str") + "/" + std::to_string(n);
+}
+
+template <typename Map>
+void registerContender(const char *contender) {
+    for (KeyKind kind : {kInt, kStr})
+        for (size_t n : kSizes) {
+            auto add = [&](const char *op, auto run) {
+                std::string name = caseName(op, kind, n) + "/" + contender;
+                benchmark::RegisterBenchmark(name.c_str(), run)->Unit(benchmark::kMicrosecond);
+            };
+            std::string bytesName = caseName("bytes", kind, n) + "/" + contender;
+            add("insert", [=](benchmark::State &s) { insertRun<Map>(s, kind, n, bytesName); });
+            add("find_hit", [=](benchmark::State &s) { findRun<Map>(s, kind, n, true); });
+            add("find_miss", [=](benchmark::State &s) { findRun<Map>(s, kind, n, false); });
+            add("erase", [=](benchmark::State &s) { eraseRun<Map>(s, kind, n); });
+            add("iterate", [=](benchmark::State &s) { iterateRun<Map>(s, kind, n); });
+        }
+}
+
+// ---------------------------------------------------------------------------
+// Collision: keys k * 65536, k = 0 .. 64K - 1.
+
+struct OneBucketHash {
+    size_t operator()(int32_t) const { return 0; }
+};
+
+std::vector<IntItem> collidingItems() {
+    std::vector<IntItem> items(kCollisionKeys);
+    for (size_t k = 0; k < kCollisionKeys; ++k)
+        items[k].key = static_cast<int32_t>(static_cast<uint32_t>(k) << 16);
+    return items;
+}
+
+// Inserts every colliding key into a fresh map (timed), then finds every
+// one (timed apart); the map is built and destroyed untimed. One iteration
+// each: a search that walks the shared bucket takes seconds.
+template <typename Insert, typename Find>
+void collisionRun(benchmark::State &state, bool find, Insert insert, Find found) {
+    size_t hits = 0;
+    for (auto _ : state) {
+        if (find) state.PauseTiming();
+        insert();
+        if (find) {
+            state.ResumeTiming();
+            hits += found();
+        }
+    }
+    if (find && hits != size_t(state.iterations()) * kCollisionKeys)
+        state.SkipWithError("a colliding key was not found");
+}
+
+void BM_CollisionOmbrix(benchmark::State &state, bool find) {
+    Workload w;
+    w.ints = collidingItems();
+    Ombrix *map = nullptr;
+    collisionRun(
+        state, find,
+        [&] {
+            delete map;
+            map = new Ombrix(w, kInt);
+            for (size_t i = 0; i < kCollisionKeys; ++i) map->insert(i);
+        },
+        [&] {
+            size_t hits = 0;
+            for (size_t i = 0; i < kCollisionKeys; ++i) hits += map->find(i);
+            return hits;
+        });
+    delete map;
+}
+
+void BM_CollisionStd(benchmark::State &state, bool find) {
+    std::vector<IntItem> items = collidingItems();
+    using OneBucket = std::unordered_map<int32_t, const IntItem *, OneBucketHash>;
+    OneBucket *map = nullptr;
+    collisionRun(
+        state, find,
+        [&] {
+            delete map;
+            map = new OneBucket;
+            for (const IntItem &item : items) map->emplace(item.key, &item);
+        },
+        [&] {
+            size_t hits = 0;
+            for (const IntItem &item : items) hits += map->find(item.key) != map->end();
+            return hits;
+        });
+    delete map;
+}
+
+// The floor of a find-hit in a chained table of 48-byte entries, with no
+// call through a function pointer, no key preparation and no chain: one
+// random read of the bucket's count and of its primary slot, in arrays the
+// size the map holds at n entries (the table doubles at three quarters
+// full), the hash compared, then the key read where the entry's pointer
+// leads (the item's field). Colliding keys overwrite each other's slot;
+// only the hits count.
+void BM_FloorEntryProbe(benchmark::State &state, size_t n) {
+    const Workload &w = workload(n);
+    size_t table = 32;
+    while (table * 3 / 4 <= n) table *= 2;
+    std::vector<OmbrixHashMapEntry> slots(table);
+    std::vector<int32_t> counts(table);
+    for (const IntItem &item : w.ints) {
+        size_t bucket = uint32_t(item.key) & (table - 1);
+        slots[bucket].hash = uint32_t(item.key);
+        slots[bucket].key = const_cast<IntItem *>(&item);
+        counts[bucket] = 1;
+    }
+    size_t found = 0;
+    for (auto _ : state)
+        for (uint32_t i : w.probeOrder) {
+            int32_t key = w.ints[i].key;
+            size_t bucket = uint32_t(key) & (table - 1);
+            if (counts[bucket] == 0) continue;
+            const OmbrixHashMapEntry &slot = slots[bucket];
+            found += slot.hash == uint32_t(key) && static_cast<const IntItem *>(slot.key)->key == key;
+        }
+    benchmark::DoNotOptimize(found);
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+}
+
+class Reporter : public bench::RatioReporter {
+  public:
+    void printRatios() {
+        std::printf("\npeer CPU time / ombrix CPU time (above 1: ombrix faster)\n");
+        std::printf("%-22s %10s %10s %10s\n", "case", "std", "absl", "glib");
+        for (const char *op : kOps)
+            for (KeyKind kind : {kInt, kStr})
+                for (size_t n : kSizes) {
+                    std::string prefix = caseName(op, kind, n);
+                    double own = cpuTimeOf(prefix + "/ombrix");
+                    if (own == 0.0) continue;
+                    std::printf("%-22s", prefix.c_str());
+                    for (const char *peer : {"std", "absl", "glib"}) {
+                        double other = cpuTimeOf(prefix + "/" + peer);
+                        if (other == 0.0)
+                            std::printf(" %10s", "-");
+                        else
+                            std::printf(" %9.2fx", other / own);
+                    }
+                    std::printf("\n");
+                }
+        std::printf("\nbytes per entry of a full map\n");
+        std::printf("%-22s %10s %10s %10s %10s\n", "case", "ombrix", "std", "absl", "glib");
+        for (KeyKind kind : {kInt, kStr})
+            for (size_t n : kSizes) {
+                std::string prefix = caseName("bytes", kind, n);
+                std::printf("%-22s", prefix.c_str());
+                for (const char *contender : kContenders) {
+                    auto it = gBytesPerEntry.find(prefix + "/" + contender);
+                    if (it == gBytesPerEntry.end())
+                        std::printf(" %10s", "-");
+                    else
+                        std::printf(" %10.1f", it->second);
+                }
+                std::printf("\n");
+            }
+        std::printf("\nfind_hit/int against the probe floor (ns per find, CPU)\n");
+        for (size_t n : kSizes) {
+            double floorTime = cpuTimeOf("floor/int/" + std::to_string(n));
+            double own = cpuTimeOf(caseName("find_hit", kInt, n) + "/ombrix");
+            if (floorTime != 0.0 && own != 0.0)
+                std::printf("%-10zu floor %6.1f   ombrix %6.1f\n", n, floorTime * 1e3 / double(n),
+                            own * 1e3 / double(n));
+        }
+        std::printf("\n");
+        for (const char *op : {"insert", "find"}) {
+            std::string prefix = std::string("collision_") + op;
+            double own = cpuTimeOf(prefix + "/ombrix"), peer = cpuTimeOf(prefix + "/std");
+            if (own != 0.0 && peer != 0.0)
+                std::printf("%s (64K keys, one bucket): ombrix %.3f s, std %.3f s, std / ombrix "
+                            "%.2fx\n",
+                            prefix.c_str(), own / 1e3, peer / 1e3, peer / own);
+        }
+    }
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    registerContender<Ombrix>("ombrix");
+    registerContender<StdUnordered>("std");
+    registerContender<AbslFlat>("absl");
+    registerContender<Glib>("glib");
+    for (size_t n : kSizes)
+        benchmark::RegisterBenchmark(("floor/int/" + std::to_string(n)).c_str(), BM_FloorEntryProbe, n)
+            ->Unit(benchmark::kMicrosecond);
+    for (bool find : {false, true}) {
+        std::string op = find ? "collision_find/" : "collision_insert/";
+        benchmark::RegisterBenchmark((op + "ombrix").c_str(), BM_CollisionOmbrix, find)
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(1);
+        benchmark::RegisterBenchmark((op + "std").c_str(), BM_CollisionStd, find)
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(1);
+    }
+    return bench::runWithRatios<Reporter>(argc, argv);
+}
