@@ -122,10 +122,6 @@ struct Int32Probe {
     int32_t compare(const OmbrixTreeNode *node) const {
         return descending ? threeWay(node->keyCopy, value) : threeWay(value, node->keyCopy);
     }
-    bool equals(const OmbrixTreeNode *node) const { return node->keyCopy == value; }
-    bool goesLeft(const OmbrixTreeNode *node) const {
-        return descending ? value > node->keyCopy : value < node->keyCopy;
-    }
 };
 
 inline Int32Probe probeFor(const DirectIntOrder<int32_t> &order, const void *key, int32_t) {
@@ -141,13 +137,6 @@ struct PointerProbe {
     int32_t compare(const OmbrixTreeNode *node) const {
         auto stored = reinterpret_cast<uintptr_t>(node->key);
         return reversed ? threeWay(stored, value) : threeWay(value, stored);
-    }
-    bool equals(const OmbrixTreeNode *node) const {
-        return reinterpret_cast<uintptr_t>(node->key) == value;
-    }
-    bool goesLeft(const OmbrixTreeNode *node) const {
-        auto stored = reinterpret_cast<uintptr_t>(node->key);
-        return reversed ? value > stored : value < stored;
     }
 };
 
