@@ -107,8 +107,8 @@ TEST_F(TreeTest, AddRemoveFindAndWalkEdgeCases) {
         for (bool nodes : {false, true}) {
             OmbrixIterator it = nodes ? treeEntryIterator(tree) : treeIterator(tree);
             Keys walked;
-            while (it.hasNext && walked.size() <= r.kept.size())
-                walked.push_back(nodes ? static_cast<Node *>(it.next(&it))->key : it.next(&it));
+            for (void *got; it.hasNext && walked.size() <= r.kept.size();)
+                got = it.next(&it), walked.push_back(got && nodes ? static_cast<Node *>(got)->key : got);
             EXPECT_EQ(walked, r.kept);
             EXPECT_EQ(it.next(&it), nullptr);
             it.release(&it);
