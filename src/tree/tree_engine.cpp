@@ -169,20 +169,20 @@ void insertFixup(Node **root, Node *sentinel, Node *node) {
 struct Place {
     Node *found;
     Node *parent;
-    int32_t last;  // the comparison with parent; its sign gives the side
+    bool goesLeft;  // the side of parent it hangs on
 };
 
 template <typename Probe>
 Place placeOf(Node *root, Node *sentinel, const Probe &probe) {
-    Place place = {nullptr, sentinel, 0};
+    Place place = {nullptr, sentinel, false};
     for (Node *node = root; node != sentinel;) {
-        int32_t c = probe.compare(node);
+        std::strong_ordering c = probe.compare(node);
         if (c == 0) {
             place.found = node;
             return place;
         }
         place.parent = node;
-        place.last = c;
+        place.goesLeft = c < 0;
         node = c < 0 ? node->left : node->right;
     }
     return place;
@@ -191,7 +191,7 @@ Place placeOf(Node *root, Node *sentinel, const Probe &probe) {
 template <typename Probe>
 Node *findNode(Node *node, Node *sentinel, const Probe &probe) {
     while (node != sentinel) {
-        int32_t c = probe.compare(node);
+        std::strong_ordering c = probe.compare(node);
         if (c == 0) return node;
         node = c < 0 ? node->left : node->right;
     }
@@ -236,7 +236,7 @@ QVStatus insertKey(const Order &order, QVWord *pool, Node **root, Node *sentinel
     node->parent = place.parent;
     if (place.parent == sentinel)
         *root = node;
-    else if (place.last < 0)
+    else if (place.goesLeft)
         place.parent->left = node;
     else
         place.parent->right = node;

@@ -75,11 +75,11 @@ TEST(KeyOrder, EveryPartTypeModeAndFlag) {
     for (const Row &row : rows) {
         EXPECT_EQ(omb::compareKeys(row.parms, row.a, row.sizeA, row.b, row.sizeB), row.expected) << row.what;
         for (int swap : {0, 1}) {  // the specialised orders in both directions
-            OmbrixTreeNode node{};
-            node.key = const_cast<void *>(swap ? row.a : row.b), node.keySize = swap ? row.sizeA : row.sizeB;
+            OmbrixTreeNode node{swap ? row.sizeA : row.sizeB, const_cast<void *>(swap ? row.a : row.b)};
             int32_t walked = omb::withKeyOrder(row.parms, [&](const auto &order) {
                 omb::prepareNode(order, &node);
-                return omb::probeFor(order, swap ? row.b : row.a, swap ? row.sizeB : row.sizeA).compare(&node);
+                auto c = omb::probeFor(order, swap ? row.b : row.a, swap ? row.sizeB : row.sizeA).compare(&node);
+                return (c > 0) - (c < 0);
             });
             EXPECT_EQ(walked, swap ? -row.expected : row.expected) << row.what << (swap ? ", swapped" : "");
         }
