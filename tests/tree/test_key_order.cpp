@@ -10,8 +10,7 @@
 namespace {
 
 TEST(KeyOrder, EveryPartTypeModeAndFlag) {
-    const uint32_t norm = OMBRIX_TREE_NORMALIZED;
-    struct Record { int64_t wide; int32_t narrow, pad; };
+    const uint32_t norm = OMBRIX_TREE_NORMALIZED;  struct Record { int64_t wide; int32_t narrow, pad; };
     const Record r[] = {{INT64_MIN, INT32_MAX, 0}, {INT64_MAX, INT32_MIN, 0}, {-1, 3, 0}, {-1, 3, 1}};
     OmbrixKeyPart dbl = directPart(OMBRIX_PART_DOUBLE, 8), byte1 = directPart(OMBRIX_PART_BYTES, 1),
                   bytes2 = directPart(OMBRIX_PART_BYTES, 2), text = directPart(OMBRIX_PART_BYTES, 3),
@@ -75,7 +74,8 @@ TEST(KeyOrder, EveryPartTypeModeAndFlag) {
     for (const Row &row : rows) {
         EXPECT_EQ(omb::compareKeys(row.parms, row.a, row.sizeA, row.b, row.sizeB), row.expected) << row.what;
         for (int swap : {0, 1}) {  // the specialised orders in both directions
-            OmbrixTreeNode node{swap ? row.sizeA : row.sizeB, const_cast<void *>(swap ? row.a : row.b)};
+            void *stored = const_cast<void *>(swap ? row.a : row.b);
+            OmbrixTreeNode node{swap ? row.sizeA : row.sizeB, stored, 0, 0, nullptr, nullptr, nullptr};
             int32_t walked = omb::withKeyOrder(row.parms, [&](const auto &order) {
                 omb::prepareNode(order, &node);
                 auto c = omb::probeFor(order, swap ? row.b : row.a, swap ? row.sizeB : row.sizeA).compare(&node);
