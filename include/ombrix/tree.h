@@ -10,8 +10,7 @@
  * tree whose root, sentinel and node blocks the caller holds: the chained
  * hash map keeps one such tree per long bucket. Used on a container's own
  * root they may add and find; the container's nodes leave only through its
- * remove and reset, which also keep the container's note of where the last
- * removal was (removing keys in order then skips the walk from the root).
+ * remove and reset.
  *
  * The tree has no lock: one thread at a time. */
 #ifndef OMBRIX_TREE_H

@@ -17,6 +17,7 @@
 // not change while it is in the tree keeps the copy true.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <cstring>
 
@@ -102,8 +103,8 @@ struct KeyProbe {
     Order order;
     const void *key;
     int32_t keySize;
-    int32_t compare(const OmbrixTreeNode *node) const {
-        return order(key, keySize, node->key, node->keySize);
+    std::strong_ordering compare(const OmbrixTreeNode *node) const {
+        return order(key, keySize, node->key, node->keySize) <=> 0;
     }
 };
 
@@ -119,12 +120,8 @@ inline void prepareNode(const Order &, OmbrixTreeNode *) {}
 struct Int32Probe {
     int32_t value;
     bool descending;
-    int32_t compare(const OmbrixTreeNode *node) const {
-        return descending ? threeWay(node->keyCopy, value) : threeWay(value, node->keyCopy);
-    }
-    bool equals(const OmbrixTreeNode *node) const { return node->keyCopy == value; }
-    bool goesLeft(const OmbrixTreeNode *node) const {
-        return descending ? value > node->keyCopy : value < node->keyCopy;
+    std::strong_ordering compare(const OmbrixTreeNode *node) const {
+        return descending ? node->keyCopy <=> value : value <=> node->keyCopy;
     }
 };
 
@@ -138,16 +135,9 @@ inline Int32Probe probeFor(const DirectIntOrder<int32_t> &order, const void *key
 struct PointerProbe {
     uintptr_t value;
     bool reversed;
-    int32_t compare(const OmbrixTreeNode *node) const {
+    std::strong_ordering compare(const OmbrixTreeNode *node) const {
         auto stored = reinterpret_cast<uintptr_t>(node->key);
-        return reversed ? threeWay(stored, value) : threeWay(value, stored);
-    }
-    bool equals(const OmbrixTreeNode *node) const {
-        return reinterpret_cast<uintptr_t>(node->key) == value;
-    }
-    bool goesLeft(const OmbrixTreeNode *node) const {
-        auto stored = reinterpret_cast<uintptr_t>(node->key);
-        return reversed ? value > stored : value < stored;
+        return reversed ? stored <=> value : value <=> stored;
     }
 };
 

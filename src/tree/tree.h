@@ -25,19 +25,9 @@ struct TreeState {
 // and the engine routines take a bare sentinel node (the hash map holds
 // its own), so the finger lives behind the container's sentinel: only the
 // container reaches it, through state.sentinel.
-//
-// The finger is the in-order successor of the node the last removal took
-// out (null when there was none, or after the last node, a reset, or in a
-// tree that keeps no finger). A removal whose key equals the finger's
-// unlinks the finger without walking from the root, which makes removing
-// keys in order O(1) amortised before the rebalancing. Invariant: the finger
-// is null or a node linked in this tree. Every removal and reset of the
-// container sets it; adds keep it, since no node changes identity while the
-// tree rebalances. The engine routines never see it, so the container's
-// nodes leave only through treeRemove, treeRemoveWithKeySize and treeReset.
 struct SentinelBlock {
     OmbrixTreeNode node;      // first: state.sentinel points here
-    OmbrixTreeNode *finger;
+    OmbrixTreeNode *finger;   // kept by the container's removal (tree.cpp)
     uint8_t keepsFinger;      // set by treeNew when keys order totally
 };
 
