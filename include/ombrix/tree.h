@@ -81,7 +81,6 @@ struct OmbrixTree {
     OmbrixIterator (*iterator)(OmbrixTree *tree);
     OmbrixIterator (*entryIterator)(OmbrixTree *tree);
     OmbrixTree *(*clone)(OmbrixTree *tree);
-    /* Node statistics are not built in yet: this word is null. */
     QVStatus (*stat)(OmbrixTree *tree);
     QVStatus (*print)(OmbrixTree *tree);
 };

@@ -185,7 +185,7 @@ void fillOperations(Tree *tree) {
     tree->iterator = treeIterator;
     tree->entryIterator = treeEntryIterator;
     tree->clone = treeClone;
-    tree->stat = nullptr;  // node statistics are not built in yet
+    tree->stat = treeStat;
     tree->print = treePrint;
 }
 
