@@ -31,7 +31,7 @@ TEST_F(TreeTest, TheObjectItsCloneAndTheOperationsThatMoveNothing) {
     OmbrixKeyPart parts[2] = {directPart(OMBRIX_PART_INT32, 4, 0, 1), directPart(OMBRIX_PART_INT64, 8, 8)};
     OmbrixTree *tree = treeNew(nullptr, treeParms(OMBRIX_KEY_COMPOSITE, parts, 2, -3, 0, 1)), *clone = treeClone(tree);
     QVWord *pool = omb::treeStateOf(tree)->pool;
-    EXPECT_EQ(tree->stat, nullptr) << "statistics are not built in";
+    EXPECT_EQ(tree->stat, treeStat);
     EXPECT_EQ(tree->parms->keyMode, OMBRIX_KEY_REFERENCE) << "mode 0 is kept as 2";
     EXPECT_TRUE(tree->parms->keyParts != parts && tree->parms->nodesPerBlock == 0) << "parts copied; -3 kept as 0";
     EXPECT_EQ(treeGetKeySize(tree), 12);
