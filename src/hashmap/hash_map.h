@@ -296,6 +296,189 @@ inline void storeValue(uint32_t valueMode, int32_t valueSize, OmbrixHashMapEntry
     }
 }
 
+// ---------------------------------------------------------------------------
+// Entries
+
+// ---------------------------------------------------------------------------
+// OmbrixHashMapEntry storage
+
+// Keys held by reference are copied under flag 0x80 by the chained table
+// only; the open table always keeps the caller's pointer.
+inline bool copiesKeys(const OmbrixHashMapParms &parms) {
+    return (parms.flags & OMBRIX_HASH_MAP_COPY_KEYS) && parms.keyMode != OMBRIX_KEY_COMPOSITE &&
+           parms.tableKind == OMBRIX_TABLE_CHAINED;
+}
+
+// Values are pointers when there is no value storage: value mode 1, or
+// mode 0 with no bytes to copy.
+inline bool valuesArePointers(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout) {
+    return parms.valueMode == OMBRIX_VALUE_POINTER || layout.valueSize == 0;
+}
+
+// The value storage a mode-0 key's record carries after the key bytes.
+inline void *recordValueStorage(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout, const OmbrixHashMapEntry &entry) {
+    if (parms.keyMode != OMBRIX_KEY_COMPOSITE) return nullptr;
+    return static_cast<unsigned char *>(entry.key) + layout.keySize;
+}
+
+// The value rule for a new or existing entry. `fixedStorage` is where the
+// entry's value bytes always live (a mode-0 record, the null key's block),
+// or null when the entry holds a record of its own for them. A copied value
+// that is null needs no storage: an entry with a record of its own gives it
+// back and takes one again for its next value, so no record is lost while
+// the value is null. 0x803fc002 when that record is refused, the entry as
+// it was.
+inline QVStatus assignValue(HashMapState &state, const OmbrixHashMapParms &parms, OmbrixHashMapEntry &entry, void *fixedStorage,
+                     const void *value) {
+    const HashMapKeyLayout &layout = *state.keyLayout;
+    if (valuesArePointers(parms, layout)) {
+        entry.value = const_cast<void *>(value);
+        return OMBRIX_OK;
+    }
+    if (parms.valueMode == OMBRIX_VALUE_COPY && !value) {
+        if (!fixedStorage && entry.value) giveBackRecord(state, entry.value);
+        entry.value = nullptr;
+        return OMBRIX_OK;
+    }
+    if (!entry.value) {
+        void *storage = fixedStorage ? fixedStorage : takeRecord(state);
+        if (!storage) return OMBRIX_E_NO_MEMORY;
+        if (parms.valueMode == OMBRIX_VALUE_ACCUMULATE) std::memset(storage, 0, sizeof(double));
+        entry.value = storage;
+    }
+    storeValue(parms.valueMode, layout.valueSize, entry, value);
+    return OMBRIX_OK;
+}
+
+// What a leaving entry took: its record (the key's for mode 0, the value's
+// otherwise) and its key copy.
+inline void releaseEntryStorage(HashMapState &state, const OmbrixHashMapParms &parms, const OmbrixHashMapEntry &entry) {
+    const HashMapKeyLayout &layout = *state.keyLayout;
+    if (parms.keyMode == OMBRIX_KEY_COMPOSITE)
+        giveBackRecord(state, entry.key);
+    else if (!valuesArePointers(parms, layout) && entry.value)
+        giveBackRecord(state, entry.value);
+    if (copiesKeys(parms)) poolFree(state.pool, entry.key);
+}
+
+// A new entry for `key`, outside any bucket: the key (the mode-0 record, a
+// copy under flag 0x80, or the stored pointer) and its value. 0x803fc002
+// when a block or record is refused; nothing is then held.
+inline QVStatus makeEntry(HashMapState &state, const OmbrixHashMapParms &parms, const PreparedKey &key,
+                   const void *value, OmbrixHashMapEntry &made) {
+    made = OmbrixHashMapEntry{};
+    made.hash = key.hash;
+    made.keySize = key.size;
+    made.key = key.stored;
+    if (copiesKeys(parms)) {
+        made.key = poolAllocate(state.pool, static_cast<uint64_t>(key.size), 0);
+        if (!made.key) return OMBRIX_E_NO_MEMORY;
+        if (key.size > 0) std::memcpy(made.key, key.stored, static_cast<size_t>(key.size));
+    }
+    QVStatus status =
+        assignValue(state, parms, made, recordValueStorage(parms, *state.keyLayout, made), value);
+    if (status != OMBRIX_OK && copiesKeys(parms)) poolFree(state.pool, made.key);
+    return status;
+}
+
+// Gives back what makeEntry took beyond the mode-0 record.
+inline void unmakeEntry(HashMapState &state, const OmbrixHashMapParms &parms, const OmbrixHashMapEntry &made) {
+    if (parms.keyMode != OMBRIX_KEY_COMPOSITE && !valuesArePointers(parms, *state.keyLayout) &&
+        made.value)
+        giveBackRecord(state, made.value);
+    if (copiesKeys(parms)) poolFree(state.pool, made.key);
+}
+
+// The null key's entry, made on first use with zero-filled value storage
+// behind it, and its value set by the value rule.
+inline QVStatus addNullKey(HashMapState &state, const OmbrixHashMapParms &parms, const void *value) {
+    bool created = false;
+    if (!state.nullEntry) {
+        uint64_t bytes = sizeof(OmbrixHashMapEntry) + static_cast<uint64_t>(state.keyLayout->valueSize);
+        state.nullEntry = static_cast<OmbrixHashMapEntry *>(poolAllocateZeroed(state.pool, bytes));
+        if (!state.nullEntry) return OMBRIX_E_NO_MEMORY;
+        created = true;
+    }
+    void *storage = state.keyLayout->valueSize ? state.nullEntry + 1 : nullptr;
+    if (created && storage) state.nullEntry->value = storage;
+    return assignValue(state, parms, *state.nullEntry, storage, value);
+}
+
+// ---------------------------------------------------------------------------
+// Lookup keys
+
+// Prepares a lookup key of a mode other than 0.
+inline void prepareKey(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout, const void *key, int32_t size,
+                       PreparedKey &prepared) {
+    prepareReferenceKey(layout, parms.keyMode, key, &prepared);
+    prepared.size = size;
+    prepared.hash = hashKey(parms, layout, prepared.bytes, size);
+}
+
+// Prepares a mode-0 key built at `bytes`.
+inline void prepareBuiltKey(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
+                            unsigned char *bytes, int32_t size, PreparedKey &prepared) {
+    prepared.bytes = bytes;
+    prepared.stored = bytes;
+    prepared.size = size;
+    prepared.hash = hashKey(parms, layout, bytes, size);
+}
+
+// Runs `lookup` on the prepared key; mode 0 builds it in a key buffer.
+// `refused` is the result when that buffer cannot be had, `invalid` when
+// the key size exceeds a mode-0 key.
+template <typename Result, typename Lookup>
+inline Result withLookupKey(HashMapState &state, const OmbrixHashMapParms &parms, const void *key,
+                            int32_t keySize, Result refused, Result invalid, Lookup lookup) {
+    const HashMapKeyLayout &layout = *state.keyLayout;
+    int32_t size = resolveKeySize(parms, layout, key, keySize);
+    PreparedKey prepared = {};
+    if (parms.keyMode != OMBRIX_KEY_COMPOSITE) {
+        prepareKey(parms, layout, key, size, prepared);
+        return lookup(prepared);
+    }
+    if (size > layout.keySize) return invalid;
+    KeyBuffer buffer(state.pool, size);
+    if (!buffer.data()) return refused;
+    buildCompositeKey(parms, layout, key, keySize, size, buffer.data());
+    prepareBuiltKey(parms, layout, buffer.data(), size, prepared);
+    return lookup(prepared);
+}
+
+// Runs `add(prepared, record)` on the key of an add. Mode 0 builds the key
+// in a record taken from the supply, which `add` keeps or gives back; the
+// other modes pass a null record. A mode-0 key size beyond the map's is
+// ignored (0); a refused record is 0x803fc002.
+template <typename Add>
+inline QVStatus withAddKey(HashMapState &state, const OmbrixHashMapParms &parms, const void *key,
+                           int32_t keySize, Add add) {
+    const HashMapKeyLayout &layout = *state.keyLayout;
+    int32_t size = resolveKeySize(parms, layout, key, keySize);
+    PreparedKey prepared = {};
+    if (parms.keyMode != OMBRIX_KEY_COMPOSITE) {
+        prepareKey(parms, layout, key, size, prepared);
+        return add(prepared, nullptr);
+    }
+    if (size > layout.keySize) return OMBRIX_OK;
+    auto *record = static_cast<unsigned char *>(takeRecord(state));
+    if (!record) return OMBRIX_E_NO_MEMORY;
+    buildCompositeKey(parms, layout, key, keySize, size, record);
+    prepareBuiltKey(parms, layout, record, size, prepared);
+    return add(prepared, record);
+}
+
+// Appends {count, block} to a list of retired blocks, making the list on
+// first use (`made` then set).
+inline bool retireBlock(QVWord *pool, OmbrixThinArrayList *&list, bool &made, int32_t count, void *block) {
+    if (!list) {
+        list = thinArrayListNew(pool, 0, sizeof(RetiredBlock), 0);
+        if (!list) return false;
+        made = true;
+    }
+    RetiredBlock item = {count, block};
+    return thinArrayListAdd(list, &item) == OMBRIX_OK;
+}
+
 }  // namespace omb
 
 // The iterator operations, reached only through the iterator records.
