@@ -389,8 +389,6 @@ void installDoubling(HashMapState &state, Doubling &doubling) {
     if (doubling.records) {
         state.records = doubling.records;
         state.recordCapacity = doubling.recordCount;
-        state.recordFree = nullptr;
-        state.recordFreeTail = nullptr;
         appendRecordBlock(state, doubling.records, doubling.recordCount);
     }
 }
