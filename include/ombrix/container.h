@@ -77,7 +77,9 @@ typedef struct OmbrixBlob {
 
 /* Builds the key of `item` into `keyBuffer`. With `extract` false the item
  * already is a key. The buffer holds at least keySize bytes (composite keys:
- * the sum of the part sizes; mode 2: 8 bytes). */
+ * the sum of the part sizes; mode 2: 8 bytes). Nothing is written when the
+ * definition, item or buffer is null, or when a part is unusable: a positive
+ * keyPartCount without keyParts, a negative partSize, levels outside 1..5. */
 void ombrixGetKey(const OmbrixKeyDefinition *keyDefinition, uint8_t extract, const void *item,
                   void *keyBuffer, int32_t keySize);
 

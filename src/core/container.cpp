@@ -3,8 +3,6 @@
 #include <cstddef>
 #include <cstring>
 
-#include "ombrix/primitives.h"
-
 namespace omb {
 
 // Hosts read these records by offset.
@@ -105,44 +103,6 @@ OmbrixIterator openIteratorRecord(const char *poolName, size_t stateSize, QVWord
     it.reset = reset;
     it.state = state;
     return it;
-}
-
-int32_t keySearchLength(const OmbrixKeyDefinition &definition, int32_t keySize) {
-    if (definition.keyMode == OMBRIX_KEY_VARIABLE) return keySize;
-    int64_t sum = 0;
-    for (int32_t i = 0; i < definition.keyPartCount; ++i) sum += definition.keyParts[i].partSize;
-    return sum > INT32_MAX ? 0 : static_cast<int32_t>(sum);
-}
-
-namespace {
-constexpr uint64_t kPointerKeyBytes = 8;
-}
-
-KeySearch::KeySearch(QVWord *pool, const OmbrixKeyDefinition &definition, const void *key,
-                     int32_t length)
-    : pool_(pool), definition_(definition), length_(length), searched_(nullptr),
-      candidate_(nullptr) {
-    uint64_t bytes = static_cast<uint64_t>(length);
-    if (bytes < kPointerKeyBytes) bytes = kPointerKeyBytes;
-    searched_ = poolAllocateZeroed(pool, bytes);
-    if (searched_) candidate_ = poolAllocateZeroed(pool, bytes);
-    if (!candidate_) {
-        poolFree(pool, searched_);
-        searched_ = nullptr;
-        return;
-    }
-    ombrixGetKey(&definition_, 0, key, searched_, length_);
-}
-
-KeySearch::~KeySearch() {
-    poolFree(pool_, candidate_);
-    poolFree(pool_, searched_);
-}
-
-bool KeySearch::matches(const void *element, int64_t recordedKeySize) {
-    if (definition_.keyMode == OMBRIX_KEY_VARIABLE && recordedKeySize != length_) return false;
-    ombrixGetKey(&definition_, 1, element, candidate_, length_);
-    return qvmemcmp(candidate_, searched_, static_cast<uint64_t>(length_)) == 0;
 }
 
 }  // namespace omb

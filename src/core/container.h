@@ -30,6 +30,17 @@ inline const unsigned char *keyFieldAddress(const void *item, const OmbrixKeyPar
     return address;
 }
 
+// Whether the families may act on key parts: a positive count comes with an
+// array, and every part names a field of partSize >= 0 bytes at the end of an
+// access path of one to five offsets. partType is not looked at: every value
+// has a meaning (the named types, any other a QVChar string). A family given
+// parts that fail here treats them as an invalid argument, before it touches
+// any memory.
+bool keyPartsUsable(const OmbrixKeyPart *parts, int32_t count);
+inline bool keyDefinitionUsable(const OmbrixKeyDefinition &definition) {
+    return keyPartsUsable(definition.keyParts, definition.keyPartCount);
+}
+
 // The read-only zeroed templates; copied, never written.
 extern const QVPoolOptions poolParms;
 extern const QVLockOptions lockParms;
@@ -165,36 +176,6 @@ struct IteratorRules {
         }
         return it;
     }
-};
-
-// The key comparison of the lists' FindByKey. The key length n is the call's
-// key size for keyMode 1, else the sum of the part sizes; n <= 0 finds
-// nothing. Both buffers hold at least 8 bytes, because keyMode 2 extraction
-// writes the 8-byte item pointer whatever n is; the first n bytes compare.
-int32_t keySearchLength(const OmbrixKeyDefinition &definition, int32_t keySize);
-
-class KeySearch {
-  public:
-    // Takes two zero-filled buffers from `pool` and forms the searched key
-    // from `key` (already a key, not an item). ready() is false when a
-    // buffer was refused; nothing is then held.
-    KeySearch(QVWord *pool, const OmbrixKeyDefinition &definition, const void *key,
-              int32_t length);
-    ~KeySearch();
-    KeySearch(const KeySearch &) = delete;
-    KeySearch &operator=(const KeySearch &) = delete;
-
-    bool ready() const { return searched_ && candidate_; }
-    // Whether the key extracted from `element` equals the searched key. In
-    // keyMode 1 only an element recorded with key size n can match.
-    bool matches(const void *element, int64_t recordedKeySize);
-
-  private:
-    QVWord *pool_;
-    const OmbrixKeyDefinition &definition_;
-    int32_t length_;
-    void *searched_;
-    void *candidate_;
 };
 
 }  // namespace omb

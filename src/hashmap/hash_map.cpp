@@ -30,13 +30,15 @@ int32_t tableSizeFor(int32_t capacity) {
     return static_cast<int32_t>(1) << static_cast<int>(exponent);
 }
 
-// Three quarters and seven quarters of the table, in single precision.
-int32_t thresholdFor(int32_t tableSize) { return static_cast<int32_t>(static_cast<float>(tableSize) * 0.75f); }
+// The primary slots and, behind them, an overflow entry for each entry the
+// table holds before it grows: seven quarters, in single precision.
 int32_t chainedSlotsFor(int32_t tableSize) {
     return static_cast<int32_t>(static_cast<float>(tableSize) * 1.75f);
 }
 
-bool hasParts(const Parms &parms) { return parms.keyPartCount > 0 && parms.keyParts; }
+bool hasParts(const Parms &parms) {
+    return parms.keyPartCount > 0 && parms.keyParts;
+}
 
 // The parts as a bucket tree reaches them: from the entry through its `key`
 // member, part i at the sum of the sizes before it.
@@ -222,7 +224,8 @@ bool buildKeyLayout(QVWord *pool, Parms *parms, HashMapKeyLayout *layout) {
     layout->treeParms.keyPartCount = hasParts(*parms) ? parms->keyPartCount : 1;
     layout->treeParms.keyParts = layout->treeParts;
     layout->treeParms.flags = OMBRIX_FLAG_NO_LOCK;
-    layout->treeNil = static_cast<OmbrixTreeNode *>(poolAllocateZeroed(pool, sizeof(OmbrixTreeNode)));
+    layout->treeNil =
+        static_cast<OmbrixTreeNode *>(poolAllocateZeroed(pool, sizeof(OmbrixTreeNode)));
     if (!layout->treeNil) return false;
     int64_t recordSize = (parms->keyMode == OMBRIX_KEY_COMPOSITE ? layout->keySize : 0) +
                          static_cast<int64_t>(layout->valueSize);
@@ -267,6 +270,7 @@ extern "C" {
 OMBRIX_API OmbrixHashMap *hashMapNew(QVWord *pool, OmbrixHashMapParms parms) {
     // The delegated table is not built in yet.
     if (parms.tableKind > OMBRIX_TABLE_OPEN) return nullptr;
+    if (!omb::keyPartsUsable(parms.keyParts, parms.keyPartCount)) return nullptr;
     if (parms.keyMode == OMBRIX_KEY_COMPOSITE && !omb::hasParts(parms)) return nullptr;
     if (parms.valueMode > OMBRIX_VALUE_ACCUMULATE) return nullptr;
     if (parms.valueMode == OMBRIX_VALUE_POINTER) parms.valueSize = 0;
@@ -278,7 +282,8 @@ OMBRIX_API OmbrixHashMap *hashMapNew(QVWord *pool, OmbrixHashMapParms parms) {
     omb::ContainerPool owned =
         omb::acquireContainerPool(pool, parms.flags & OMBRIX_FLAG_NO_LOCK, omb::kPoolName);
     if (!owned.pool) return nullptr;
-    auto *object = static_cast<HashMapObject *>(omb::poolAllocateZeroed(owned.pool, sizeof(HashMapObject)));
+    auto *object =
+        static_cast<HashMapObject *>(omb::poolAllocateZeroed(owned.pool, sizeof(HashMapObject)));
     if (!object) return omb::abandonContainer(owned, {});
     HashMapState &state = object->state;
     state.pool = owned.pool;
@@ -293,7 +298,7 @@ OMBRIX_API OmbrixHashMap *hashMapNew(QVWord *pool, OmbrixHashMapParms parms) {
         *object->head.parms = parms;
         state.tableSize = tableSize;
         state.mask = tableSize - 1;
-        state.threshold = state.recordCapacity = omb::thresholdFor(tableSize);
+        state.threshold = state.recordCapacity = omb::growthThreshold(tableSize);
         state.slotCapacity = parms.tableKind == OMBRIX_TABLE_OPEN ? tableSize + omb::kSpareSlots
                                                                   : omb::chainedSlotsFor(tableSize);
         if (omb::buildKeyLayout(owned.pool, object->head.parms, state.keyLayout) &&
@@ -363,14 +368,17 @@ OMBRIX_API QVStatus hashMapReset(OmbrixHashMap *map) {
     if (chained) omb::hashMapListReleaseBuckets(&state, *map->parms);
     if (map->parms->tableKind == OMBRIX_TABLE_OPEN) omb::hashMapOpenReleaseChains(&state);
     if (state.resizeCount == 0) {
-        std::memset(state.slots, 0, sizeof(OmbrixHashMapEntry) * static_cast<size_t>(state.slotCapacity));
+        std::memset(state.slots, 0,
+                    sizeof(OmbrixHashMapEntry) * static_cast<size_t>(state.slotCapacity));
         omb::hashMapResetEntries(&state);
     } else {
         if (chained) omb::resetRetiredSlots(state);
         if (state.records) omb::resetRecords(state);
-        std::memset(state.slots, 0, sizeof(OmbrixHashMapEntry) * static_cast<size_t>(state.slotCapacity));
+        std::memset(state.slots, 0,
+                    sizeof(OmbrixHashMapEntry) * static_cast<size_t>(state.slotCapacity));
     }
-    if (chained) std::memset(state.bucketCounts, 0, sizeof(int32_t) * static_cast<size_t>(state.tableSize));
+    if (chained)
+        std::memset(state.bucketCounts, 0, sizeof(int32_t) * static_cast<size_t>(state.tableSize));
     state.count = 0;
     omb::dropNullEntry(state);
     return OMBRIX_OK;

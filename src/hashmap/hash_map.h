@@ -25,19 +25,19 @@ namespace omb {
 
 // How keys and values are laid out, fixed at construction.
 struct HashMapKeyLayout {
-    int32_t keySize;      // the parts' sum (modes 0, 2 with parts); 8 without parts;
-                          // 0 for modes 1 and 3 with parts
-    int32_t recordSize;   // key bytes (mode 0 only) + valueSize; 0: no records
-    uint8_t intKey;       // one direct signed 32-bit part
-    uint8_t int64Key;     // one direct signed 64-bit part
-    uint8_t directKey;    // one part of levels 1
-    int32_t directOffset; // that part's first offset
+    int32_t keySize;       // the parts' sum (modes 0, 2 with parts); 8 without parts;
+                           // 0 for modes 1 and 3 with parts
+    int32_t recordSize;    // key bytes (mode 0 only) + valueSize; 0: no records
+    uint8_t intKey;        // one direct signed 32-bit part
+    uint8_t int64Key;      // one direct signed 64-bit part
+    uint8_t directKey;     // one part of levels 1
+    int32_t directOffset;  // that part's first offset
     int32_t valueSize;
-    int32_t recordStride; // recordSize + the 8-byte free-list link
+    int32_t recordStride;  // recordSize + the 8-byte free-list link
     uint8_t ownsPool;
-    OmbrixKeyPart *treeParts;  // the parts as reached from an entry
-    OmbrixTreeParms treeParms; // the bucket trees' ordering
-    OmbrixTreeNode *treeNil;   // the sentinel all bucket trees share
+    OmbrixKeyPart *treeParts;   // the parts as reached from an entry
+    OmbrixTreeParms treeParms;  // the bucket trees' ordering
+    OmbrixTreeNode *treeNil;    // the sentinel all bucket trees share
 };
 
 // The private state. Every entry of `slots` beyond the first tableSize, and
@@ -45,23 +45,23 @@ struct HashMapKeyLayout {
 // list; every record of `records` and the retired record blocks is either
 // held by one entry or on the record free list.
 struct HashMapState {
-    OmbrixHashMapEntry *slots;   // slotCapacity entries; entry b is bucket b's primary slot
-    int32_t *bucketCounts;       // chained: 0 empty, > 0 chain, < 0 tree (-entries)
+    OmbrixHashMapEntry *slots;  // slotCapacity entries; entry b is bucket b's primary slot
+    int32_t *bucketCounts;      // chained: 0 empty, > 0 chain, < 0 tree (-entries)
     void *recordFree;
     OmbrixHashMapEntry *nodeFree;
-    int32_t count;               // entries without the null key
-    int32_t threshold;           // count at which the table grows
+    int32_t count;      // entries without the null key
+    int32_t threshold;  // count at which the table grows
     int32_t tableSize;
     int32_t mask;
-    OmbrixThinArrayList *recordBlocks; // RetiredBlock items; null until the first growth
-    OmbrixThinArrayList *nodeBlocks;   // RetiredBlock items; null until the first growth
+    OmbrixThinArrayList *recordBlocks;  // RetiredBlock items; null until the first growth
+    OmbrixThinArrayList *nodeBlocks;    // RetiredBlock items; null until the first growth
     int32_t slotCapacity;
     int32_t recordCapacity;
-    unsigned char *records;      // the current record block
+    unsigned char *records;  // the current record block
     int32_t resizeCount;
     void *recordFreeTail;
     OmbrixHashMapEntry *nodeFreeTail;
-    OmbrixHashMapEntry *nullEntry; // the null key's entry, its value storage behind it
+    OmbrixHashMapEntry *nullEntry;  // the null key's entry, its value storage behind it
     QVWord *pool;
     HashMapKeyLayout *keyLayout;
     void *qveaaExtension;
@@ -79,11 +79,19 @@ struct HashMapObject {
 inline HashMapObject *hashMapObjectOf(OmbrixHashMap *map) {
     return reinterpret_cast<HashMapObject *>(map);
 }
-inline HashMapState *hashMapStateOf(OmbrixHashMap *map) { return &hashMapObjectOf(map)->state; }
+inline HashMapState *hashMapStateOf(OmbrixHashMap *map) {
+    return &hashMapObjectOf(map)->state;
+}
+
+// The count at which a table of `tableSize` buckets grows: three quarters,
+// in single precision.
+inline int32_t growthThreshold(int32_t tableSize) {
+    return static_cast<int32_t>(static_cast<float>(tableSize) * 0.75f);
+}
 
 // An item of recordBlocks and nodeBlocks.
 struct RetiredBlock {
-    int32_t count; // records or entries in the block
+    int32_t count;  // records or entries in the block
     void *block;
 };
 
@@ -186,7 +194,8 @@ class KeyBuffer {
   public:
     KeyBuffer(QVWord *pool, int32_t size) : pool_(pool), data_(stack_) {
         if (size > kStackKeyBytes)
-            data_ = static_cast<unsigned char *>(poolAllocateZeroed(pool, static_cast<uint64_t>(size)));
+            data_ =
+                static_cast<unsigned char *>(poolAllocateZeroed(pool, static_cast<uint64_t>(size)));
     }
     ~KeyBuffer() {
         if (data_ != stack_) poolFree(pool_, data_);
@@ -316,7 +325,8 @@ inline bool valuesArePointers(const OmbrixHashMapParms &parms, const HashMapKeyL
 }
 
 // The value storage a mode-0 key's record carries after the key bytes.
-inline void *recordValueStorage(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout, const OmbrixHashMapEntry &entry) {
+inline void *recordValueStorage(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
+                                const OmbrixHashMapEntry &entry) {
     if (parms.keyMode != OMBRIX_KEY_COMPOSITE) return nullptr;
     return static_cast<unsigned char *>(entry.key) + layout.keySize;
 }
@@ -328,8 +338,8 @@ inline void *recordValueStorage(const OmbrixHashMapParms &parms, const HashMapKe
 // back and takes one again for its next value, so no record is lost while
 // the value is null. 0x803fc002 when that record is refused, the entry as
 // it was.
-inline QVStatus assignValue(HashMapState &state, const OmbrixHashMapParms &parms, OmbrixHashMapEntry &entry, void *fixedStorage,
-                     const void *value) {
+inline QVStatus assignValue(HashMapState &state, const OmbrixHashMapParms &parms,
+                            OmbrixHashMapEntry &entry, void *fixedStorage, const void *value) {
     const HashMapKeyLayout &layout = *state.keyLayout;
     if (valuesArePointers(parms, layout)) {
         entry.value = const_cast<void *>(value);
@@ -352,7 +362,8 @@ inline QVStatus assignValue(HashMapState &state, const OmbrixHashMapParms &parms
 
 // What a leaving entry took: its record (the key's for mode 0, the value's
 // otherwise) and its key copy.
-inline void releaseEntryStorage(HashMapState &state, const OmbrixHashMapParms &parms, const OmbrixHashMapEntry &entry) {
+inline void releaseEntryStorage(HashMapState &state, const OmbrixHashMapParms &parms,
+                                const OmbrixHashMapEntry &entry) {
     const HashMapKeyLayout &layout = *state.keyLayout;
     if (parms.keyMode == OMBRIX_KEY_COMPOSITE)
         giveBackRecord(state, entry.key);
@@ -364,8 +375,8 @@ inline void releaseEntryStorage(HashMapState &state, const OmbrixHashMapParms &p
 // A new entry for `key`, outside any bucket: the key (the mode-0 record, a
 // copy under flag 0x80, or the stored pointer) and its value. 0x803fc002
 // when a block or record is refused; nothing is then held.
-inline QVStatus makeEntry(HashMapState &state, const OmbrixHashMapParms &parms, const PreparedKey &key,
-                   const void *value, OmbrixHashMapEntry &made) {
+inline QVStatus makeEntry(HashMapState &state, const OmbrixHashMapParms &parms,
+                          const PreparedKey &key, const void *value, OmbrixHashMapEntry &made) {
     made = OmbrixHashMapEntry{};
     made.hash = key.hash;
     made.keySize = key.size;
@@ -382,7 +393,8 @@ inline QVStatus makeEntry(HashMapState &state, const OmbrixHashMapParms &parms, 
 }
 
 // Gives back what makeEntry took beyond the mode-0 record.
-inline void unmakeEntry(HashMapState &state, const OmbrixHashMapParms &parms, const OmbrixHashMapEntry &made) {
+inline void unmakeEntry(HashMapState &state, const OmbrixHashMapParms &parms,
+                        const OmbrixHashMapEntry &made) {
     if (parms.keyMode != OMBRIX_KEY_COMPOSITE && !valuesArePointers(parms, *state.keyLayout) &&
         made.value)
         giveBackRecord(state, made.value);
@@ -391,10 +403,12 @@ inline void unmakeEntry(HashMapState &state, const OmbrixHashMapParms &parms, co
 
 // The null key's entry, made on first use with zero-filled value storage
 // behind it, and its value set by the value rule.
-inline QVStatus addNullKey(HashMapState &state, const OmbrixHashMapParms &parms, const void *value) {
+inline QVStatus addNullKey(HashMapState &state, const OmbrixHashMapParms &parms,
+                           const void *value) {
     bool created = false;
     if (!state.nullEntry) {
-        uint64_t bytes = sizeof(OmbrixHashMapEntry) + static_cast<uint64_t>(state.keyLayout->valueSize);
+        uint64_t bytes =
+            sizeof(OmbrixHashMapEntry) + static_cast<uint64_t>(state.keyLayout->valueSize);
         state.nullEntry = static_cast<OmbrixHashMapEntry *>(poolAllocateZeroed(state.pool, bytes));
         if (!state.nullEntry) return OMBRIX_E_NO_MEMORY;
         created = true;
@@ -408,8 +422,8 @@ inline QVStatus addNullKey(HashMapState &state, const OmbrixHashMapParms &parms,
 // Lookup keys
 
 // Prepares a lookup key of a mode other than 0.
-inline void prepareKey(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout, const void *key, int32_t size,
-                       PreparedKey &prepared) {
+inline void prepareKey(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
+                       const void *key, int32_t size, PreparedKey &prepared) {
     prepareReferenceKey(layout, parms.keyMode, key, &prepared);
     prepared.size = size;
     prepared.hash = hashKey(parms, layout, prepared.bytes, size);
@@ -469,7 +483,8 @@ inline QVStatus withAddKey(HashMapState &state, const OmbrixHashMapParms &parms,
 
 // Appends {count, block} to a list of retired blocks, making the list on
 // first use (`made` then set).
-inline bool retireBlock(QVWord *pool, OmbrixThinArrayList *&list, bool &made, int32_t count, void *block) {
+inline bool retireBlock(QVWord *pool, OmbrixThinArrayList *&list, bool &made, int32_t count,
+                        void *block) {
     if (!list) {
         list = thinArrayListNew(pool, 0, sizeof(RetiredBlock), 0);
         if (!list) return false;

@@ -43,9 +43,13 @@ inline void appendOverflowEntry(HashMapState &state, Entry *entry) {
 // ---------------------------------------------------------------------------
 // Bucket trees
 
-inline Node *&treeRoot(Entry *primary) { return reinterpret_cast<Node *&>(primary->next); }
+inline Node *&treeRoot(Entry *primary) {
+    return reinterpret_cast<Node *&>(primary->next);
+}
 
-inline Entry *entryOf(const Node *node) { return static_cast<Entry *>(node->key); }
+inline Entry *entryOf(const Node *node) {
+    return static_cast<Entry *>(node->key);
+}
 
 // Post-order, so no node is read after it is given back. The depth of a
 // red-black tree stays within twice the logarithm of its size.
@@ -113,13 +117,16 @@ inline void copyEntryContents(Entry &to, const Entry &from) {
 // ---------------------------------------------------------------------------
 // Lookup
 
-// The entry of bucket `primary` (count `count`) that matches `key`: the
-// primary slot, then the chain in order or the tree in key order. `before`
-// receives a chain entry's predecessor.
-inline Entry *findInBucket(const HashMapState &state, Entry *primary, int32_t count,
-                           const PreparedKey &key, uint32_t keyMode, bool byIdentity,
-                           Entry **before) {
+// The entry of `bucket` that matches `key`: the primary slot, then the
+// chain in order or the tree in key order. `before` receives a chain
+// entry's predecessor. An empty bucket's primary slot is all zero (its key
+// null), so a hit on the primary slot reads no count.
+inline Entry *findInBucket(const HashMapState &state, int32_t bucket, const PreparedKey &key,
+                           uint32_t keyMode, bool byIdentity, Entry **before) {
+    Entry *primary = &state.slots[bucket];
+    if (!primary->key) return nullptr;
     if (entryMatches(*primary, key, keyMode, byIdentity)) return primary;
+    int32_t count = state.bucketCounts[bucket];
     if (count > 0) {
         Entry *previous = primary;
         for (Entry *entry = primary->next; entry; previous = entry, entry = entry->next) {
@@ -172,14 +179,14 @@ QVStatus placeEntry(HashMapState &state, Entry *primary, int32_t &count, const E
 
 // The add after key preparation. `record` is the mode-0 record holding the
 // key, given back unless a new entry keeps it.
-QVStatus addPrepared(HashMapState &state, const Parms &parms, const PreparedKey &key,
-                     void *record, const void *value) {
+QVStatus addPrepared(HashMapState &state, const Parms &parms, const PreparedKey &key, void *record,
+                     const void *value) {
     int32_t bucket = static_cast<int32_t>(key.hash & static_cast<uint32_t>(state.mask));
     Entry *primary = &state.slots[bucket];
     int32_t &count = state.bucketCounts[bucket];
     Entry *existing = nullptr;
     if (count > 0) {
-        existing = findInBucket(state, primary, count, key, parms.keyMode, true, nullptr);
+        existing = findInBucket(state, bucket, key, parms.keyMode, true, nullptr);
     } else if (count < 0) {
         existing = entryMatches(*primary, key, parms.keyMode, true) ? primary : nullptr;
         if (!existing) {
@@ -195,8 +202,8 @@ QVStatus addPrepared(HashMapState &state, const Parms &parms, const PreparedKey 
     }
     if (existing) {
         if (record) giveBackRecord(state, record);
-        return assignValue(state, parms, *existing, recordValueStorage(parms, *state.keyLayout, *existing),
-                           value);
+        return assignValue(state, parms, *existing,
+                           recordValueStorage(parms, *state.keyLayout, *existing), value);
     }
     Entry made;
     QVStatus status = makeEntry(state, parms, key, value, made);
@@ -253,12 +260,11 @@ void promoteIntoPrimary(HashMapState &state, Entry *primary, int32_t count) {
 
 QVStatus removePrepared(HashMapState &state, const Parms &parms, const PreparedKey &key) {
     int32_t bucket = static_cast<int32_t>(key.hash & static_cast<uint32_t>(state.mask));
-    int32_t &count = state.bucketCounts[bucket];
-    if (count == 0) return OMBRIX_OK;
-    Entry *primary = &state.slots[bucket];
     Entry *before = nullptr;
-    Entry *entry = findInBucket(state, primary, count, key, parms.keyMode, false, &before);
+    Entry *entry = findInBucket(state, bucket, key, parms.keyMode, false, &before);
     if (!entry) return OMBRIX_OK;
+    int32_t &count = state.bucketCounts[bucket];
+    Entry *primary = &state.slots[bucket];
     // Its storage goes once the entry is unlinked: the tree finds the node
     // by the key bytes, which may be a copy of the map's.
     Entry leaving = *entry;
@@ -315,24 +321,25 @@ bool takeGrowthBlocks(HashMapState &state, int32_t newSize, int32_t newThreshold
     QVWord *pool = state.pool;
     const Layout &layout = *state.keyLayout;
     bool nodeRetired = false, recordRetired = false;
+    // Zeroed: an empty bucket's primary slot is all zero.
     blocks.slots = static_cast<Entry *>(
-        poolAllocate(pool, sizeof(Entry) * static_cast<uint64_t>(newSize), 0));
+        poolAllocateZeroed(pool, sizeof(Entry) * static_cast<uint64_t>(newSize)));
     if (blocks.slots)
         blocks.counts = static_cast<int32_t *>(
             poolAllocateZeroed(pool, sizeof(int32_t) * static_cast<uint64_t>(newSize)));
     if (blocks.counts)
         nodeRetired = retireBlock(pool, state.nodeBlocks, blocks.madeNodeList, state.slotCapacity,
-                             state.slots);
+                                  state.slots);
     bool ready = nodeRetired;
     if (ready && layout.recordSize != 0) {
         blocks.recordCount = newThreshold - state.threshold;
-        blocks.records = static_cast<unsigned char *>(
-            poolAllocate(pool,
-                         static_cast<uint64_t>(blocks.recordCount) *
-                             static_cast<uint64_t>(layout.recordStride),
-                         0));
-        recordRetired = blocks.records && retireBlock(pool, state.recordBlocks, blocks.madeRecordList,
-                                                 state.recordCapacity, state.records);
+        blocks.records = static_cast<unsigned char *>(poolAllocate(
+            pool,
+            static_cast<uint64_t>(blocks.recordCount) * static_cast<uint64_t>(layout.recordStride),
+            0));
+        recordRetired =
+            blocks.records && retireBlock(pool, state.recordBlocks, blocks.madeRecordList,
+                                          state.recordCapacity, state.records);
         ready = recordRetired;
     }
     if (!ready) dropGrowthBlocks(state, blocks, nodeRetired, recordRetired);
@@ -421,7 +428,7 @@ QVStatus hashMapListResize(HashMapState *state) {
     int32_t oldSize = s.tableSize;
     if (oldSize > INT32_MAX / 4) return OMBRIX_E_NO_MEMORY;
     int32_t newSize = oldSize * 2;
-    int32_t newThreshold = static_cast<int32_t>(static_cast<float>(newSize) * 0.75f);
+    int32_t newThreshold = growthThreshold(newSize);
     GrowthBlocks blocks;
     if (!takeGrowthBlocks(s, newSize, newThreshold, blocks)) return OMBRIX_E_NO_MEMORY;
 
@@ -473,8 +480,8 @@ using omb::HashMapState;
 
 extern "C" {
 
-OMBRIX_API QVStatus hashMapListAddWithKeySize(OmbrixHashMap *map, const void *key,
-                                              int32_t keySize, const void *value) {
+OMBRIX_API QVStatus hashMapListAddWithKeySize(OmbrixHashMap *map, const void *key, int32_t keySize,
+                                              const void *value) {
     if (!map) return OMBRIX_OK;
     HashMapState &state = *omb::hashMapStateOf(map);
     const OmbrixHashMapParms &parms = *map->parms;
@@ -487,19 +494,18 @@ OMBRIX_API QVStatus hashMapListAddWithKeySize(OmbrixHashMap *map, const void *ke
                            });
 }
 
-OMBRIX_API void *hashMapListFindWithKeySize(OmbrixHashMap *map, const void *key,
-                                            int32_t keySize) {
+OMBRIX_API void *hashMapListFindWithKeySize(OmbrixHashMap *map, const void *key, int32_t keySize) {
     if (!map) return nullptr;
     HashMapState &state = *omb::hashMapStateOf(map);
     if (!key) return state.nullEntry ? state.nullEntry->value : nullptr;
     const OmbrixHashMapParms &parms = *map->parms;
     return omb::withLookupKey<void *>(
-        state, parms, key, keySize, nullptr, nullptr, [&](const omb::PreparedKey &prepared) -> void * {
-            int32_t bucket = static_cast<int32_t>(prepared.hash & static_cast<uint32_t>(state.mask));
-            int32_t count = state.bucketCounts[bucket];
-            if (count == 0) return nullptr;
-            OmbrixHashMapEntry *entry = omb::findInBucket(state, &state.slots[bucket], count,
-                                                          prepared, parms.keyMode, true, nullptr);
+        state, parms, key, keySize, nullptr, nullptr,
+        [&](const omb::PreparedKey &prepared) -> void * {
+            int32_t bucket =
+                static_cast<int32_t>(prepared.hash & static_cast<uint32_t>(state.mask));
+            OmbrixHashMapEntry *entry =
+                omb::findInBucket(state, bucket, prepared, parms.keyMode, true, nullptr);
             return entry ? entry->value : nullptr;
         });
 }
@@ -513,9 +519,10 @@ OMBRIX_API QVStatus hashMapListRemoveWithKeySize(OmbrixHashMap *map, const void 
         return OMBRIX_OK;
     }
     const OmbrixHashMapParms &parms = *map->parms;
-    return omb::withLookupKey<QVStatus>(
-        state, parms, key, keySize, OMBRIX_E_NO_MEMORY, OMBRIX_OK,
-        [&](const omb::PreparedKey &prepared) { return omb::removePrepared(state, parms, prepared); });
+    return omb::withLookupKey<QVStatus>(state, parms, key, keySize, OMBRIX_E_NO_MEMORY, OMBRIX_OK,
+                                        [&](const omb::PreparedKey &prepared) {
+                                            return omb::removePrepared(state, parms, prepared);
+                                        });
 }
 
 }  // extern "C"

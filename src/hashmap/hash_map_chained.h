@@ -2,7 +2,8 @@
 // with bucketCounts[b] telling its shape: 0 empty, n > 0 a chain of n
 // entries linked through `next` behind the primary slot (newest first), -n
 // a tree of the tree engine holding the n - 1 entries beside the primary
-// slot, its root in the primary slot's `next`. A chain turns into a tree
+// slot, its root in the primary slot's `next`. The primary slot of an empty
+// bucket is all zero, so its null key tells a lookup the bucket is empty. A chain turns into a tree
 // when it reaches seven entries, and a tree stays a tree until the bucket
 // empties or the table grows.
 #pragma once

@@ -23,10 +23,6 @@ inline int32_t homeOf(uint32_t hash, int32_t mask) {
     return static_cast<int32_t>(hash & static_cast<uint32_t>(mask));
 }
 
-inline int32_t thresholdFor(int32_t tableSize) {
-    return static_cast<int32_t>(static_cast<float>(tableSize) * 0.75f);
-}
-
 // The four members that make an entry, as opposed to its position's
 // `next` and `hop`.
 inline void moveEntry(Entry &to, Entry &from) {
@@ -161,9 +157,11 @@ inline Located locate(Entry *slots, int32_t bucket, Match match) {
 
 inline Entry *locateKey(const HashMapState &state, const Parms &parms, const PreparedKey &key,
                         bool byIdentity) {
-    return locate(state.slots, homeOf(key.hash, state.mask), [&](const Entry &entry) {
-               return entryMatches(entry, key, parms.keyMode, byIdentity);
-           }).entry;
+    return locate(state.slots, homeOf(key.hash, state.mask),
+                  [&](const Entry &entry) {
+                      return entryMatches(entry, key, parms.keyMode, byIdentity);
+                  })
+        .entry;
 }
 
 // The hash of the fast forms' keys: always of the layout's key size.
@@ -188,7 +186,8 @@ QVStatus placeNew(HashMapState &state, const Entry &made) {
         if (status != OMBRIX_OK) return status;
     }
     int32_t bucket = homeOf(made.hash, state.mask);
-    if (!slot) return hangInChain(state.pool, state.slots, bucket, made) ? OMBRIX_OK : OMBRIX_E_NO_MEMORY;
+    if (!slot)
+        return hangInChain(state.pool, state.slots, bucket, made) ? OMBRIX_OK : OMBRIX_E_NO_MEMORY;
     fillSlot(state.slots, bucket, static_cast<int32_t>(slot - &state.slots[bucket]), made);
     return OMBRIX_OK;
 }
@@ -209,12 +208,13 @@ inline QVStatus roomForNew(HashMapState &state) {
 
 // The add after key preparation; `record` is the mode-0 record holding the
 // key, kept by a new entry and given back otherwise.
-QVStatus addPrepared(HashMapState &state, const Parms &parms, const PreparedKey &key,
-                     void *record, const void *value) {
+QVStatus addPrepared(HashMapState &state, const Parms &parms, const PreparedKey &key, void *record,
+                     const void *value) {
     const HashMapKeyLayout &layout = *state.keyLayout;
     if (Entry *existing = locateKey(state, parms, key, true)) {
         if (record) giveBackRecord(state, record);
-        return assignValue(state, parms, *existing, recordValueStorage(parms, layout, *existing), value);
+        return assignValue(state, parms, *existing, recordValueStorage(parms, layout, *existing),
+                           value);
     }
     Entry made;
     QVStatus status = makeEntry(state, parms, key, value, made);
@@ -235,7 +235,8 @@ QVStatus addPrepared(HashMapState &state, const Parms &parms, const PreparedKey 
 inline bool servesFast(const OmbrixHashMap *map, bool direct, bool adds) {
     const Parms &parms = *map->parms;
     return parms.tableKind == OMBRIX_TABLE_OPEN && parms.keyMode == OMBRIX_KEY_REFERENCE &&
-           (hashMapStateOf(const_cast<OmbrixHashMap *>(map))->keyLayout->directKey != 0) == direct &&
+           (hashMapStateOf(const_cast<OmbrixHashMap *>(map))->keyLayout->directKey != 0) ==
+               direct &&
            (!adds || parms.valueMode == OMBRIX_VALUE_POINTER);
 }
 
@@ -258,9 +259,10 @@ QVStatus addFast(OmbrixHashMap *map, const void *key, const void *value) {
     QVStatus status = roomForNew(state);
     if (status != OMBRIX_OK) return status;
     PreparedKey prepared = prepareFastKey(state, *map->parms, key);
-    Entry *existing = locate(state.slots, homeOf(prepared.hash, state.mask),
-                             [&](const Entry &entry) { return Same(entry, prepared); })
-                          .entry;
+    Entry *existing =
+        locate(state.slots, homeOf(prepared.hash, state.mask), [&](const Entry &entry) {
+            return Same(entry, prepared);
+        }).entry;
     if (existing) {
         existing->value = const_cast<void *>(value);
         return OMBRIX_OK;
@@ -279,9 +281,9 @@ void *findFast(OmbrixHashMap *map, const void *key) {
     HashMapState &state = *hashMapStateOf(map);
     if (!key) return state.nullEntry ? state.nullEntry->value : nullptr;
     PreparedKey prepared = prepareFastKey(state, *map->parms, key);
-    Entry *entry = locate(state.slots, homeOf(prepared.hash, state.mask),
-                          [&](const Entry &e) { return Same(e, prepared); })
-                       .entry;
+    Entry *entry = locate(state.slots, homeOf(prepared.hash, state.mask), [&](const Entry &e) {
+                       return Same(e, prepared);
+                   }).entry;
     return entry ? entry->value : nullptr;
 }
 
@@ -344,7 +346,8 @@ bool takeDoublingBlocks(HashMapState &state, Doubling &doubling) {
     doubling.recordCount = doubling.threshold - state.threshold;
     doubling.records = static_cast<unsigned char *>(poolAllocate(
         state.pool,
-        static_cast<uint64_t>(doubling.recordCount) * static_cast<uint64_t>(layout.recordStride), 0));
+        static_cast<uint64_t>(doubling.recordCount) * static_cast<uint64_t>(layout.recordStride),
+        0));
     if (!doubling.records) return false;
     doubling.retiredRecords = retireBlock(state.pool, state.recordBlocks, doubling.madeRecordList,
                                           state.recordCapacity, state.records);
@@ -405,7 +408,7 @@ QVStatus hashMapOpenResize(HashMapState *state) {
     Doubling doubling;
     doubling.tableSize = s.tableSize * 2;
     doubling.slotCapacity = doubling.tableSize + kSpareSlots;
-    doubling.threshold = thresholdFor(doubling.tableSize);
+    doubling.threshold = growthThreshold(doubling.tableSize);
     if (!takeDoublingBlocks(s, doubling) || !replaceAll(s, doubling)) {
         dropDoubling(s, doubling);
         return OMBRIX_E_NO_MEMORY;
@@ -446,8 +449,8 @@ using omb::HashMapState;
 
 extern "C" {
 
-OMBRIX_API QVStatus hashMapOpenAddWithKeySize(OmbrixHashMap *map, const void *key,
-                                              int32_t keySize, const void *value) {
+OMBRIX_API QVStatus hashMapOpenAddWithKeySize(OmbrixHashMap *map, const void *key, int32_t keySize,
+                                              const void *value) {
     if (!map) return OMBRIX_OK;
     HashMapState &state = *omb::hashMapStateOf(map);
     const OmbrixHashMapParms &parms = *map->parms;
@@ -465,11 +468,12 @@ OMBRIX_API void *hashMapOpenFindWithKeySize(OmbrixHashMap *map, const void *key,
     HashMapState &state = *omb::hashMapStateOf(map);
     if (!key) return state.nullEntry ? state.nullEntry->value : nullptr;
     const OmbrixHashMapParms &parms = *map->parms;
-    return omb::withLookupKey<void *>(
-        state, parms, key, keySize, nullptr, nullptr, [&](const omb::PreparedKey &prepared) -> void * {
-            OmbrixHashMapEntry *entry = omb::locateKey(state, parms, prepared, true);
-            return entry ? entry->value : nullptr;
-        });
+    return omb::withLookupKey<void *>(state, parms, key, keySize, nullptr, nullptr,
+                                      [&](const omb::PreparedKey &prepared) -> void * {
+                                          OmbrixHashMapEntry *entry =
+                                              omb::locateKey(state, parms, prepared, true);
+                                          return entry ? entry->value : nullptr;
+                                      });
 }
 
 OMBRIX_API QVStatus hashMapOpenRemoveWithKeySize(OmbrixHashMap *map, const void *key,
@@ -481,9 +485,10 @@ OMBRIX_API QVStatus hashMapOpenRemoveWithKeySize(OmbrixHashMap *map, const void 
         return OMBRIX_OK;
     }
     const OmbrixHashMapParms &parms = *map->parms;
-    return omb::withLookupKey<QVStatus>(
-        state, parms, key, keySize, OMBRIX_E_NO_MEMORY, OMBRIX_OK,
-        [&](const omb::PreparedKey &prepared) { return omb::removePrepared(state, parms, prepared); });
+    return omb::withLookupKey<QVStatus>(state, parms, key, keySize, OMBRIX_E_NO_MEMORY, OMBRIX_OK,
+                                        [&](const omb::PreparedKey &prepared) {
+                                            return omb::removePrepared(state, parms, prepared);
+                                        });
 }
 
 OMBRIX_API QVStatus hashMapOpenAdd(OmbrixHashMap *map, const void *item, const void *value) {

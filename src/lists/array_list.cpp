@@ -6,6 +6,7 @@
 
 #include "core/container.h"
 #include "core/export.h"
+#include "lists/key_search.h"
 #include "lists/slots.h"
 #include "ombrix/primitives.h"
 
@@ -209,6 +210,7 @@ extern "C" {
 OMBRIX_API List *arrayListNew(QVWord *pool, OmbrixArrayListParms parms) {
     int32_t elementSize = parms.keyType == OMBRIX_BY_REFERENCE ? 8 : parms.keySize;
     if (elementSize < 0) return nullptr;  // no slot size to lay an array out by
+    if (!omb::keyPartsUsable(parms.keyParts, parms.keyPartCount)) return nullptr;
     omb::ContainerPool owned = omb::acquireContainerPool(pool, parms.flags, kPoolName);
     if (!owned.pool) return nullptr;
     auto *list = static_cast<List *>(omb::poolAllocateZeroed(owned.pool, sizeof(List)));
@@ -300,10 +302,16 @@ OMBRIX_API int32_t arrayListFind(List *list, const void *item) {
     return item ? firstEqualIndex(list, item) : -1;
 }
 
+// A by-value list forms keys only from the bytes it stores: an element's key
+// is at most elementSize bytes long, so a key size recorded larger than the
+// element (an add may record any size) is bounded by the element size and a
+// longer searched key finds nothing, as does a definition whose parts start
+// outside the element. A by-reference list's elements are the caller's.
 OMBRIX_API int32_t arrayListFindByKey(List *list, const void *item, int32_t keySize,
                                       OmbrixKeyDefinition keyDefinition) {
     if (!list || !item) return -1;
-    int32_t length = omb::keySearchLength(keyDefinition, keySize);
+    int32_t elementBytes = isByReference(list) ? omb::kCallerOwnedElements : list->elementSize;
+    int32_t length = omb::keySearchLength(keyDefinition, keySize, elementBytes);
     if (length <= 0) return -1;
     omb::LockScope held(list->lock);
     omb::KeySearch search(list->pool, keyDefinition, item, length);  // freed before the lock

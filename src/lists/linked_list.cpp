@@ -6,6 +6,7 @@
 
 #include "core/export.h"
 #include "core/container.h"
+#include "lists/key_search.h"
 #include "ombrix/primitives.h"
 
 using Entry = OmbrixLinkedListEntry;
@@ -271,6 +272,7 @@ List *abandon(List *list, const omb::ContainerPool &owned) {
 extern "C" {
 
 OMBRIX_API List *linkedListNew(QVWord *pool, OmbrixLinkedListParms parms) {
+    if (!omb::keyPartsUsable(parms.keyParts, parms.keyPartCount)) return nullptr;
     omb::ContainerPool owned = omb::acquireContainerPool(pool, parms.flags, kPoolName);
     if (!owned.pool) return nullptr;
     auto *list = static_cast<List *>(omb::poolAllocateZeroed(owned.pool, sizeof(List)));
@@ -429,10 +431,13 @@ OMBRIX_API void *linkedListFind(List *list, const void *item) {
     return elementOf(firstEqualEntry(list, item));
 }
 
+// Keys of a by-value list are bounded by its element size, as the array
+// list's are (arrayListFindByKey).
 OMBRIX_API void *linkedListFindByKey(List *list, const void *item, int32_t keySize,
                                      OmbrixKeyDefinition keyDefinition) {
     if (!list || !item) return nullptr;
-    int32_t length = omb::keySearchLength(keyDefinition, keySize);
+    int32_t elementBytes = isByReference(list) ? omb::kCallerOwnedElements : list->elementSize;
+    int32_t length = omb::keySearchLength(keyDefinition, keySize, elementBytes);
     if (length <= 0) return nullptr;
     omb::LockScope held(list->lock);
     omb::KeySearch search(list->pool, keyDefinition, item, length);  // freed before the lock

@@ -77,6 +77,8 @@ void fillOperations(Storage *storage) {
 extern "C" {
 
 OMBRIX_API Storage *storageNew(QVWord *pool, OmbrixStorageParms parms) {
+    // Refused here, before a pool is made, rather than by the backing list.
+    if (!omb::keyPartsUsable(parms.keyParts, parms.keyPartCount)) return nullptr;
     omb::ContainerPool owned =
         omb::acquireContainerPool(pool, parms.flags & OMBRIX_FLAG_NO_LOCK, kPoolName);
     if (!owned.pool) return nullptr;

@@ -691,6 +691,7 @@ OMBRIX_API Node *treeSuccessor(Node *node, Node *sentinel) {
 // The container
 
 OMBRIX_API Tree *treeNew(QVWord *pool, Parms parms) {
+    if (!omb::keyPartsUsable(parms.keyParts, parms.keyPartCount)) return nullptr;
     omb::ContainerPool owned =
         omb::acquireContainerPool(pool, parms.flags & OMBRIX_FLAG_NO_LOCK, kPoolName);
     if (!owned.pool) return nullptr;

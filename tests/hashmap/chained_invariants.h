@@ -54,8 +54,12 @@ inline ChainedCensus checkChainedTable(OmbrixHashMap *map, bool longChainsAllowe
     bool valueRecords = parms.keyMode != OMBRIX_KEY_COMPOSITE && layout.recordSize != 0;
     for (int32_t b = 0; b < state.tableSize; ++b) {
         int32_t count = state.bucketCounts[b];
+        if (count == 0) {
+            EXPECT_EQ(state.slots[b].key, nullptr) << "empty bucket " << b << " has a key";
+        }
         std::vector<OmbrixHashMapEntry *> entries = bucketEntries(state, b);
-        EXPECT_EQ(static_cast<int32_t>(entries.size()), count < 0 ? -count : count) << "bucket " << b;
+        EXPECT_EQ(static_cast<int32_t>(entries.size()), count < 0 ? -count : count)
+            << "bucket " << b;
         if (count < 0) census.trees += 1;
         if (count > 0 && !longChainsAllowed) {
             EXPECT_LT(count, 7) << "a chain of seven stayed a chain";

@@ -64,7 +64,8 @@ int32_t checkOpenTable(Map *map, bool atThreshold = false) {
         }
         if (slot.key) {
             int32_t home = static_cast<int32_t>(slot.hash & s.mask);
-            EXPECT_TRUE(home <= p && p - home < omb::kNeighbourhood) << "slot " << p << " home " << home;
+            EXPECT_TRUE(home <= p && p - home < omb::kNeighbourhood)
+                << "slot " << p << " home " << home;
             inSlots += 1;
             hold(slot);
         }
@@ -103,7 +104,9 @@ struct Value {
 uint32_t eightHashes(const void *bytes, int32_t) {
     return ((*static_cast<const unsigned char *>(bytes) >> 3) & 7u) * 0x01010101u;
 }
-uint32_t hashByLength(const void *, int32_t size) { return static_cast<uint32_t>(size) * 0x9e3779b9u; }
+uint32_t hashByLength(const void *, int32_t size) {
+    return static_cast<uint32_t>(size) * 0x9e3779b9u;
+}
 uint32_t oneHash(const void *, int32_t) { return 0x5a5a5a40u; }
 
 struct Shape {
@@ -111,18 +114,20 @@ struct Shape {
     uint32_t keyMode;
     int32_t partOffset;  // -1: no parts
     OmbrixHashFunction hash;
-    bool composite2;     // a second part, int64 through a pointer
+    bool composite2;  // a second part, int64 through a pointer
 };
 
 const Shape kShapes[] = {
     {"composite int32", OMBRIX_KEY_COMPOSITE, offsetof(Item, number), nullptr, false},
-    {"composite int32 + int64, eight hashes", OMBRIX_KEY_COMPOSITE, offsetof(Item, number), eightHashes, true},
+    {"composite int32 + int64, eight hashes", OMBRIX_KEY_COMPOSITE, offsetof(Item, number),
+     eightHashes, true},
     {"string", OMBRIX_KEY_VARIABLE, -1, nullptr, false},
     {"string, one hash per length", OMBRIX_KEY_VARIABLE, -1, hashByLength, false},
     {"pointer", OMBRIX_KEY_REFERENCE, -1, nullptr, false},
     {"pointer, eight hashes", OMBRIX_KEY_REFERENCE, -1, eightHashes, false},
     {"direct int32", OMBRIX_KEY_REFERENCE, offsetof(Item, number), nullptr, false},
-    {"direct int32, eight hashes", OMBRIX_KEY_REFERENCE, offsetof(Item, number), eightHashes, false},
+    {"direct int32, eight hashes", OMBRIX_KEY_REFERENCE, offsetof(Item, number), eightHashes,
+     false},
     {"unsummed direct tag", OMBRIX_KEY_REFERENCE_UNSUMMED, offsetof(Item, tag), nullptr, false},
 };
 
@@ -193,11 +198,15 @@ TEST_P(OpenTablePropertyTest, AgreesWithAModelAndKeepsItsInvariants) {
     OmbrixKeyPart parts[2] = {directPart(OMBRIX_PART_INT32, 4, shape.partOffset),
                               directPart(OMBRIX_PART_INT64, 8, offsetof(Item, wide))};
     parts[1].levels = 2;
-    if (shape.keyMode == OMBRIX_KEY_REFERENCE_UNSUMMED) parts[0] = directPart(OMBRIX_PART_BYTES, 8, shape.partOffset);
+    if (shape.keyMode == OMBRIX_KEY_REFERENCE_UNSUMMED)
+        parts[0] = directPart(OMBRIX_PART_BYTES, 8, shape.partOffset);
     bool small = random() % 2 == 0;
     QVWord *pool = small ? omb::hostCreatePool(host, omb::poolParms, nullptr, "caller") : nullptr;
     Map *map = make(shape.keyMode, valueMode, shape.partOffset < 0 ? nullptr : parts,
-                    shape.partOffset < 0 ? 0 : shape.composite2 ? 2 : 1, shape.hash, small ? 2 : 0, pool);
+                    shape.partOffset < 0 ? 0
+                    : shape.composite2   ? 2
+                                         : 1,
+                    shape.hash, small ? 2 : 0, pool);
     ASSERT_NE(map, nullptr);
 
     struct Expected {
@@ -215,25 +224,32 @@ TEST_P(OpenTablePropertyTest, AgreesWithAModelAndKeepsItsInvariants) {
         const void *argument = key < 0 ? nullptr : argumentOf(shape, items[key]);
         values[step] = Value{{step, -step, key}};
         doubles[step] = 0.25 * step;
-        const void *value = random() % 8 == 0                       ? nullptr
-                            : valueMode == OMBRIX_VALUE_ACCUMULATE ? static_cast<const void *>(&doubles[step])
-                                                                   : &values[step];
+        const void *value = random() % 8 == 0 ? nullptr
+                            : valueMode == OMBRIX_VALUE_ACCUMULATE
+                                ? static_cast<const void *>(&doubles[step])
+                                : &values[step];
         uint32_t action = random() % 300;
         Expected &e = model[key];
         if (action == 0) {
             ASSERT_EQ(map->reset(map), OMBRIX_OK);
             model.clear();
         } else if (action < 110) {
-            ASSERT_EQ(action % 2 ? map->remove(map, argument) : map->removeWithKeySize(map, argument, 0), OMBRIX_OK);
+            ASSERT_EQ(
+                action % 2 ? map->remove(map, argument) : map->removeWithKeySize(map, argument, 0),
+                OMBRIX_OK);
             e = Expected{};
         } else {
-            ASSERT_EQ(action % 2 ? map->add(map, argument, value) : map->addWithKeySize(map, argument, 0, value),
+            ASSERT_EQ(action % 2 ? map->add(map, argument, value)
+                                 : map->addWithKeySize(map, argument, 0, value),
                       OMBRIX_OK);
             if (!e.present) e.sum = 0;
             e.present = true;
             e.pointer = value;
-            e.copy = value ? std::optional<Value>(*static_cast<const Value *>(value)) : std::nullopt;
-            e.sum += value && valueMode == OMBRIX_VALUE_ACCUMULATE ? *static_cast<const double *>(value) : 1.0;
+            e.copy =
+                value ? std::optional<Value>(*static_cast<const Value *>(value)) : std::nullopt;
+            e.sum += value && valueMode == OMBRIX_VALUE_ACCUMULATE
+                         ? *static_cast<const double *>(value)
+                         : 1.0;
         }
         chains = std::max(chains, checkOpenTable(map));
         int32_t size = 0;
@@ -241,9 +257,12 @@ TEST_P(OpenTablePropertyTest, AgreesWithAModelAndKeepsItsInvariants) {
             const Expected &x = model.count(k) ? model[k] : Expected{};
             size += x.present;
             void *got = map->find(map, k < 0 ? nullptr : argumentOf(shape, items[k]));
-            ASSERT_EQ(got, map->findWithKeySize(map, k < 0 ? nullptr : argumentOf(shape, items[k]), 0)) << k;
+            ASSERT_EQ(got,
+                      map->findWithKeySize(map, k < 0 ? nullptr : argumentOf(shape, items[k]), 0))
+                << k;
             if (!x.present || (valueMode == OMBRIX_VALUE_COPY && !x.copy)) {
-                ASSERT_EQ(got, valueMode == OMBRIX_VALUE_POINTER && x.present ? x.pointer : nullptr) << k;
+                ASSERT_EQ(got, valueMode == OMBRIX_VALUE_POINTER && x.present ? x.pointer : nullptr)
+                    << k;
             } else if (valueMode == OMBRIX_VALUE_POINTER) {
                 ASSERT_EQ(got, x.pointer) << k;
             } else if (valueMode == OMBRIX_VALUE_COPY) {
@@ -265,10 +284,11 @@ TEST_P(OpenTablePropertyTest, AgreesWithAModelAndKeepsItsInvariants) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryKeyAndValueMode, OpenTablePropertyTest,
-                         ::testing::Combine(::testing::Range(0, static_cast<int>(std::size(kShapes))),
-                                            ::testing::Values(OMBRIX_VALUE_COPY, OMBRIX_VALUE_POINTER,
-                                                              OMBRIX_VALUE_ACCUMULATE)));
+INSTANTIATE_TEST_SUITE_P(
+    EveryKeyAndValueMode, OpenTablePropertyTest,
+    ::testing::Combine(::testing::Range(0, static_cast<int>(std::size(kShapes))),
+                       ::testing::Values(OMBRIX_VALUE_COPY, OMBRIX_VALUE_POINTER,
+                                         OMBRIX_VALUE_ACCUMULATE)));
 
 // ---------------------------------------------------------------------------
 // Edges
@@ -279,10 +299,14 @@ TEST_F(OpenTableTest, InstallsTheFastFormsWhereTheyServe) {
         bool direct;
         void *add, *find;
     } rows[] = {
-        {OMBRIX_KEY_REFERENCE, OMBRIX_VALUE_POINTER, true, (void *)hashMapOpenAdd, (void *)hashMapOpenFind},
-        {OMBRIX_KEY_REFERENCE, OMBRIX_VALUE_POINTER, false, (void *)hashMapOpenPtrAdd, (void *)hashMapOpenPtrFind},
-        {OMBRIX_KEY_REFERENCE, OMBRIX_VALUE_COPY, true, (void *)hashMapAdd, (void *)hashMapOpenFind},
-        {OMBRIX_KEY_REFERENCE, OMBRIX_VALUE_ACCUMULATE, false, (void *)hashMapAdd, (void *)hashMapOpenPtrFind},
+        {OMBRIX_KEY_REFERENCE, OMBRIX_VALUE_POINTER, true, (void *)hashMapOpenAdd,
+         (void *)hashMapOpenFind},
+        {OMBRIX_KEY_REFERENCE, OMBRIX_VALUE_POINTER, false, (void *)hashMapOpenPtrAdd,
+         (void *)hashMapOpenPtrFind},
+        {OMBRIX_KEY_REFERENCE, OMBRIX_VALUE_COPY, true, (void *)hashMapAdd,
+         (void *)hashMapOpenFind},
+        {OMBRIX_KEY_REFERENCE, OMBRIX_VALUE_ACCUMULATE, false, (void *)hashMapAdd,
+         (void *)hashMapOpenPtrFind},
         {OMBRIX_KEY_VARIABLE, OMBRIX_VALUE_POINTER, false, (void *)hashMapAdd, (void *)hashMapFind},
         {OMBRIX_KEY_COMPOSITE, OMBRIX_VALUE_POINTER, true, (void *)hashMapAdd, (void *)hashMapFind},
     };
@@ -351,7 +375,8 @@ TEST_F(OpenTableTest, KeysOfOneHashKeepTheMapWorkingInBoundedMemory) {
         OmbrixHashFunction hash;
         uint32_t keyMode;
         int32_t stride;
-    } rows[] = {{oneHash, OMBRIX_KEY_COMPOSITE, 1}, {oneHash, OMBRIX_KEY_REFERENCE, 1},
+    } rows[] = {{oneHash, OMBRIX_KEY_COMPOSITE, 1},
+                {oneHash, OMBRIX_KEY_REFERENCE, 1},
                 {nullptr, OMBRIX_KEY_COMPOSITE, 1 << 19}};
     for (const Row &row : rows) {
         QVWord *pool = omb::hostCreatePool(host, omb::poolParms, nullptr, "caller");
@@ -376,7 +401,8 @@ TEST_F(OpenTableTest, KeysOfOneHashKeepTheMapWorkingInBoundedMemory) {
         checkOpenTable(map);
         for (int32_t i = 0; i < kKeys; ++i) ASSERT_EQ(map->find(map, argument(i)), &keys[i]) << i;
         for (int32_t i = 0; i < kKeys; i += 2) ASSERT_EQ(map->remove(map, argument(i)), OMBRIX_OK);
-        for (int32_t i = 1; i < kKeys; i += 2) ASSERT_EQ(map->add(map, argument(i), &keys[i - 1]), OMBRIX_OK);
+        for (int32_t i = 1; i < kKeys; i += 2)
+            ASSERT_EQ(map->add(map, argument(i), &keys[i - 1]), OMBRIX_OK);
         EXPECT_EQ(map->size(map), kKeys / 2);
         for (int32_t i = 0; i < kKeys; ++i)
             ASSERT_EQ(map->find(map, argument(i)), i % 2 ? &keys[i - 1] : nullptr) << i;
@@ -473,7 +499,8 @@ TEST_F(OpenTableTest, ResetKeepsTheGrownTableAndGivesBackTheChains) {
     for (int32_t k = 0; k < 40; ++k) ASSERT_EQ(add(map, k), OMBRIX_OK);
     ASSERT_EQ(map->reset(map), OMBRIX_OK);
     EXPECT_EQ(state(map).tableSize, 64);
-    EXPECT_EQ(poolStats(pool).liveBlocks, empty + 3) << "a record block and the retired blocks' list";
+    EXPECT_EQ(poolStats(pool).liveBlocks, empty + 3)
+        << "a record block and the retired blocks' list";
     checkOpenTable(map);
     for (int32_t k = 0; k < 47; ++k) ASSERT_EQ(add(map, k), OMBRIX_OK);
     EXPECT_EQ(state(map).resizeCount, 1) << "47 keys fit the kept records";

@@ -50,6 +50,7 @@ class ArrayListTest : public HostTest {
 
 TEST_F(ArrayListTest, CopyOfTheParametersHoldsTheCurrentCapacity) {
     OmbrixKeyPart parts[2] = {};
+    parts[0].levels = parts[1].levels = 1;
     parts[0].partSize = 4;
     parts[1].partSize = 8;
     OmbrixArrayListParms parms = byValue(12, -3);
@@ -484,6 +485,7 @@ TEST_F(ArrayListTest, RefusedAllocationsLeaveTheListAsItWas) {
 
 TEST_F(ArrayListTest, RefusedCreationLeavesNothingBehind) {
     OmbrixKeyPart parts[2] = {};
+    parts[0].levels = parts[1].levels = 1;
     parts[0].partSize = 4;
     parts[1].partSize = 4;
     OmbrixArrayListParms parms = byValue(8);

@@ -414,6 +414,7 @@ TEST_F(LinkedListTest, UnlockedEndsAddRemoveAndRefuseAsLockedOnesDo) {
 
 TEST_F(LinkedListTest, RefusedCreationLeavesNothingBehind) {
     OmbrixKeyPart parts[2] = {};
+    parts[0].levels = parts[1].levels = 1;
     parts[0].partSize = 4;
     parts[1].partSize = 4;
     OmbrixLinkedListParms parms = byValue(8);

@@ -53,6 +53,7 @@ class StorageKindTest : public HostTest {};
 
 TEST_F(StorageKindTest, BackingFollowsTheListKind) {
     OmbrixKeyPart part{};
+    part.levels = 1;
     part.partSize = 4;
     OmbrixStorageParms parms = storageParms(0, 4, 0, OMBRIX_FLAG_NO_LOCK | 0x10);
     parms.keyPartCount = 1;
@@ -262,6 +263,7 @@ TEST_P(StorageTest, LocksAsTheBackingListDoes) {
 
 TEST_P(StorageTest, RefusedCreationLeavesNothingBehind) {
     OmbrixKeyPart part{};
+    part.levels = 1;
     part.partSize = 4;
     OmbrixStorageParms parms = storageParms(GetParam(), 4);
     parms.keyPartCount = 1;
