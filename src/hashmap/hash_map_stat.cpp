@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/export.h"
 #include "hashmap/hash_map.h"
@@ -109,8 +110,13 @@ QVStatus printHistogram(Histogram &histogram, const omb::HashMapState &state,
     double entries = state.count;
     while (it.hasNext) {
         auto *entry = static_cast<OmbrixHashMapEntry *>(it.next(&it));
-        int32_t k = *static_cast<const int32_t *>(entry->key);
-        printLine(k, *static_cast<const double *>(entry->value), entries);
+        // A record packs the key and the double without padding, so the
+        // double may be unaligned.
+        int32_t k;
+        double c;
+        std::memcpy(&k, entry->key, sizeof k);
+        std::memcpy(&c, entry->value, sizeof c);
+        printLine(k, c, entries);
     }
     it.release(&it);
     return OMBRIX_OK;
