@@ -459,6 +459,40 @@ inline Result withLookupKey(HashMapState &state, const OmbrixHashMapParms &parms
     return lookup(prepared);
 }
 
+// The value of the null key, or null when it has no entry.
+inline void *nullKeyValue(const HashMapState &state) {
+    return state.nullEntry ? state.nullEntry->value : nullptr;
+}
+
+// A find of any table kind: the null key's value, or the value of the
+// entry `locate(prepared)` yields; null when there is none, or when a
+// mode-0 key buffer is refused or the key size exceeds the map's.
+template <typename Locate>
+inline void *findByKey(OmbrixHashMap *map, const void *key, int32_t keySize, Locate locate) {
+    if (!map) return nullptr;
+    HashMapState &state = *hashMapStateOf(map);
+    if (!key) return nullKeyValue(state);
+    return withLookupKey<void *>(state, *map->parms, key, keySize, nullptr, nullptr,
+                                 [&](const PreparedKey &prepared) -> void * {
+                                     OmbrixHashMapEntry *entry = locate(prepared);
+                                     return entry ? entry->value : nullptr;
+                                 });
+}
+
+// A remove of any table kind: the null key's entry dropped, or
+// `remove(prepared)`; 0x803fc002 when a mode-0 key buffer is refused.
+template <typename Remove>
+inline QVStatus removeByKey(OmbrixHashMap *map, const void *key, int32_t keySize, Remove remove) {
+    if (!map) return OMBRIX_OK;
+    HashMapState &state = *hashMapStateOf(map);
+    if (!key) {
+        dropNullEntry(state);
+        return OMBRIX_OK;
+    }
+    return withLookupKey<QVStatus>(state, *map->parms, key, keySize, OMBRIX_E_NO_MEMORY, OMBRIX_OK,
+                                   remove);
+}
+
 // Runs `add(prepared, record)` on the key of an add. Mode 0 builds the key
 // in a record taken from the supply, which `add` keeps or gives back; the
 // other modes pass a null record. A mode-0 key size beyond the map's is

@@ -495,34 +495,18 @@ OMBRIX_API QVStatus hashMapListAddWithKeySize(OmbrixHashMap *map, const void *ke
 }
 
 OMBRIX_API void *hashMapListFindWithKeySize(OmbrixHashMap *map, const void *key, int32_t keySize) {
-    if (!map) return nullptr;
-    HashMapState &state = *omb::hashMapStateOf(map);
-    if (!key) return state.nullEntry ? state.nullEntry->value : nullptr;
-    const OmbrixHashMapParms &parms = *map->parms;
-    return omb::withLookupKey<void *>(
-        state, parms, key, keySize, nullptr, nullptr,
-        [&](const omb::PreparedKey &prepared) -> void * {
-            int32_t bucket =
-                static_cast<int32_t>(prepared.hash & static_cast<uint32_t>(state.mask));
-            OmbrixHashMapEntry *entry =
-                omb::findInBucket(state, bucket, prepared, parms.keyMode, true, nullptr);
-            return entry ? entry->value : nullptr;
-        });
+    return omb::findByKey(map, key, keySize, [&](const omb::PreparedKey &prepared) {
+        HashMapState &state = *omb::hashMapStateOf(map);
+        int32_t bucket = static_cast<int32_t>(prepared.hash & static_cast<uint32_t>(state.mask));
+        return omb::findInBucket(state, bucket, prepared, map->parms->keyMode, true, nullptr);
+    });
 }
 
 OMBRIX_API QVStatus hashMapListRemoveWithKeySize(OmbrixHashMap *map, const void *key,
                                                  int32_t keySize) {
-    if (!map) return OMBRIX_OK;
-    HashMapState &state = *omb::hashMapStateOf(map);
-    if (!key) {
-        omb::dropNullEntry(state);
-        return OMBRIX_OK;
-    }
-    const OmbrixHashMapParms &parms = *map->parms;
-    return omb::withLookupKey<QVStatus>(state, parms, key, keySize, OMBRIX_E_NO_MEMORY, OMBRIX_OK,
-                                        [&](const omb::PreparedKey &prepared) {
-                                            return omb::removePrepared(state, parms, prepared);
-                                        });
+    return omb::removeByKey(map, key, keySize, [&](const omb::PreparedKey &prepared) {
+        return omb::removePrepared(*omb::hashMapStateOf(map), *map->parms, prepared);
+    });
 }
 
 }  // extern "C"

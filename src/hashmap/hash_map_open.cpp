@@ -279,7 +279,7 @@ QVStatus addFast(OmbrixHashMap *map, const void *key, const void *value) {
 template <bool (*Same)(const Entry &, const PreparedKey &)>
 void *findFast(OmbrixHashMap *map, const void *key) {
     HashMapState &state = *hashMapStateOf(map);
-    if (!key) return state.nullEntry ? state.nullEntry->value : nullptr;
+    if (!key) return nullKeyValue(state);
     PreparedKey prepared = prepareFastKey(state, *map->parms, key);
     Entry *entry = locate(state.slots, homeOf(prepared.hash, state.mask), [&](const Entry &e) {
                        return Same(e, prepared);
@@ -464,31 +464,16 @@ OMBRIX_API QVStatus hashMapOpenAddWithKeySize(OmbrixHashMap *map, const void *ke
 }
 
 OMBRIX_API void *hashMapOpenFindWithKeySize(OmbrixHashMap *map, const void *key, int32_t keySize) {
-    if (!map) return nullptr;
-    HashMapState &state = *omb::hashMapStateOf(map);
-    if (!key) return state.nullEntry ? state.nullEntry->value : nullptr;
-    const OmbrixHashMapParms &parms = *map->parms;
-    return omb::withLookupKey<void *>(state, parms, key, keySize, nullptr, nullptr,
-                                      [&](const omb::PreparedKey &prepared) -> void * {
-                                          OmbrixHashMapEntry *entry =
-                                              omb::locateKey(state, parms, prepared, true);
-                                          return entry ? entry->value : nullptr;
-                                      });
+    return omb::findByKey(map, key, keySize, [&](const omb::PreparedKey &prepared) {
+        return omb::locateKey(*omb::hashMapStateOf(map), *map->parms, prepared, true);
+    });
 }
 
 OMBRIX_API QVStatus hashMapOpenRemoveWithKeySize(OmbrixHashMap *map, const void *key,
                                                  int32_t keySize) {
-    if (!map) return OMBRIX_OK;
-    HashMapState &state = *omb::hashMapStateOf(map);
-    if (!key) {
-        omb::dropNullEntry(state);
-        return OMBRIX_OK;
-    }
-    const OmbrixHashMapParms &parms = *map->parms;
-    return omb::withLookupKey<QVStatus>(state, parms, key, keySize, OMBRIX_E_NO_MEMORY, OMBRIX_OK,
-                                        [&](const omb::PreparedKey &prepared) {
-                                            return omb::removePrepared(state, parms, prepared);
-                                        });
+    return omb::removeByKey(map, key, keySize, [&](const omb::PreparedKey &prepared) {
+        return omb::removePrepared(*omb::hashMapStateOf(map), *map->parms, prepared);
+    });
 }
 
 OMBRIX_API QVStatus hashMapOpenAdd(OmbrixHashMap *map, const void *item, const void *value) {

@@ -157,6 +157,15 @@ class OpenTableTest : public HostTest {
     Map *intMap(OmbrixHashFunction hash = nullptr, uint32_t valueMode = OMBRIX_VALUE_COPY) {
         return make(OMBRIX_KEY_COMPOSITE, valueMode, &intPart, 1, hash);
     }
+    // An int map holding keys 0, stride, 2 stride ... (n of them).
+    Map *filled(OmbrixHashFunction hash, int32_t n, int32_t stride, std::vector<int32_t> &keys) {
+        Map *map = intMap(hash);
+        for (int32_t i = 0; i < n; ++i) {
+            keys.push_back(i * stride);
+            EXPECT_EQ(add(map, keys.back()), OMBRIX_OK);
+        }
+        return map;
+    }
     static QVStatus add(Map *map, int32_t key) {
         Value v = {{key, 1, 2}};
         return map->add(map, &key, &v);
@@ -349,12 +358,8 @@ TEST_F(OpenTableTest, CrowdedHomeBucketsDoubleOnlyWhileThatCanHelp) {
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        Map *map = intMap(row.hash);
         std::vector<int32_t> keys;
-        for (int32_t i = 0; i < row.keys; ++i) {
-            keys.push_back(i * row.stride);
-            ASSERT_EQ(add(map, keys.back()), OMBRIX_OK);
-        }
+        Map *map = filled(row.hash, row.keys, row.stride, keys);
         EXPECT_EQ(state(map).tableSize, row.tableSize);
         EXPECT_EQ(state(map).slotCapacity, row.tableSize + 256);
         EXPECT_EQ(state(map).resizeCount, row.resizes);
@@ -585,12 +590,8 @@ TEST_F(OpenTableTest, ARefusedAddOrDoublingLeavesTheTableAsItWas) {
                 {"the null key", 0, 1, nullptr, false, 1}};
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
-        Map *map = intMap(row.hash);
         std::vector<int32_t> keys;
-        for (int32_t i = 0; i < row.held; ++i) {
-            keys.push_back(i * row.stride);
-            ASSERT_EQ(add(map, keys.back()), OMBRIX_OK);
-        }
+        Map *map = filled(row.hash, row.held, row.stride, keys);
         int32_t next = row.held * row.stride;
         Value value = {};
         omb::HashMapState &s = state(map);
