@@ -164,10 +164,19 @@ inline Entry *locateKey(const HashMapState &state, const Parms &parms, const Pre
         .entry;
 }
 
-// The hash of the fast forms' keys: always of the layout's key size.
+// The key of the fast forms, always of the layout's key size: a direct
+// field, or the pointer's own 8 bytes, whose constant size lets the hash
+// unroll.
 inline PreparedKey prepareFastKey(const HashMapState &state, const Parms &parms, const void *key) {
+    const HashMapKeyLayout &layout = *state.keyLayout;
     PreparedKey prepared = {};
-    prepareKey(parms, *state.keyLayout, key, state.keyLayout->keySize, prepared);
+    if (layout.directKey) {
+        prepareKey(parms, layout, key, layout.keySize, prepared);
+        return prepared;
+    }
+    prepareReferenceKey(layout, parms.keyMode, key, &prepared);
+    prepared.size = sizeof(void *);
+    prepared.hash = hashKey(parms, layout, prepared.bytes, sizeof(void *));
     return prepared;
 }
 
