@@ -139,6 +139,25 @@ inline uint32_t defaultHash(const HashMapKeyLayout &layout, const unsigned char 
     return h + (h >> 5);
 }
 
+// defaultHash of a pointer's own 8 bytes, taken from its value: the byte
+// in memory position i weighs 33^(7 - i), and the eight products are
+// summed apart rather than each waiting on the previous step.
+inline uint32_t defaultPointerHash(uintptr_t pointer) {
+    static_assert(sizeof pointer == 8);
+    constexpr uint32_t kPowers[8] = {33u * 33 * 33 * 33 * 33 * 33 * 33,
+                                     33u * 33 * 33 * 33 * 33 * 33,
+                                     33u * 33 * 33 * 33 * 33,
+                                     33u * 33 * 33 * 33,
+                                     33u * 33 * 33,
+                                     33u * 33,
+                                     33u,
+                                     1u};
+    uint32_t h = 0;
+    for (int i = 0; i < 8; ++i)
+        h += static_cast<uint32_t>((pointer >> (8 * i)) & 0xffu) * kPowers[i];
+    return h + (h >> 5);
+}
+
 inline uint32_t hashKey(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
                         const unsigned char *bytes, int32_t size) {
     if (parms.hashFunction) return parms.hashFunction(bytes, size);

@@ -165,8 +165,7 @@ inline Entry *locateKey(const HashMapState &state, const Parms &parms, const Pre
 }
 
 // The key of the fast forms, always of the layout's key size: a direct
-// field, or the pointer's own 8 bytes, whose constant size lets the hash
-// unroll.
+// field, or the pointer's own 8 bytes, hashed from its value.
 inline PreparedKey prepareFastKey(const HashMapState &state, const Parms &parms, const void *key) {
     const HashMapKeyLayout &layout = *state.keyLayout;
     PreparedKey prepared = {};
@@ -176,7 +175,8 @@ inline PreparedKey prepareFastKey(const HashMapState &state, const Parms &parms,
     }
     prepareReferenceKey(layout, parms.keyMode, key, &prepared);
     prepared.size = sizeof(void *);
-    prepared.hash = hashKey(parms, layout, prepared.bytes, sizeof(void *));
+    prepared.hash = parms.hashFunction ? parms.hashFunction(prepared.bytes, prepared.size)
+                                       : defaultPointerHash(prepared.pointer);
     return prepared;
 }
 

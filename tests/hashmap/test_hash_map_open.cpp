@@ -454,6 +454,18 @@ TEST_F(OpenTableTest, ChainKeysAreFoundReplacedAndRemoved) {
     map->destroy(map);
 }
 
+TEST_F(OpenTableTest, PointersHashByTheDefaultRuleFromTheirValue) {
+    omb::HashMapKeyLayout bytewise = {};
+    std::mt19937_64 random(3);
+    for (uint64_t pointer :
+         {uint64_t{0}, ~uint64_t{0}, uint64_t{0x00007f12345678a0}, random(), random()}) {
+        unsigned char bytes[8];
+        std::memcpy(bytes, &pointer, 8);
+        EXPECT_EQ(omb::defaultPointerHash(pointer), omb::defaultHash(bytewise, bytes, 8))
+            << pointer;
+    }
+}
+
 TEST_F(OpenTableTest, StringKeysOfOneHashDifferByLengthAndBytes) {
     Map *map = make(OMBRIX_KEY_VARIABLE, OMBRIX_VALUE_POINTER, nullptr, 0, oneHash);
     int a = 0, b = 0, c = 0;
