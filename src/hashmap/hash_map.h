@@ -229,19 +229,29 @@ class KeyBuffer {
     unsigned char stack_[kStackKeyBytes];
 };
 
-// Builds a mode-0 key into `buffer`: the call's bytes when it gives a
-// positive size, else the item's key parts (one direct part copied here,
-// others by the shared extraction).
+// The key bytes of a mode-0 key that need no building: the call's bytes
+// when it gives a positive size, or the one direct part inside the item.
+// Null when the key must be built from its parts.
+inline const unsigned char *contiguousCompositeKey(const HashMapKeyLayout &layout,
+                                                   const void *key, int32_t callKeySize) {
+    if (callKeySize > 0) return static_cast<const unsigned char *>(key);
+    if (layout.directKey) return static_cast<const unsigned char *>(key) + layout.directOffset;
+    return nullptr;
+}
+
+// Builds a mode-0 key of `size` bytes into `buffer`.
 inline void buildCompositeKey(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
                               const void *key, int32_t callKeySize, int32_t size, void *buffer) {
-    if (callKeySize > 0) {
-        std::memcpy(buffer, key, static_cast<size_t>(size));
-    } else if (layout.directKey) {
-        std::memcpy(buffer, static_cast<const unsigned char *>(key) + layout.directOffset,
-                    static_cast<size_t>(size));
-    } else {
+    const unsigned char *bytes = contiguousCompositeKey(layout, key, callKeySize);
+    if (!bytes) {
         // The parameter record begins with the key definition.
         ombrixGetKey(reinterpret_cast<const OmbrixKeyDefinition *>(&parms), 1, key, buffer, size);
+    } else if (size == 4) {
+        std::memcpy(buffer, bytes, 4);
+    } else if (size == 8) {
+        std::memcpy(buffer, bytes, 8);
+    } else {
+        std::memcpy(buffer, bytes, static_cast<size_t>(size));
     }
 }
 
@@ -457,7 +467,8 @@ inline void prepareBuiltKey(const OmbrixHashMapParms &parms, const HashMapKeyLay
     prepared.hash = hashKey(parms, layout, bytes, size);
 }
 
-// Runs `lookup` on the prepared key; mode 0 builds it in a key buffer.
+// Runs `lookup` on the prepared key; a mode-0 key not already contiguous in
+// the argument is built in a key buffer.
 // `refused` is the result when that buffer cannot be had, `invalid` when
 // the key size exceeds a mode-0 key.
 template <typename Result, typename Lookup>
@@ -471,6 +482,10 @@ inline Result withLookupKey(HashMapState &state, const OmbrixHashMapParms &parms
         return lookup(prepared);
     }
     if (size > layout.keySize) return invalid;
+    if (const unsigned char *bytes = contiguousCompositeKey(layout, key, keySize)) {
+        prepareBuiltKey(parms, layout, const_cast<unsigned char *>(bytes), size, prepared);
+        return lookup(prepared);
+    }
     KeyBuffer buffer(state.pool, size);
     if (!buffer.data()) return refused;
     buildCompositeKey(parms, layout, key, keySize, size, buffer.data());

@@ -278,16 +278,22 @@ TEST_F(HashMapTest, AddingAKeyAgainSumsOrReplacesItsValue) {
     pointers->destroy(pointers);
 }
 
+// Two parts of 750 bytes: a key that must be built, beyond the 1024 bytes
+// built on the stack. (One direct part is looked up where it lies.)
 TEST_F(HashMapTest, LongCompositeKeysUseAPoolBufferForLookups) {
     struct Big {
         char bytes[1500];
     };
-    OmbrixKeyPart whole = {};
-    whole.partType = OMBRIX_PART_BYTES;
-    whole.partSize = sizeof(Big);
-    whole.levels = 1;
+    OmbrixKeyPart halves[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        halves[i].partType = OMBRIX_PART_BYTES;
+        halves[i].partSize = sizeof(Big) / 2;
+        halves[i].levels = 1;
+        halves[i].offsets[0] = i * static_cast<int32_t>(sizeof(Big) / 2);
+    }
     OmbrixHashMapParms parms = intKeyParms();
-    parms.keyParts = &whole;
+    parms.keyPartCount = 2;
+    parms.keyParts = halves;
     Map *map = hashMapNew(nullptr, parms);
     Big big = {};
     std::memset(big.bytes, 'x', sizeof big.bytes);
