@@ -317,7 +317,7 @@ TEST_F(HashMapIterationTest, PartitionIsLomutoAroundTheGivenPivot) {
 // ---------------------------------------------------------------------------
 // Differential: random maps of every key mode, walked in table order (every
 // entry once) and in key order (the model's order), against a std::map
-// ordered by the documented comparison, written here on its own.
+// ordered by the sort's key rules, written here on their own.
 
 struct KeyShape {
     const char *name;
