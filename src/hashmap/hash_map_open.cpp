@@ -114,9 +114,9 @@ void freeChains(QVWord *pool, Entry *slots, int32_t slotCount) {
 // the mask, so that some doubling takes it elsewhere, and (2) the table has
 // fewer than 8 buckets per entry and is below its largest size. Otherwise
 // the key goes into the overflow chain. Doublings for placement thus never
-// take the table past 16 × (count + 1) buckets; the threshold's doublings
-// keep it below 8/3 × count; the record blocks hold three quarters of the
-// buckets, and the overflow nodes at most one per entry.
+// take the table past 16 × (count + 1) buckets, the threshold's past
+// 8/3 × count or its initial size; the record blocks hold three quarters
+// of the buckets, and the overflow nodes at most one per entry.
 bool doublingCanHelp(const HashMapState &state, int32_t bucket, uint32_t hash) {
     if (state.tableSize >= kLargestTableSize) return false;
     if (state.tableSize >= kBucketsPerEntryBound * (static_cast<int64_t>(state.count) + 1))
