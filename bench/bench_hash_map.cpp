@@ -1,9 +1,12 @@
-// The chained ombrix hash map against std::unordered_map, absl::flat_hash_map
-// and GLib's GHashTable, at 1K, 64K and 1M entries:
+// The chained ombrix hash map ("ombrix") and its open-addressing table
+// ("open") against std::unordered_map, absl::flat_hash_map,
+// tsl::hopscotch_map and GLib's GHashTable, at 1K, 64K and 1M entries:
 //
 // - int: 4-byte integer keys, the map keyed by one direct part of the item
 //   (keyMode 2) and holding the item pointer as its value (valueMode 1);
 //   the peers map the integer to the item pointer.
+// - ptr: the item pointers themselves (keyMode 2 without parts), the item
+//   pointer as the value; the peers map the pointer to the pointer.
 // - str: 16-byte string keys copied into the map (keyMode 0, one bytes part)
 //   with 8-byte copied values; the peers hold a copy of the key and the value.
 //
@@ -29,6 +32,7 @@
 
 #include <absl/container/flat_hash_map.h>
 #include <absl/hash/hash.h>
+#include <tsl/hopscotch_map.h>
 
 #include <algorithm>
 #include <array>
@@ -52,7 +56,7 @@
 
 namespace {
 
-enum KeyKind { kInt, kStr };
+enum KeyKind { kInt, kPtr, kStr };
 constexpr size_t kSizes[] = {1u << 10, 1u << 16, 1u << 20};
 constexpr size_t kCollisionKeys = 1u << 16;
 
@@ -143,35 +147,37 @@ struct Key16Hash {
 OmbrixKeyPart intPart = {OMBRIX_PART_INT32, 4, 1, {0, 0, 0, 0, 0}, 0};
 OmbrixKeyPart strPart = {OMBRIX_PART_BYTES, 16, 1, {0, 0, 0, 0, 0}, 0};
 
-struct Ombrix {
+template <uint32_t TableKind>
+struct OmbrixOf {
     const Workload &w;
     KeyKind kind;
     QVWord *pool;
     OmbrixHashMap *map;
-    Ombrix(const Workload &work, KeyKind k) : w(work), kind(k) {
+    OmbrixOf(const Workload &work, KeyKind k) : w(work), kind(k) {
         benchHost();
         OmbrixHashMapParms parms = {};
-        parms.keyMode = k == kInt ? OMBRIX_KEY_REFERENCE : OMBRIX_KEY_COMPOSITE;
-        parms.keyPartCount = 1;
-        parms.keyParts = k == kInt ? &intPart : &strPart;
-        parms.valueMode = k == kInt ? OMBRIX_VALUE_POINTER : OMBRIX_VALUE_COPY;
-        parms.valueSize = k == kInt ? 0 : 8;
+        parms.keyMode = k == kStr ? OMBRIX_KEY_COMPOSITE : OMBRIX_KEY_REFERENCE;
+        parms.keyPartCount = k == kPtr ? 0 : 1;
+        parms.keyParts = k == kInt ? &intPart : k == kStr ? &strPart : nullptr;
+        parms.valueMode = k == kStr ? OMBRIX_VALUE_COPY : OMBRIX_VALUE_POINTER;
+        parms.valueSize = k == kStr ? 8 : 0;
         parms.flags = OMBRIX_FLAG_NO_LOCK;
+        parms.tableKind = TableKind;
         map = hashMapNew(nullptr, parms);
         pool = qvhostFindPool(benchHost(), "ombrixh");
     }
-    ~Ombrix() { map->destroy(map); }
+    ~OmbrixOf() { map->destroy(map); }
     const void *key(size_t i) const {
-        return kind == kInt ? static_cast<const void *>(&w.ints[i]) : w.strs[i].data();
+        return kind == kStr ? static_cast<const void *>(w.strs[i].data()) : &w.ints[i];
     }
     void insert(size_t i) {
         uint64_t value = i;
-        map->add(map, key(i), kind == kInt ? key(i) : &value);
+        map->add(map, key(i), kind == kStr ? static_cast<const void *>(&value) : key(i));
     }
     bool find(size_t i) { return map->find(map, key(i)) != nullptr; }
     bool findMissing(size_t i) {
-        const void *k = kind == kInt ? static_cast<const void *>(&w.missingInts[i])
-                                     : w.missingStrs[i].data();
+        const void *k = kind == kStr ? static_cast<const void *>(w.missingStrs[i].data())
+                                     : &w.missingInts[i];
         return map->find(map, k) != nullptr;
     }
     void erase(size_t i) { map->remove(map, key(i)); }
@@ -189,8 +195,11 @@ struct Ombrix {
     }
 };
 
+using Ombrix = OmbrixOf<OMBRIX_TABLE_CHAINED>;
+using OmbrixOpen = OmbrixOf<OMBRIX_TABLE_OPEN>;
+
 template <template <typename...> class Map, typename IntHash = std::hash<int32_t>,
-          typename StrHash = Key16Hash>
+          typename StrHash = Key16Hash, typename PtrHash = std::hash<const void *>>
 struct CountedPeer {
     template <typename K, typename V, typename H>
     using Counted = Map<K, V, H, std::equal_to<K>, CountingAllocator<std::pair<const K, V>>>;
@@ -198,25 +207,32 @@ struct CountedPeer {
     KeyKind kind;
     Counted<int32_t, const IntItem *, IntHash> ints;
     Counted<Key16, uint64_t, StrHash> strs;
+    Counted<const void *, const void *, PtrHash> ptrs;
     size_t before;
     CountedPeer(const Workload &work, KeyKind k) : w(work), kind(k), before(gLiveBytes) {}
     void insert(size_t i) {
         if (kind == kInt)
             ints.emplace(w.ints[i].key, &w.ints[i]);
+        else if (kind == kPtr)
+            ptrs.emplace(&w.ints[i], &w.ints[i]);
         else
             strs.emplace(w.strs[i], i);
     }
     bool find(size_t i) {
-        return kind == kInt ? ints.find(w.ints[i].key) != ints.end()
-                            : strs.find(w.strs[i]) != strs.end();
+        return kind == kInt   ? ints.find(w.ints[i].key) != ints.end()
+               : kind == kPtr ? ptrs.find(&w.ints[i]) != ptrs.end()
+                              : strs.find(w.strs[i]) != strs.end();
     }
     bool findMissing(size_t i) {
-        return kind == kInt ? ints.find(w.missingInts[i].key) != ints.end()
-                            : strs.find(w.missingStrs[i]) != strs.end();
+        return kind == kInt   ? ints.find(w.missingInts[i].key) != ints.end()
+               : kind == kPtr ? ptrs.find(&w.missingInts[i]) != ptrs.end()
+                              : strs.find(w.missingStrs[i]) != strs.end();
     }
     void erase(size_t i) {
         if (kind == kInt)
             ints.erase(w.ints[i].key);
+        else if (kind == kPtr)
+            ptrs.erase(&w.ints[i]);
         else
             strs.erase(w.strs[i]);
     }
@@ -224,6 +240,8 @@ struct CountedPeer {
         size_t visited = 0;
         if (kind == kInt)
             for (auto &entry : ints) visited += entry.second != nullptr;
+        else if (kind == kPtr)
+            for (auto &entry : ptrs) visited += entry.second != nullptr;
         else
             for (auto &entry : strs) visited += entry.second != ~0ull;
         return visited;
@@ -232,7 +250,13 @@ struct CountedPeer {
 };
 
 using StdUnordered = CountedPeer<std::unordered_map>;
-using AbslFlat = CountedPeer<absl::flat_hash_map, absl::Hash<int32_t>, absl::Hash<Key16>>;
+using AbslFlat = CountedPeer<absl::flat_hash_map, absl::Hash<int32_t>, absl::Hash<Key16>,
+                             absl::Hash<const void *>>;
+// Its buckets hold std::pair<K, V>, the key not const.
+template <typename K, typename V, typename H, typename E, typename A>
+using HopscotchMap = tsl::hopscotch_map<
+    K, V, H, E, typename std::allocator_traits<A>::template rebind_alloc<std::pair<K, V>>>;
+using Hopscotch = CountedPeer<HopscotchMap>;
 
 // GHashTable: integer keys as pointers (g_direct_hash), string keys as
 // NUL-terminated copies (g_str_hash), the 8-byte value in the value pointer.
@@ -243,14 +267,16 @@ struct Glib {
     size_t before;
     Glib(const Workload &work, KeyKind k)
         : w(work), kind(k),
-          table(k == kInt ? g_hash_table_new(g_direct_hash, g_direct_equal)
+          table(k != kStr ? g_hash_table_new(g_direct_hash, g_direct_equal)
                           : g_hash_table_new_full(g_str_hash, g_str_equal, g_free, nullptr)),
           before(mallinfo2().uordblks) {}
     ~Glib() { g_hash_table_destroy(table); }
-    gpointer intKey(const IntItem &item) const { return GINT_TO_POINTER(item.key); }
+    gpointer intKey(const IntItem &item) const {
+        return kind == kPtr ? const_cast<IntItem *>(&item) : GINT_TO_POINTER(item.key);
+    }
     std::string text(const Key16 &k) const { return std::string(k.data(), k.size()); }
     void insert(size_t i) {
-        if (kind == kInt)
+        if (kind != kStr)
             g_hash_table_insert(table, intKey(w.ints[i]), const_cast<IntItem *>(&w.ints[i]));
         else
             g_hash_table_insert(table, g_strndup(w.strs[i].data(), 16), GSIZE_TO_POINTER(i + 1));
@@ -262,12 +288,12 @@ struct Glib {
         text[16] = 0;
         return g_hash_table_contains(table, text);
     }
-    bool find(size_t i) { return kind == kInt ? lookup(w.ints[i]) : lookup(w.strs[i]); }
+    bool find(size_t i) { return kind != kStr ? lookup(w.ints[i]) : lookup(w.strs[i]); }
     bool findMissing(size_t i) {
-        return kind == kInt ? lookup(w.missingInts[i]) : lookup(w.missingStrs[i]);
+        return kind != kStr ? lookup(w.missingInts[i]) : lookup(w.missingStrs[i]);
     }
     void erase(size_t i) {
-        if (kind == kInt) {
+        if (kind != kStr) {
             g_hash_table_remove(table, intKey(w.ints[i]));
         } else {
             char text[17];
@@ -353,15 +379,17 @@ void iterateRun(benchmark::State &state, KeyKind kind, size_t n) {
 }
 
 const char *const kOps[] = {"insert", "find_hit", "find_miss", "erase", "iterate"};
-const char *const kContenders[] = {"ombrix", "std", "absl", "glib"};
+const char *const kContenders[] = {"ombrix", "open", "std", "absl", "hopscotch", "glib"};
+const KeyKind kKinds[] = {kInt, kPtr, kStr};
+const char *kindName(KeyKind kind) { return kind == kInt ? "int" : kind == kPtr ? "ptr" : "str"; }
 
 std::string caseName(const char *op, KeyKind kind, size_t n) {
-    return std::string(op) + "/" + (kind == kInt ? "int" : "str") + "/" + std::to_string(n);
+    return std::string(op) + "/" + kindName(kind) + "/" + std::to_string(n);
 }
 
 template <typename Map>
 void registerContender(const char *contender) {
-    for (KeyKind kind : {kInt, kStr})
+    for (KeyKind kind : kKinds)
         for (size_t n : kSizes) {
             auto add = [&](const char *op, auto run) {
                 std::string name = caseName(op, kind, n) + "/" + contender;
@@ -480,17 +508,20 @@ void BM_FloorEntryProbe(benchmark::State &state, size_t n) {
 
 class Reporter : public bench::RatioReporter {
   public:
-    void printRatios() {
-        std::printf("\npeer CPU time / ombrix CPU time (above 1: ombrix faster)\n");
-        std::printf("%-22s %10s %10s %10s\n", "case", "std", "absl", "glib");
+    // Each peer's CPU time over `base`'s, per case.
+    void printRatiosOver(const char *base, std::initializer_list<const char *> peers) {
+        std::printf("\npeer CPU time / %s CPU time (above 1: %s faster)\n%-22s", base, base,
+                    "case");
+        for (const char *peer : peers) std::printf(" %10s", peer);
+        std::printf("\n");
         for (const char *op : kOps)
-            for (KeyKind kind : {kInt, kStr})
+            for (KeyKind kind : kKinds)
                 for (size_t n : kSizes) {
                     std::string prefix = caseName(op, kind, n);
-                    double own = cpuTimeOf(prefix + "/ombrix");
+                    double own = cpuTimeOf(prefix + "/" + base);
                     if (own == 0.0) continue;
                     std::printf("%-22s", prefix.c_str());
-                    for (const char *peer : {"std", "absl", "glib"}) {
+                    for (const char *peer : peers) {
                         double other = cpuTimeOf(prefix + "/" + peer);
                         if (other == 0.0)
                             std::printf(" %10s", "-");
@@ -499,9 +530,16 @@ class Reporter : public bench::RatioReporter {
                     }
                     std::printf("\n");
                 }
+    }
+
+    void printRatios() {
+        printRatiosOver("ombrix", {"open", "std", "absl", "glib"});
+        printRatiosOver("open", {"std", "absl", "hopscotch", "glib"});
         std::printf("\nbytes per entry of a full map\n");
-        std::printf("%-22s %10s %10s %10s %10s\n", "case", "ombrix", "std", "absl", "glib");
-        for (KeyKind kind : {kInt, kStr})
+        std::printf("%-22s", "case");
+        for (const char *contender : kContenders) std::printf(" %10s", contender);
+        std::printf("\n");
+        for (KeyKind kind : kKinds)
             for (size_t n : kSizes) {
                 std::string prefix = caseName("bytes", kind, n);
                 std::printf("%-22s", prefix.c_str());
@@ -538,8 +576,10 @@ class Reporter : public bench::RatioReporter {
 
 int main(int argc, char **argv) {
     registerContender<Ombrix>("ombrix");
+    registerContender<OmbrixOpen>("open");
     registerContender<StdUnordered>("std");
     registerContender<AbslFlat>("absl");
+    registerContender<Hopscotch>("hopscotch");
     registerContender<Glib>("glib");
     for (size_t n : kSizes)
         benchmark::RegisterBenchmark(("floor/int/" + std::to_string(n)).c_str(), BM_FloorEntryProbe, n)

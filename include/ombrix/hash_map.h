@@ -101,8 +101,8 @@ struct OmbrixHashMap {
  * null. Null when keyMode 0 comes without parts (or with parts summing to
  * no bytes), keyMode 2 with parts that are not one direct part (levels 1),
  * valueMode is above 2, valueSize is negative, or a pool or block is
- * refused; a refused creation leaves nothing in the caller's pool. The open
- * and delegated kinds are not built in yet: null. Destroy gives every
+ * refused; a refused creation leaves nothing in the caller's pool. The
+ * delegated kind is not built in yet: null. Destroy gives every
  * block back to a caller's pool, bucket tree nodes and key copies too. */
 OmbrixHashMap *hashMapNew(QVWord *pool, OmbrixHashMapParms parms);
 void hashMapDestroy(OmbrixHashMap *map);
@@ -129,6 +129,26 @@ QVStatus hashMapListAddWithKeySize(OmbrixHashMap *map, const void *key, int32_t 
                                    const void *value);
 void *hashMapListFindWithKeySize(OmbrixHashMap *map, const void *key, int32_t keySize);
 QVStatus hashMapListRemoveWithKeySize(OmbrixHashMap *map, const void *key, int32_t keySize);
+
+/* The open table. Entries lie within 16 slots of their home bucket; a key
+ * no neighbourhood can take hangs in an overflow chain of its home bucket.
+ * Keys are never copied, whatever the flags. An add that doubles the table
+ * and is refused keeps the entry and returns 0x803fc002; the next add tries
+ * the doubling first and, refused again, returns 0x803fc002 and changes
+ * nothing. Keys that share their hash bits above the table's mask do not
+ * make the table double: see hash_map_open.cpp for the bound. */
+QVStatus hashMapOpenAddWithKeySize(OmbrixHashMap *map, const void *key, int32_t keySize,
+                                   const void *value);
+void *hashMapOpenFindWithKeySize(OmbrixHashMap *map, const void *key, int32_t keySize);
+QVStatus hashMapOpenRemoveWithKeySize(OmbrixHashMap *map, const void *key, int32_t keySize);
+/* The add and find of keyMode 2: with one direct part (hashMapOpenAdd,
+ * hashMapOpenFind) or the pointer itself (hashMapOpenPtrAdd,
+ * hashMapOpenPtrFind, which compare pointers only); the adds for pointer
+ * values. A map of any other kind is served as by hashMapAdd, hashMapFind. */
+QVStatus hashMapOpenAdd(OmbrixHashMap *map, const void *item, const void *value);
+QVStatus hashMapOpenPtrAdd(OmbrixHashMap *map, const void *key, const void *value);
+void *hashMapOpenFind(OmbrixHashMap *map, const void *item);
+void *hashMapOpenPtrFind(OmbrixHashMap *map, const void *key);
 
 /* Iteration in table order, or in key order when flags hold 0x40; pools
  * "ombrixh iter" and "ombrixh entry iter". */

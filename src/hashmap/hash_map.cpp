@@ -7,6 +7,7 @@
 #include "core/container.h"
 #include "core/export.h"
 #include "hashmap/hash_map_chained.h"
+#include "hashmap/hash_map_open.h"
 
 namespace omb {
 
@@ -69,15 +70,18 @@ bool usesKeyPartCopy(const Parms &parms) {
            hasParts(parms);
 }
 
-// The chained table's slots, counts and records, linked as free lists.
-bool allocateTable(QVWord *pool, HashMapState *state) {
+// The table's slots, the chained table's counts, and the records, linked
+// as free lists.
+bool allocateTable(QVWord *pool, HashMapState *state, bool chained) {
     const HashMapKeyLayout &layout = *state->keyLayout;
     state->slots = static_cast<Entry *>(
         poolAllocateZeroed(pool, sizeof(Entry) * static_cast<uint64_t>(state->slotCapacity)));
     if (!state->slots) return false;
-    state->bucketCounts = static_cast<int32_t *>(
-        poolAllocateZeroed(pool, sizeof(int32_t) * static_cast<uint64_t>(state->tableSize)));
-    if (!state->bucketCounts) return false;
+    if (chained) {
+        state->bucketCounts = static_cast<int32_t *>(
+            poolAllocateZeroed(pool, sizeof(int32_t) * static_cast<uint64_t>(state->tableSize)));
+        if (!state->bucketCounts) return false;
+    }
     if (layout.recordSize != 0) {
         uint64_t bytes = static_cast<uint64_t>(state->recordCapacity) *
                          static_cast<uint64_t>(layout.recordStride);
@@ -138,6 +142,7 @@ void fillOperations(OmbrixHashMap *map) {
     map->iterator = hashMapIterator;
     map->entryIterator = hashMapEntryIterator;
     map->stat = hashMapStat;
+    if (map->parms->tableKind == OMBRIX_TABLE_OPEN) hashMapOpenInstall(map);
     // toBlob, getBlobSize, merge, mergeFromBlob and clone stay null until
     // those operations are built in.
 }
@@ -263,8 +268,8 @@ using omb::HashMapState;
 extern "C" {
 
 OMBRIX_API OmbrixHashMap *hashMapNew(QVWord *pool, OmbrixHashMapParms parms) {
-    // The open and delegated tables are not built in yet.
-    if (parms.tableKind != OMBRIX_TABLE_CHAINED) return nullptr;
+    // The delegated table is not built in yet.
+    if (parms.tableKind > OMBRIX_TABLE_OPEN) return nullptr;
     if (!omb::keyPartsUsable(parms.keyParts, parms.keyPartCount)) return nullptr;
     if (parms.keyMode == OMBRIX_KEY_COMPOSITE && !omb::hasParts(parms)) return nullptr;
     if (parms.valueMode > OMBRIX_VALUE_ACCUMULATE) return nullptr;
@@ -294,9 +299,10 @@ OMBRIX_API OmbrixHashMap *hashMapNew(QVWord *pool, OmbrixHashMapParms parms) {
         state.tableSize = tableSize;
         state.mask = tableSize - 1;
         state.threshold = state.recordCapacity = omb::growthThreshold(tableSize);
-        state.slotCapacity = omb::chainedSlotsFor(tableSize);
+        state.slotCapacity = parms.tableKind == OMBRIX_TABLE_OPEN ? tableSize + omb::kSpareSlots
+                                                                  : omb::chainedSlotsFor(tableSize);
         if (omb::buildKeyLayout(owned.pool, object->head.parms, state.keyLayout) &&
-            omb::allocateTable(owned.pool, &state)) {
+            omb::allocateTable(owned.pool, &state, parms.tableKind == OMBRIX_TABLE_CHAINED)) {
             omb::fillOperations(&object->head);
             return &object->head;
         }
@@ -316,6 +322,8 @@ OMBRIX_API void hashMapDestroy(OmbrixHashMap *map) {
     // gets every block back.
     if (!owned.ownsPool && object->state.bucketCounts)
         omb::hashMapListReleaseBuckets(&object->state, *map->parms);
+    if (!owned.ownsPool && map->parms->tableKind == OMBRIX_TABLE_OPEN && object->state.slots)
+        omb::hashMapOpenReleaseChains(&object->state);
     omb::releaseBlocks(object);
     omb::releaseContainerPool(owned);
 }
@@ -358,6 +366,7 @@ OMBRIX_API QVStatus hashMapReset(OmbrixHashMap *map) {
     HashMapState &state = *omb::hashMapStateOf(map);
     bool chained = state.bucketCounts != nullptr;
     if (chained) omb::hashMapListReleaseBuckets(&state, *map->parms);
+    if (map->parms->tableKind == OMBRIX_TABLE_OPEN) omb::hashMapOpenReleaseChains(&state);
     if (state.resizeCount == 0) {
         std::memset(state.slots, 0,
                     sizeof(OmbrixHashMapEntry) * static_cast<size_t>(state.slotCapacity));

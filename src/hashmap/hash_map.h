@@ -139,6 +139,25 @@ inline uint32_t defaultHash(const HashMapKeyLayout &layout, const unsigned char 
     return h + (h >> 5);
 }
 
+// defaultHash of a pointer's own 8 bytes, taken from its value: the byte
+// in memory position i weighs 33^(7 - i), and the eight products are
+// summed apart rather than each waiting on the previous step.
+inline uint32_t defaultPointerHash(uintptr_t pointer) {
+    static_assert(sizeof pointer == 8);
+    constexpr uint32_t kPowers[8] = {33u * 33 * 33 * 33 * 33 * 33 * 33,
+                                     33u * 33 * 33 * 33 * 33 * 33,
+                                     33u * 33 * 33 * 33 * 33,
+                                     33u * 33 * 33 * 33,
+                                     33u * 33 * 33,
+                                     33u * 33,
+                                     33u,
+                                     1u};
+    uint32_t h = 0;
+    for (int i = 0; i < 8; ++i)
+        h += static_cast<uint32_t>((pointer >> (8 * i)) & 0xffu) * kPowers[i];
+    return h + (h >> 5);
+}
+
 inline uint32_t hashKey(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
                         const unsigned char *bytes, int32_t size) {
     if (parms.hashFunction) return parms.hashFunction(bytes, size);
@@ -313,6 +332,234 @@ inline void storeValue(uint32_t valueMode, int32_t valueSize, OmbrixHashMapEntry
     } else {
         entry.value = const_cast<void *>(value);
     }
+}
+
+// ---------------------------------------------------------------------------
+// Entries
+
+// ---------------------------------------------------------------------------
+// OmbrixHashMapEntry storage
+
+// Keys held by reference are copied under flag 0x80 by the chained table
+// only; the open table always keeps the caller's pointer.
+inline bool copiesKeys(const OmbrixHashMapParms &parms) {
+    return (parms.flags & OMBRIX_HASH_MAP_COPY_KEYS) && parms.keyMode != OMBRIX_KEY_COMPOSITE &&
+           parms.tableKind == OMBRIX_TABLE_CHAINED;
+}
+
+// Values are pointers when there is no value storage: value mode 1, or
+// mode 0 with no bytes to copy.
+inline bool valuesArePointers(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout) {
+    return parms.valueMode == OMBRIX_VALUE_POINTER || layout.valueSize == 0;
+}
+
+// The value storage a mode-0 key's record carries after the key bytes.
+inline void *recordValueStorage(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
+                                const OmbrixHashMapEntry &entry) {
+    if (parms.keyMode != OMBRIX_KEY_COMPOSITE) return nullptr;
+    return static_cast<unsigned char *>(entry.key) + layout.keySize;
+}
+
+// The value rule for a new or existing entry. `fixedStorage` is where the
+// entry's value bytes always live (a mode-0 record, the null key's block),
+// or null when the entry holds a record of its own for them. A copied value
+// that is null needs no storage: an entry with a record of its own gives it
+// back and takes one again for its next value, so no record is lost while
+// the value is null. 0x803fc002 when that record is refused, the entry as
+// it was.
+inline QVStatus assignValue(HashMapState &state, const OmbrixHashMapParms &parms,
+                            OmbrixHashMapEntry &entry, void *fixedStorage, const void *value) {
+    const HashMapKeyLayout &layout = *state.keyLayout;
+    if (valuesArePointers(parms, layout)) {
+        entry.value = const_cast<void *>(value);
+        return OMBRIX_OK;
+    }
+    if (parms.valueMode == OMBRIX_VALUE_COPY && !value) {
+        if (!fixedStorage && entry.value) giveBackRecord(state, entry.value);
+        entry.value = nullptr;
+        return OMBRIX_OK;
+    }
+    if (!entry.value) {
+        void *storage = fixedStorage ? fixedStorage : takeRecord(state);
+        if (!storage) return OMBRIX_E_NO_MEMORY;
+        if (parms.valueMode == OMBRIX_VALUE_ACCUMULATE) std::memset(storage, 0, sizeof(double));
+        entry.value = storage;
+    }
+    storeValue(parms.valueMode, layout.valueSize, entry, value);
+    return OMBRIX_OK;
+}
+
+// What a leaving entry took: its record (the key's for mode 0, the value's
+// otherwise) and its key copy.
+inline void releaseEntryStorage(HashMapState &state, const OmbrixHashMapParms &parms,
+                                const OmbrixHashMapEntry &entry) {
+    const HashMapKeyLayout &layout = *state.keyLayout;
+    if (parms.keyMode == OMBRIX_KEY_COMPOSITE)
+        giveBackRecord(state, entry.key);
+    else if (!valuesArePointers(parms, layout) && entry.value)
+        giveBackRecord(state, entry.value);
+    if (copiesKeys(parms)) poolFree(state.pool, entry.key);
+}
+
+// A new entry for `key`, outside any bucket: the key (the mode-0 record, a
+// copy under flag 0x80, or the stored pointer) and its value. 0x803fc002
+// when a block or record is refused; nothing is then held.
+inline QVStatus makeEntry(HashMapState &state, const OmbrixHashMapParms &parms,
+                          const PreparedKey &key, const void *value, OmbrixHashMapEntry &made) {
+    made = OmbrixHashMapEntry{};
+    made.hash = key.hash;
+    made.keySize = key.size;
+    made.key = key.stored;
+    if (copiesKeys(parms)) {
+        made.key = poolAllocate(state.pool, static_cast<uint64_t>(key.size), 0);
+        if (!made.key) return OMBRIX_E_NO_MEMORY;
+        if (key.size > 0) std::memcpy(made.key, key.stored, static_cast<size_t>(key.size));
+    }
+    QVStatus status =
+        assignValue(state, parms, made, recordValueStorage(parms, *state.keyLayout, made), value);
+    if (status != OMBRIX_OK && copiesKeys(parms)) poolFree(state.pool, made.key);
+    return status;
+}
+
+// Gives back what makeEntry took beyond the mode-0 record.
+inline void unmakeEntry(HashMapState &state, const OmbrixHashMapParms &parms,
+                        const OmbrixHashMapEntry &made) {
+    if (parms.keyMode != OMBRIX_KEY_COMPOSITE && !valuesArePointers(parms, *state.keyLayout) &&
+        made.value)
+        giveBackRecord(state, made.value);
+    if (copiesKeys(parms)) poolFree(state.pool, made.key);
+}
+
+// The null key's entry, made on first use with zero-filled value storage
+// behind it, and its value set by the value rule.
+inline QVStatus addNullKey(HashMapState &state, const OmbrixHashMapParms &parms,
+                           const void *value) {
+    bool created = false;
+    if (!state.nullEntry) {
+        uint64_t bytes =
+            sizeof(OmbrixHashMapEntry) + static_cast<uint64_t>(state.keyLayout->valueSize);
+        state.nullEntry = static_cast<OmbrixHashMapEntry *>(poolAllocateZeroed(state.pool, bytes));
+        if (!state.nullEntry) return OMBRIX_E_NO_MEMORY;
+        created = true;
+    }
+    void *storage = state.keyLayout->valueSize ? state.nullEntry + 1 : nullptr;
+    if (created && storage) state.nullEntry->value = storage;
+    return assignValue(state, parms, *state.nullEntry, storage, value);
+}
+
+// ---------------------------------------------------------------------------
+// Lookup keys
+
+// Prepares a lookup key of a mode other than 0.
+inline void prepareKey(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
+                       const void *key, int32_t size, PreparedKey &prepared) {
+    prepareReferenceKey(layout, parms.keyMode, key, &prepared);
+    prepared.size = size;
+    prepared.hash = hashKey(parms, layout, prepared.bytes, size);
+}
+
+// Prepares a mode-0 key built at `bytes`.
+inline void prepareBuiltKey(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
+                            unsigned char *bytes, int32_t size, PreparedKey &prepared) {
+    prepared.bytes = bytes;
+    prepared.stored = bytes;
+    prepared.size = size;
+    prepared.hash = hashKey(parms, layout, bytes, size);
+}
+
+// Runs `lookup` on the prepared key; a mode-0 key not already contiguous in
+// the argument is built in a key buffer.
+// `refused` is the result when that buffer cannot be had, `invalid` when
+// the key size exceeds a mode-0 key.
+template <typename Result, typename Lookup>
+inline Result withLookupKey(HashMapState &state, const OmbrixHashMapParms &parms, const void *key,
+                            int32_t keySize, Result refused, Result invalid, Lookup lookup) {
+    const HashMapKeyLayout &layout = *state.keyLayout;
+    int32_t size = resolveKeySize(parms, layout, key, keySize);
+    PreparedKey prepared = {};
+    if (parms.keyMode != OMBRIX_KEY_COMPOSITE) {
+        prepareKey(parms, layout, key, size, prepared);
+        return lookup(prepared);
+    }
+    if (size > layout.keySize) return invalid;
+    if (const unsigned char *bytes = contiguousCompositeKey(layout, key, keySize)) {
+        prepareBuiltKey(parms, layout, const_cast<unsigned char *>(bytes), size, prepared);
+        return lookup(prepared);
+    }
+    KeyBuffer buffer(state.pool, size);
+    if (!buffer.data()) return refused;
+    buildCompositeKey(parms, layout, key, keySize, size, buffer.data());
+    prepareBuiltKey(parms, layout, buffer.data(), size, prepared);
+    return lookup(prepared);
+}
+
+// The value of the null key, or null when it has no entry.
+inline void *nullKeyValue(const HashMapState &state) {
+    return state.nullEntry ? state.nullEntry->value : nullptr;
+}
+
+// A find of any table kind: the null key's value, or the value of the
+// entry `locate(prepared)` yields; null when there is none, or when a
+// mode-0 key buffer is refused or the key size exceeds the map's.
+template <typename Locate>
+inline void *findByKey(OmbrixHashMap *map, const void *key, int32_t keySize, Locate locate) {
+    if (!map) return nullptr;
+    HashMapState &state = *hashMapStateOf(map);
+    if (!key) return nullKeyValue(state);
+    return withLookupKey<void *>(state, *map->parms, key, keySize, nullptr, nullptr,
+                                 [&](const PreparedKey &prepared) -> void * {
+                                     OmbrixHashMapEntry *entry = locate(prepared);
+                                     return entry ? entry->value : nullptr;
+                                 });
+}
+
+// A remove of any table kind: the null key's entry dropped, or
+// `remove(prepared)`; 0x803fc002 when a mode-0 key buffer is refused.
+template <typename Remove>
+inline QVStatus removeByKey(OmbrixHashMap *map, const void *key, int32_t keySize, Remove remove) {
+    if (!map) return OMBRIX_OK;
+    HashMapState &state = *hashMapStateOf(map);
+    if (!key) {
+        dropNullEntry(state);
+        return OMBRIX_OK;
+    }
+    return withLookupKey<QVStatus>(state, *map->parms, key, keySize, OMBRIX_E_NO_MEMORY, OMBRIX_OK,
+                                   remove);
+}
+
+// Runs `add(prepared, record)` on the key of an add. Mode 0 builds the key
+// in a record taken from the supply, which `add` keeps or gives back; the
+// other modes pass a null record. A mode-0 key size beyond the map's is
+// ignored (0); a refused record is 0x803fc002.
+template <typename Add>
+inline QVStatus withAddKey(HashMapState &state, const OmbrixHashMapParms &parms, const void *key,
+                           int32_t keySize, Add add) {
+    const HashMapKeyLayout &layout = *state.keyLayout;
+    int32_t size = resolveKeySize(parms, layout, key, keySize);
+    PreparedKey prepared = {};
+    if (parms.keyMode != OMBRIX_KEY_COMPOSITE) {
+        prepareKey(parms, layout, key, size, prepared);
+        return add(prepared, nullptr);
+    }
+    if (size > layout.keySize) return OMBRIX_OK;
+    auto *record = static_cast<unsigned char *>(takeRecord(state));
+    if (!record) return OMBRIX_E_NO_MEMORY;
+    buildCompositeKey(parms, layout, key, keySize, size, record);
+    prepareBuiltKey(parms, layout, record, size, prepared);
+    return add(prepared, record);
+}
+
+// Appends {count, block} to a list of retired blocks, making the list on
+// first use (`made` then set).
+inline bool retireBlock(QVWord *pool, OmbrixThinArrayList *&list, bool &made, int32_t count,
+                        void *block) {
+    if (!list) {
+        list = thinArrayListNew(pool, 0, sizeof(RetiredBlock), 0);
+        if (!list) return false;
+        made = true;
+    }
+    RetiredBlock item = {count, block};
+    return thinArrayListAdd(list, &item) == OMBRIX_OK;
 }
 
 }  // namespace omb

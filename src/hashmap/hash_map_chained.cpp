@@ -107,93 +107,6 @@ inline bool countIntoChain(HashMapState &state, Entry *primary, int32_t &count) 
     return true;
 }
 
-// ---------------------------------------------------------------------------
-// Entry storage
-
-inline bool copiesKeys(const Parms &parms) {
-    return (parms.flags & OMBRIX_HASH_MAP_COPY_KEYS) && parms.keyMode != OMBRIX_KEY_COMPOSITE;
-}
-
-// Values are pointers when there is no value storage: value mode 1, or
-// mode 0 with no bytes to copy.
-inline bool valuesArePointers(const Parms &parms, const Layout &layout) {
-    return parms.valueMode == OMBRIX_VALUE_POINTER || layout.valueSize == 0;
-}
-
-// The value storage a mode-0 key's record carries after the key bytes.
-inline void *recordValueStorage(const Parms &parms, const Layout &layout, const Entry &entry) {
-    if (parms.keyMode != OMBRIX_KEY_COMPOSITE) return nullptr;
-    return static_cast<unsigned char *>(entry.key) + layout.keySize;
-}
-
-// The value rule for a new or existing entry. `fixedStorage` is where the
-// entry's value bytes always live (a mode-0 record, the null key's block),
-// or null when the entry holds a record of its own for them. A copied value
-// that is null needs no storage: an entry with a record of its own gives it
-// back and takes one again for its next value, so no record is lost while
-// the value is null. 0x803fc002 when that record is refused, the entry as
-// it was.
-QVStatus assignValue(HashMapState &state, const Parms &parms, Entry &entry, void *fixedStorage,
-                     const void *value) {
-    const Layout &layout = *state.keyLayout;
-    if (valuesArePointers(parms, layout)) {
-        entry.value = const_cast<void *>(value);
-        return OMBRIX_OK;
-    }
-    if (parms.valueMode == OMBRIX_VALUE_COPY && !value) {
-        if (!fixedStorage && entry.value) giveBackRecord(state, entry.value);
-        entry.value = nullptr;
-        return OMBRIX_OK;
-    }
-    if (!entry.value) {
-        void *storage = fixedStorage ? fixedStorage : takeRecord(state);
-        if (!storage) return OMBRIX_E_NO_MEMORY;
-        if (parms.valueMode == OMBRIX_VALUE_ACCUMULATE) std::memset(storage, 0, sizeof(double));
-        entry.value = storage;
-    }
-    storeValue(parms.valueMode, layout.valueSize, entry, value);
-    return OMBRIX_OK;
-}
-
-// What a leaving entry took: its record (the key's for mode 0, the value's
-// otherwise) and its key copy.
-void releaseEntryStorage(HashMapState &state, const Parms &parms, const Entry &entry) {
-    const Layout &layout = *state.keyLayout;
-    if (parms.keyMode == OMBRIX_KEY_COMPOSITE)
-        giveBackRecord(state, entry.key);
-    else if (!valuesArePointers(parms, layout) && entry.value)
-        giveBackRecord(state, entry.value);
-    if (copiesKeys(parms)) poolFree(state.pool, entry.key);
-}
-
-// A new entry for `key`, outside any bucket: the key (the mode-0 record, a
-// copy under flag 0x80, or the stored pointer) and its value. 0x803fc002
-// when a block or record is refused; nothing is then held.
-QVStatus makeEntry(HashMapState &state, const Parms &parms, const PreparedKey &key,
-                   const void *value, Entry &made) {
-    made = Entry{};
-    made.hash = key.hash;
-    made.keySize = key.size;
-    made.key = key.stored;
-    if (copiesKeys(parms)) {
-        made.key = poolAllocate(state.pool, static_cast<uint64_t>(key.size), 0);
-        if (!made.key) return OMBRIX_E_NO_MEMORY;
-        if (key.size > 0) std::memcpy(made.key, key.stored, static_cast<size_t>(key.size));
-    }
-    QVStatus status =
-        assignValue(state, parms, made, recordValueStorage(parms, *state.keyLayout, made), value);
-    if (status != OMBRIX_OK && copiesKeys(parms)) poolFree(state.pool, made.key);
-    return status;
-}
-
-// Gives back what makeEntry took beyond the mode-0 record.
-void unmakeEntry(HashMapState &state, const Parms &parms, const Entry &made) {
-    if (parms.keyMode != OMBRIX_KEY_COMPOSITE && !valuesArePointers(parms, *state.keyLayout) &&
-        made.value)
-        giveBackRecord(state, made.value);
-    if (copiesKeys(parms)) poolFree(state.pool, made.key);
-}
-
 inline void copyEntryContents(Entry &to, const Entry &from) {
     to.hash = from.hash;
     to.key = from.key;
@@ -230,60 +143,8 @@ inline Entry *findInBucket(const HashMapState &state, int32_t bucket, const Prep
     return nullptr;
 }
 
-// Prepares a lookup key of a mode other than 0.
-inline void prepareKey(const Parms &parms, const Layout &layout, const void *key, int32_t size,
-                       PreparedKey &prepared) {
-    prepareReferenceKey(layout, parms.keyMode, key, &prepared);
-    prepared.size = size;
-    prepared.hash = hashKey(parms, layout, prepared.bytes, size);
-}
-
-// Runs `lookup` on the prepared key; a mode-0 key not already contiguous in
-// the argument is built in a key buffer.
-// `refused` is the result when that buffer cannot be had, `invalid` when
-// the key size exceeds a mode-0 key.
-template <typename Result, typename Lookup>
-inline Result withLookupKey(HashMapState &state, const Parms &parms, const void *key,
-                            int32_t keySize, Result refused, Result invalid, Lookup lookup) {
-    const Layout &layout = *state.keyLayout;
-    int32_t size = resolveKeySize(parms, layout, key, keySize);
-    PreparedKey prepared = {};
-    if (parms.keyMode != OMBRIX_KEY_COMPOSITE) {
-        prepareKey(parms, layout, key, size, prepared);
-        return lookup(prepared);
-    }
-    if (size > layout.keySize) return invalid;
-    prepared.size = size;
-    if (const unsigned char *bytes = contiguousCompositeKey(layout, key, keySize)) {
-        prepared.bytes = bytes;
-        prepared.stored = const_cast<unsigned char *>(bytes);
-        prepared.hash = hashKey(parms, layout, bytes, size);
-        return lookup(prepared);
-    }
-    KeyBuffer buffer(state.pool, size);
-    if (!buffer.data()) return refused;
-    buildCompositeKey(parms, layout, key, keySize, size, buffer.data());
-    prepared.bytes = buffer.data();
-    prepared.stored = buffer.data();
-    prepared.hash = hashKey(parms, layout, prepared.bytes, size);
-    return lookup(prepared);
-}
-
 // ---------------------------------------------------------------------------
 // Adding
-
-QVStatus addNullKey(HashMapState &state, const Parms &parms, const void *value) {
-    bool created = false;
-    if (!state.nullEntry) {
-        uint64_t bytes = sizeof(Entry) + static_cast<uint64_t>(state.keyLayout->valueSize);
-        state.nullEntry = static_cast<Entry *>(poolAllocateZeroed(state.pool, bytes));
-        if (!state.nullEntry) return OMBRIX_E_NO_MEMORY;
-        created = true;
-    }
-    void *storage = state.keyLayout->valueSize ? state.nullEntry + 1 : nullptr;
-    if (created && storage) state.nullEntry->value = storage;
-    return assignValue(state, parms, *state.nullEntry, storage, value);
-}
 
 // Places a new entry into bucket `primary`. 0x803fc002 (and nothing
 // placed) when the overflow supply is empty or the tree refuses a node.
@@ -433,16 +294,6 @@ struct GrowthBlocks {
     bool madeRecordList = false;
 };
 
-bool retire(QVWord *pool, OmbrixThinArrayList *&list, bool &made, int32_t count, void *block) {
-    if (!list) {
-        list = thinArrayListNew(pool, 0, sizeof(RetiredBlock), 0);
-        if (!list) return false;
-        made = true;
-    }
-    RetiredBlock item = {count, block};
-    return thinArrayListAdd(list, &item) == OMBRIX_OK;
-}
-
 // Takes back what takeGrowthBlocks did: blocks freed, retired items
 // dropped, lists made for them destroyed.
 void dropGrowthBlocks(HashMapState &state, GrowthBlocks &blocks, bool nodeRetired,
@@ -477,8 +328,8 @@ bool takeGrowthBlocks(HashMapState &state, int32_t newSize, int32_t newThreshold
         blocks.counts = static_cast<int32_t *>(
             poolAllocateZeroed(pool, sizeof(int32_t) * static_cast<uint64_t>(newSize)));
     if (blocks.counts)
-        nodeRetired =
-            retire(pool, state.nodeBlocks, blocks.madeNodeList, state.slotCapacity, state.slots);
+        nodeRetired = retireBlock(pool, state.nodeBlocks, blocks.madeNodeList, state.slotCapacity,
+                                  state.slots);
     bool ready = nodeRetired;
     if (ready && layout.recordSize != 0) {
         blocks.recordCount = newThreshold - state.threshold;
@@ -486,8 +337,9 @@ bool takeGrowthBlocks(HashMapState &state, int32_t newSize, int32_t newThreshold
             pool,
             static_cast<uint64_t>(blocks.recordCount) * static_cast<uint64_t>(layout.recordStride),
             0));
-        recordRetired = blocks.records && retire(pool, state.recordBlocks, blocks.madeRecordList,
-                                                 state.recordCapacity, state.records);
+        recordRetired =
+            blocks.records && retireBlock(pool, state.recordBlocks, blocks.madeRecordList,
+                                          state.recordCapacity, state.records);
         ready = recordRetired;
     }
     if (!ready) dropGrowthBlocks(state, blocks, nodeRetired, recordRetired);
@@ -636,53 +488,25 @@ OMBRIX_API QVStatus hashMapListAddWithKeySize(OmbrixHashMap *map, const void *ke
     if (!key) return omb::addNullKey(state, parms, value);
     // Only a refused growth leaves the count at the threshold; try again.
     if (state.count >= state.threshold) omb::hashMapListResize(&state);
-    const omb::HashMapKeyLayout &layout = *state.keyLayout;
-    int32_t size = omb::resolveKeySize(parms, layout, key, keySize);
-    omb::PreparedKey prepared = {};
-    if (parms.keyMode != OMBRIX_KEY_COMPOSITE) {
-        omb::prepareKey(parms, layout, key, size, prepared);
-        return omb::addPrepared(state, parms, prepared, nullptr, value);
-    }
-    if (size > layout.keySize) return OMBRIX_OK;
-    void *record = omb::takeRecord(state);
-    if (!record) return OMBRIX_E_NO_MEMORY;
-    omb::buildCompositeKey(parms, layout, key, keySize, size, record);
-    prepared.bytes = static_cast<const unsigned char *>(record);
-    prepared.stored = record;
-    prepared.size = size;
-    prepared.hash = omb::hashKey(parms, layout, prepared.bytes, size);
-    return omb::addPrepared(state, parms, prepared, record, value);
+    return omb::withAddKey(state, parms, key, keySize,
+                           [&](const omb::PreparedKey &prepared, void *record) {
+                               return omb::addPrepared(state, parms, prepared, record, value);
+                           });
 }
 
 OMBRIX_API void *hashMapListFindWithKeySize(OmbrixHashMap *map, const void *key, int32_t keySize) {
-    if (!map) return nullptr;
-    HashMapState &state = *omb::hashMapStateOf(map);
-    if (!key) return state.nullEntry ? state.nullEntry->value : nullptr;
-    const OmbrixHashMapParms &parms = *map->parms;
-    return omb::withLookupKey<void *>(
-        state, parms, key, keySize, nullptr, nullptr,
-        [&](const omb::PreparedKey &prepared) -> void * {
-            int32_t bucket =
-                static_cast<int32_t>(prepared.hash & static_cast<uint32_t>(state.mask));
-            OmbrixHashMapEntry *entry =
-                omb::findInBucket(state, bucket, prepared, parms.keyMode, true, nullptr);
-            return entry ? entry->value : nullptr;
-        });
+    return omb::findByKey(map, key, keySize, [&](const omb::PreparedKey &prepared) {
+        HashMapState &state = *omb::hashMapStateOf(map);
+        int32_t bucket = static_cast<int32_t>(prepared.hash & static_cast<uint32_t>(state.mask));
+        return omb::findInBucket(state, bucket, prepared, map->parms->keyMode, true, nullptr);
+    });
 }
 
 OMBRIX_API QVStatus hashMapListRemoveWithKeySize(OmbrixHashMap *map, const void *key,
                                                  int32_t keySize) {
-    if (!map) return OMBRIX_OK;
-    HashMapState &state = *omb::hashMapStateOf(map);
-    if (!key) {
-        omb::dropNullEntry(state);
-        return OMBRIX_OK;
-    }
-    const OmbrixHashMapParms &parms = *map->parms;
-    return omb::withLookupKey<QVStatus>(state, parms, key, keySize, OMBRIX_E_NO_MEMORY, OMBRIX_OK,
-                                        [&](const omb::PreparedKey &prepared) {
-                                            return omb::removePrepared(state, parms, prepared);
-                                        });
+    return omb::removeByKey(map, key, keySize, [&](const omb::PreparedKey &prepared) {
+        return omb::removePrepared(*omb::hashMapStateOf(map), *map->parms, prepared);
+    });
 }
 
 }  // extern "C"

@@ -13,6 +13,7 @@
 #include "core/export.h"
 #include "core/host_calls.h"
 #include "hashmap/hash_map.h"
+#include "hashmap/hash_map_open.h"
 #include "ombrix/hash_map.h"
 #include "ombrix/tree.h"
 #include "tree/key_order.h"
@@ -84,14 +85,34 @@ struct ChainedWalk {
     }
 };
 
+struct OpenWalk {
+    // The first position at or after `position` with a key or a chain.
+    static void firstFrom(IteratorState *state, int32_t position) {
+        state->treeCursor = nullptr;
+        state->current = omb::hashMapOpenFirstFrom(*omb::hashMapStateOf(state->map), position,
+                                                   &state->position);
+    }
+
+    // A slot's `next` is its position's chain, a node's the chain's next.
+    static void after(IteratorState *state, Entry *entry) {
+        if (entry->next)
+            state->current = entry->next;
+        else
+            firstFrom(state, state->position + 1);
+    }
+};
+
 template <typename Visit>
 void withTableWalk(const Map *map, Visit &&visit) {
     switch (map->parms->tableKind) {
         case OMBRIX_TABLE_CHAINED:
             visit(ChainedWalk{});
             return;
+        case OMBRIX_TABLE_OPEN:
+            visit(OpenWalk{});
+            return;
         default:
-            return;  // the open and delegated kinds bring their walks later
+            return;  // the delegated kind brings its walk later
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include "core/export.h"
 #include "hashmap/hash_map.h"
+#include "hashmap/hash_map_open.h"
 #include "hashmap/hash_map_stat.h"
 #include "ombrix/hash_map.h"
 
@@ -83,6 +84,25 @@ void printChainedLine(int32_t k, double c, double entries) {
     std::printf("%d : %d * %d (%.2f%%)\n", k, static_cast<int32_t>(c), k, share);
 }
 
+// Open table: a home bucket of m entries (its neighbourhood's, then its
+// chain's) counts once under each rank 1 .. m; home slots holding no key
+// count under 0.
+QVStatus countOpenBuckets(const omb::HashMapState &state, Histogram &histogram, int64_t *total) {
+    double emptySlots = 0.0;
+    for (int32_t b = 0; b < state.tableSize; ++b) {
+        int32_t members = omb::hashMapOpenMembers(state, b);
+        for (int32_t rank = 1; rank <= members; ++rank)
+            if (histogram.count(rank) != OMBRIX_OK) return OMBRIX_E_NO_MEMORY;
+        *total += members;
+        if (!state.slots[b].key) emptySlots += 1.0;
+    }
+    return histogram.count(0, &emptySlots);
+}
+
+void printOpenLine(int32_t k, double c, double entries) {
+    std::printf("%d : %d (%.2f%%)\n", k, static_cast<int32_t>(c), c / entries * 100.0);
+}
+
 QVStatus printHistogram(Histogram &histogram, const omb::HashMapState &state,
                         void (*printLine)(int32_t, double, double)) {
     OmbrixIterator it = hashMapEntryIterator(histogram.map());
@@ -116,10 +136,12 @@ OMBRIX_API QVStatus hashMapStat(Map *map) {
             countBuckets = countChainedBuckets;
             printLine = printChainedLine;
             break;
-        case OMBRIX_TABLE_DELEGATED:
-            return OMBRIX_OK;  // the host's table keeps no buckets to count
+        case OMBRIX_TABLE_OPEN:
+            countBuckets = countOpenBuckets;
+            printLine = printOpenLine;
+            break;
         default:
-            return OMBRIX_E_UNSUPPORTED;  // the open table's ranks come with that table
+            return OMBRIX_OK;  // the host's table keeps no buckets to count
     }
     Histogram histogram;
     if (!histogram.ready()) return OMBRIX_E_NO_MEMORY;

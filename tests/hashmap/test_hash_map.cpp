@@ -126,7 +126,6 @@ TEST_F(HashMapTest, RefusesKeyDefinitionsItCannotServe) {
                 {"reference with two parts", OMBRIX_KEY_REFERENCE, 0, 2, two, 0, 8},
                 {"value mode 3", OMBRIX_KEY_COMPOSITE, 0, 1, two, 3, 8},
                 {"negative value size", OMBRIX_KEY_COMPOSITE, 0, 1, two, 0, -1},
-                {"open table", OMBRIX_KEY_COMPOSITE, OMBRIX_TABLE_OPEN, 1, two, 0, 8},
                 {"delegated table", OMBRIX_KEY_COMPOSITE, OMBRIX_TABLE_DELEGATED, 1, two, 0, 8}};
     for (const Row &row : rows) {
         OmbrixHashMapParms parms = {};

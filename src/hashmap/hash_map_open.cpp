@@ -1,0 +1,529 @@
+// The open-addressing table: neighbourhoods of 16 slots with hop bitmaps,
+// free slots brought home by moving entries of other buckets, doubling
+// that builds the new array whole before it replaces the old one, and
+// overflow chains for keys no neighbourhood can take.
+#include "hashmap/hash_map_open.h"
+
+#include "core/export.h"
+
+namespace omb {
+
+namespace {
+
+using Entry = OmbrixHashMapEntry;
+using Parms = OmbrixHashMapParms;
+
+// A doubling for placement is refused once the table has this many buckets
+// per entry (see doublingCanHelp).
+constexpr int64_t kBucketsPerEntryBound = 8;
+// 2^30 buckets is the largest table whose slot counts stay in 32 bits.
+constexpr int32_t kLargestTableSize = 1 << 30;
+
+inline int32_t homeOf(uint32_t hash, int32_t mask) {
+    return static_cast<int32_t>(hash & static_cast<uint32_t>(mask));
+}
+
+// The four members that make an entry, as opposed to its position's
+// `next` and `hop`.
+inline void moveEntry(Entry &to, Entry &from) {
+    to.hash = from.hash;
+    to.key = from.key;
+    to.keySize = from.keySize;
+    to.value = from.value;
+    from.hash = 0;
+    from.key = nullptr;
+    from.keySize = 0;
+    from.value = nullptr;
+}
+
+// Distance from `bucket` of the first free slot within 255, or 256.
+inline int32_t firstFreeDistance(const Entry *slots, int32_t bucket) {
+    for (int32_t d = 0; d < kSpareSlots; ++d)
+        if (!slots[bucket + d].key) return d;
+    return kSpareSlots;
+}
+
+// Brings the free slot at distance `distance` from `bucket` into its
+// neighbourhood: an entry of a bucket B in the 15 buckets before the free
+// slot E, lying before E and within B's own neighbourhood of E, moves into
+// E, and its old slot is the new free one. Returns the final distance, or
+// -1 when no bucket has such an entry (the moves so far keep every
+// invariant).
+int32_t bringHome(Entry *slots, int32_t bucket, int32_t distance) {
+    while (distance >= kNeighbourhood) {
+        int32_t free = bucket + distance;
+        bool moved = false;
+        for (int32_t j = kNeighbourhood - 1; j >= 1 && !moved; --j) {
+            Entry &owner = slots[free - j];
+            uint32_t before = owner.hop & ((1u << j) - 1u);
+            if (!before) continue;
+            int32_t i = std::countr_zero(before);
+            moveEntry(slots[free], slots[free - j + i]);
+            owner.hop = (owner.hop & ~(1u << i)) | (1u << j);
+            distance = free - j + i - bucket;
+            moved = true;
+        }
+        if (!moved) return -1;
+    }
+    return distance;
+}
+
+// Fills the free slot at `distance` from `bucket` with the entry `made`.
+inline void fillSlot(Entry *slots, int32_t bucket, int32_t distance, const Entry &made) {
+    Entry &slot = slots[bucket + distance];
+    slot.hash = made.hash;
+    slot.key = made.key;
+    slot.keySize = made.keySize;
+    slot.value = made.value;
+    slots[bucket].hop |= 1u << distance;
+}
+
+// Hangs `made` on the overflow chain of `bucket` in a node from the pool.
+inline bool hangInChain(QVWord *pool, Entry *slots, int32_t bucket, const Entry &made) {
+    auto *node = static_cast<Entry *>(poolAllocateZeroed(pool, sizeof(Entry)));
+    if (!node) return false;
+    node->hash = made.hash;
+    node->key = made.key;
+    node->keySize = made.keySize;
+    node->value = made.value;
+    node->next = slots[bucket].next;
+    slots[bucket].next = node;
+    return true;
+}
+
+void freeChains(QVWord *pool, Entry *slots, int32_t slotCount) {
+    for (int32_t p = 0; p < slotCount; ++p) {
+        Entry *node = slots[p].next;
+        while (node) {
+            Entry *next = node->next;
+            poolFree(pool, node);
+            node = next;
+        }
+        slots[p].next = nullptr;
+    }
+}
+
+// Whether a doubling may give a key of `hash` whose neighbourhood has no
+// slot to give a better chance than its home bucket's overflow chain.
+//
+// The bound on doubling: keys that share one hash, or share the hash bits
+// above the mask, keep their distances from one another through every
+// doubling, so doubling for them would go on until memory runs out. A
+// placement therefore doubles only when (1) some entry of the 16 crowded
+// slots from the home bucket differs from the key in the hash bits above
+// the mask, so that some doubling takes it elsewhere, and (2) the table has
+// fewer than 8 buckets per entry and is below its largest size. Otherwise
+// the key goes into the overflow chain. Doublings for placement thus never
+// take the table past 16 × (count + 1) buckets, the threshold's past
+// 8/3 × count or its initial size; the record blocks hold three quarters
+// of the buckets, and the overflow nodes at most one per entry.
+bool doublingCanHelp(const HashMapState &state, int32_t bucket, uint32_t hash) {
+    if (state.tableSize >= kLargestTableSize) return false;
+    if (state.tableSize >= kBucketsPerEntryBound * (static_cast<int64_t>(state.count) + 1))
+        return false;
+    uint32_t above = ~static_cast<uint32_t>(state.mask);
+    for (int32_t i = 0; i < kNeighbourhood; ++i) {
+        const Entry &slot = state.slots[bucket + i];
+        if (slot.key && ((slot.hash ^ hash) & above)) return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Lookup
+
+// Where a key was found: a slot of its home bucket's neighbourhood (`bit`
+// its distance) or a node of the chain (`bit` -1, `before` its predecessor,
+// null at the head).
+struct Located {
+    Entry *entry;
+    Entry *before;
+    int32_t bucket;
+    int32_t bit;
+};
+
+template <typename Match>
+inline Located locate(Entry *slots, int32_t bucket, Match match) {
+    Entry &home = slots[bucket];
+    for (uint32_t hop = home.hop; hop; hop &= hop - 1) {
+        int32_t bit = std::countr_zero(hop);
+        if (match(slots[bucket + bit])) return {&slots[bucket + bit], nullptr, bucket, bit};
+    }
+    Entry *before = nullptr;
+    for (Entry *node = home.next; node; before = node, node = node->next)
+        if (match(*node)) return {node, before, bucket, -1};
+    return {nullptr, nullptr, bucket, -1};
+}
+
+inline Entry *locateKey(const HashMapState &state, const Parms &parms, const PreparedKey &key,
+                        bool byIdentity) {
+    return locate(state.slots, homeOf(key.hash, state.mask),
+                  [&](const Entry &entry) {
+                      return entryMatches(entry, key, parms.keyMode, byIdentity);
+                  })
+        .entry;
+}
+
+// The key of the fast forms, always of the layout's key size: a direct
+// field, or the pointer's own 8 bytes, hashed from its value.
+inline PreparedKey prepareFastKey(const HashMapState &state, const Parms &parms, const void *key) {
+    const HashMapKeyLayout &layout = *state.keyLayout;
+    PreparedKey prepared = {};
+    if (layout.directKey) {
+        prepareKey(parms, layout, key, layout.keySize, prepared);
+        return prepared;
+    }
+    prepareReferenceKey(layout, parms.keyMode, key, &prepared);
+    prepared.size = sizeof(void *);
+    prepared.hash = parms.hashFunction ? parms.hashFunction(prepared.bytes, prepared.size)
+                                       : defaultPointerHash(prepared.pointer);
+    return prepared;
+}
+
+// ---------------------------------------------------------------------------
+// Adding
+
+// Places the new entry `made`, not in the table, into a slot of its
+// neighbourhood or into its home bucket's chain.
+QVStatus placeNew(HashMapState &state, const Entry &made) {
+    int32_t distance = firstFreeDistance(state.slots, homeOf(made.hash, state.mask));
+    Entry *slot = nullptr;
+    if (distance < kNeighbourhood) {
+        slot = &state.slots[homeOf(made.hash, state.mask) + distance];
+    } else {
+        QVStatus status = hashMapOpenProbe(&state, made.hash, distance, &slot, nullptr);
+        if (status != OMBRIX_OK) return status;
+    }
+    int32_t bucket = homeOf(made.hash, state.mask);
+    if (!slot)
+        return hangInChain(state.pool, state.slots, bucket, made) ? OMBRIX_OK : OMBRIX_E_NO_MEMORY;
+    fillSlot(state.slots, bucket, static_cast<int32_t>(slot - &state.slots[bucket]), made);
+    return OMBRIX_OK;
+}
+
+// A new entry counts; the add that reaches the threshold doubles the table
+// and reports the doubling's status, the entry stored either way.
+inline QVStatus countNew(HashMapState &state) {
+    state.count += 1;
+    return state.count >= state.threshold ? hashMapOpenResize(&state) : OMBRIX_OK;
+}
+
+// Only a refused doubling leaves the count at the threshold. The next add
+// tries the doubling first and, refused again, changes nothing: the count
+// stays below the threshold, and a mode-0 key finds a record for its key.
+inline QVStatus roomForNew(HashMapState &state) {
+    return state.count >= state.threshold ? hashMapOpenResize(&state) : OMBRIX_OK;
+}
+
+// The add after key preparation; `record` is the mode-0 record holding the
+// key, kept by a new entry and given back otherwise.
+QVStatus addPrepared(HashMapState &state, const Parms &parms, const PreparedKey &key, void *record,
+                     const void *value) {
+    const HashMapKeyLayout &layout = *state.keyLayout;
+    if (Entry *existing = locateKey(state, parms, key, true)) {
+        if (record) giveBackRecord(state, record);
+        return assignValue(state, parms, *existing, recordValueStorage(parms, layout, *existing),
+                           value);
+    }
+    Entry made;
+    QVStatus status = makeEntry(state, parms, key, value, made);
+    if (status == OMBRIX_OK) {
+        status = placeNew(state, made);
+        if (status != OMBRIX_OK) unmakeEntry(state, parms, made);
+    }
+    if (status != OMBRIX_OK) {
+        if (record) giveBackRecord(state, record);
+        return status;
+    }
+    return countNew(state);
+}
+
+// The fast forms serve an open table of pointer keys (mode 2) whose layout
+// has a direct key, or none for the pointer forms; the adds, pointer
+// values too. Any other map is served by the plain forms.
+inline bool servesFast(const OmbrixHashMap *map, bool direct, bool adds) {
+    const Parms &parms = *map->parms;
+    return parms.tableKind == OMBRIX_TABLE_OPEN && parms.keyMode == OMBRIX_KEY_REFERENCE &&
+           (hashMapStateOf(const_cast<OmbrixHashMap *>(map))->keyLayout->directKey != 0) ==
+               direct &&
+           (!adds || parms.valueMode == OMBRIX_VALUE_POINTER);
+}
+
+// The fast forms' tests: a direct key by its hash, then the same field or
+// equal field bytes; a pointer key by the pointer alone, from which its
+// hash follows.
+inline bool sameDirectKey(const Entry &entry, const PreparedKey &key) {
+    return entry.hash == key.hash &&
+           (entry.key == key.stored || sameKeyBytes(entry.key, key.stored, key.size));
+}
+inline bool samePointerKey(const Entry &entry, const PreparedKey &key) {
+    return entry.key == key.stored;
+}
+
+// The fast adds: a pointer value, no records.
+template <bool (*Same)(const Entry &, const PreparedKey &)>
+QVStatus addFast(OmbrixHashMap *map, const void *key, const void *value) {
+    HashMapState &state = *hashMapStateOf(map);
+    if (!key) return addNullKey(state, *map->parms, value);
+    QVStatus status = roomForNew(state);
+    if (status != OMBRIX_OK) return status;
+    PreparedKey prepared = prepareFastKey(state, *map->parms, key);
+    Entry *existing =
+        locate(state.slots, homeOf(prepared.hash, state.mask), [&](const Entry &entry) {
+            return Same(entry, prepared);
+        }).entry;
+    if (existing) {
+        existing->value = const_cast<void *>(value);
+        return OMBRIX_OK;
+    }
+    Entry made = {};
+    made.hash = prepared.hash;
+    made.key = prepared.stored;
+    made.keySize = prepared.size;
+    made.value = const_cast<void *>(value);
+    status = placeNew(state, made);
+    return status == OMBRIX_OK ? countNew(state) : status;
+}
+
+template <bool (*Same)(const Entry &, const PreparedKey &)>
+void *findFast(OmbrixHashMap *map, const void *key) {
+    HashMapState &state = *hashMapStateOf(map);
+    if (!key) return nullKeyValue(state);
+    PreparedKey prepared = prepareFastKey(state, *map->parms, key);
+    Entry *entry = locate(state.slots, homeOf(prepared.hash, state.mask), [&](const Entry &e) {
+                       return Same(e, prepared);
+                   }).entry;
+    return entry ? entry->value : nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Removing
+
+QVStatus removePrepared(HashMapState &state, const Parms &parms, const PreparedKey &key) {
+    Located found = locate(state.slots, homeOf(key.hash, state.mask), [&](const Entry &entry) {
+        return entryMatches(entry, key, parms.keyMode, false);
+    });
+    if (!found.entry) return OMBRIX_OK;
+    Entry leaving = *found.entry;
+    if (found.bit >= 0) {
+        Entry unused;
+        moveEntry(unused, *found.entry);
+        state.slots[found.bucket].hop &= ~(1u << found.bit);
+    } else {
+        Entry *&link = found.before ? found.before->next : state.slots[found.bucket].next;
+        link = found.entry->next;
+        poolFree(state.pool, found.entry);
+    }
+    releaseEntryStorage(state, parms, leaving);
+    state.count -= 1;
+    return OMBRIX_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Doubling
+
+// What a doubling takes before it changes the map: the new array, and the
+// new record block with the old one entered in recordBlocks.
+struct Doubling {
+    int32_t tableSize;
+    int32_t slotCapacity;
+    int32_t threshold;
+    Entry *slots = nullptr;
+    unsigned char *records = nullptr;
+    int32_t recordCount = 0;
+    bool madeRecordList = false;
+    bool retiredRecords = false;
+};
+
+void dropDoubling(HashMapState &state, Doubling &doubling) {
+    if (doubling.slots) freeChains(state.pool, doubling.slots, doubling.slotCapacity);
+    poolFree(state.pool, doubling.slots);
+    poolFree(state.pool, doubling.records);
+    if (doubling.retiredRecords) state.recordBlocks->count -= 1;
+    if (doubling.madeRecordList) {
+        thinArrayListDestroy(state.recordBlocks);
+        state.recordBlocks = nullptr;
+    }
+}
+
+bool takeDoublingBlocks(HashMapState &state, Doubling &doubling) {
+    const HashMapKeyLayout &layout = *state.keyLayout;
+    doubling.slots = static_cast<Entry *>(poolAllocateZeroed(
+        state.pool, sizeof(Entry) * static_cast<uint64_t>(doubling.slotCapacity)));
+    if (!doubling.slots) return false;
+    if (!state.records) return true;
+    doubling.recordCount = doubling.threshold - state.threshold;
+    doubling.records = static_cast<unsigned char *>(poolAllocate(
+        state.pool,
+        static_cast<uint64_t>(doubling.recordCount) * static_cast<uint64_t>(layout.recordStride),
+        0));
+    if (!doubling.records) return false;
+    doubling.retiredRecords = retireBlock(state.pool, state.recordBlocks, doubling.madeRecordList,
+                                          state.recordCapacity, state.records);
+    return doubling.retiredRecords;
+}
+
+// Places an entry of the old table into the new array: a slot of its
+// neighbourhood when one can be brought home, else a fresh node of its
+// chain. False when that node is refused.
+bool replace(QVWord *pool, const Doubling &doubling, const Entry &entry) {
+    int32_t bucket = homeOf(entry.hash, doubling.tableSize - 1);
+    int32_t distance = firstFreeDistance(doubling.slots, bucket);
+    if (distance < kSpareSlots) distance = bringHome(doubling.slots, bucket, distance);
+    if (distance >= 0 && distance < kSpareSlots) {
+        fillSlot(doubling.slots, bucket, distance, entry);
+        return true;
+    }
+    return hangInChain(pool, doubling.slots, bucket, entry);
+}
+
+// Every entry of the old array, slot by slot (each slot's entry, then its
+// chain from the head), into the new one.
+bool replaceAll(const HashMapState &state, const Doubling &doubling) {
+    for (int32_t p = 0; p < state.slotCapacity; ++p) {
+        const Entry &slot = state.slots[p];
+        if (slot.key && !replace(state.pool, doubling, slot)) return false;
+        for (const Entry *node = slot.next; node; node = node->next)
+            if (!replace(state.pool, doubling, *node)) return false;
+    }
+    return true;
+}
+
+void installDoubling(HashMapState &state, Doubling &doubling) {
+    freeChains(state.pool, state.slots, state.slotCapacity);
+    poolFree(state.pool, state.slots);
+    state.slots = doubling.slots;
+    state.tableSize = doubling.tableSize;
+    state.mask = doubling.tableSize - 1;
+    state.slotCapacity = doubling.slotCapacity;
+    state.threshold = doubling.threshold;
+    state.resizeCount += 1;
+    if (doubling.records) {
+        state.records = doubling.records;
+        state.recordCapacity = doubling.recordCount;
+        appendRecordBlock(state, doubling.records, doubling.recordCount);
+    }
+}
+
+}  // namespace
+
+// The new array is built whole, its overflow nodes fresh ones, before it
+// replaces the old: a refused block leaves the array, geometry, chains and
+// records as they were.
+QVStatus hashMapOpenResize(HashMapState *state) {
+    if (!state) return OMBRIX_OK;
+    HashMapState &s = *state;
+    if (s.tableSize >= kLargestTableSize) return OMBRIX_E_NO_MEMORY;
+    Doubling doubling;
+    doubling.tableSize = s.tableSize * 2;
+    doubling.slotCapacity = doubling.tableSize + kSpareSlots;
+    doubling.threshold = growthThreshold(doubling.tableSize);
+    if (!takeDoublingBlocks(s, doubling) || !replaceAll(s, doubling)) {
+        dropDoubling(s, doubling);
+        return OMBRIX_E_NO_MEMORY;
+    }
+    installDoubling(s, doubling);
+    return OMBRIX_OK;
+}
+
+QVStatus hashMapOpenProbe(HashMapState *state, uint32_t hash, int32_t distance, Entry **slotOut,
+                          uint8_t *resizedOut) {
+    HashMapState &s = *state;
+    *slotOut = nullptr;
+    if (resizedOut) *resizedOut = 0;
+    for (;;) {
+        int32_t bucket = homeOf(hash, s.mask);
+        if (distance < kSpareSlots) {
+            int32_t home = bringHome(s.slots, bucket, distance);
+            if (home >= 0) {
+                *slotOut = &s.slots[bucket + home];
+                return OMBRIX_OK;
+            }
+        }
+        if (!doublingCanHelp(s, bucket, hash)) return OMBRIX_OK;
+        QVStatus status = hashMapOpenResize(state);
+        if (status != OMBRIX_OK) return status;
+        if (resizedOut) *resizedOut = 1;
+        distance = firstFreeDistance(s.slots, homeOf(hash, s.mask));
+    }
+}
+
+void hashMapOpenReleaseChains(HashMapState *state) {
+    freeChains(state->pool, state->slots, state->slotCapacity);
+}
+
+}  // namespace omb
+
+using omb::HashMapState;
+
+extern "C" {
+
+OMBRIX_API QVStatus hashMapOpenAddWithKeySize(OmbrixHashMap *map, const void *key, int32_t keySize,
+                                              const void *value) {
+    if (!map) return OMBRIX_OK;
+    HashMapState &state = *omb::hashMapStateOf(map);
+    const OmbrixHashMapParms &parms = *map->parms;
+    if (!key) return omb::addNullKey(state, parms, value);
+    QVStatus status = omb::roomForNew(state);
+    if (status != OMBRIX_OK) return status;
+    return omb::withAddKey(state, parms, key, keySize,
+                           [&](const omb::PreparedKey &prepared, void *record) {
+                               return omb::addPrepared(state, parms, prepared, record, value);
+                           });
+}
+
+OMBRIX_API void *hashMapOpenFindWithKeySize(OmbrixHashMap *map, const void *key, int32_t keySize) {
+    return omb::findByKey(map, key, keySize, [&](const omb::PreparedKey &prepared) {
+        return omb::locateKey(*omb::hashMapStateOf(map), *map->parms, prepared, true);
+    });
+}
+
+OMBRIX_API QVStatus hashMapOpenRemoveWithKeySize(OmbrixHashMap *map, const void *key,
+                                                 int32_t keySize) {
+    return omb::removeByKey(map, key, keySize, [&](const omb::PreparedKey &prepared) {
+        return omb::removePrepared(*omb::hashMapStateOf(map), *map->parms, prepared);
+    });
+}
+
+OMBRIX_API QVStatus hashMapOpenAdd(OmbrixHashMap *map, const void *item, const void *value) {
+    if (!map) return OMBRIX_OK;
+    if (!omb::servesFast(map, true, true)) return hashMapAdd(map, item, value);
+    return omb::addFast<omb::sameDirectKey>(map, item, value);
+}
+
+OMBRIX_API QVStatus hashMapOpenPtrAdd(OmbrixHashMap *map, const void *key, const void *value) {
+    if (!map) return OMBRIX_OK;
+    if (!omb::servesFast(map, false, true)) return hashMapAdd(map, key, value);
+    return omb::addFast<omb::samePointerKey>(map, key, value);
+}
+
+OMBRIX_API void *hashMapOpenFind(OmbrixHashMap *map, const void *item) {
+    if (!map) return nullptr;
+    if (!omb::servesFast(map, true, false)) return hashMapFind(map, item);
+    return omb::findFast<omb::sameDirectKey>(map, item);
+}
+
+OMBRIX_API void *hashMapOpenPtrFind(OmbrixHashMap *map, const void *key) {
+    if (!map) return nullptr;
+    if (!omb::servesFast(map, false, false)) return hashMapFind(map, key);
+    return omb::findFast<omb::samePointerKey>(map, key);
+}
+
+}  // extern "C"
+
+namespace omb {
+
+void hashMapOpenInstall(OmbrixHashMap *map) {
+    const OmbrixHashMapParms &parms = *map->parms;
+    const HashMapKeyLayout &layout = *hashMapStateOf(map)->keyLayout;
+    map->addWithKeySize = hashMapOpenAddWithKeySize;
+    map->removeWithKeySize = hashMapOpenRemoveWithKeySize;
+    map->findWithKeySize = hashMapOpenFindWithKeySize;
+    if (parms.keyMode != OMBRIX_KEY_REFERENCE) return;
+    // Mode 2 has either one direct part or no parts at all.
+    if (parms.valueMode == OMBRIX_VALUE_POINTER)
+        map->add = layout.directKey ? hashMapOpenAdd : hashMapOpenPtrAdd;
+    map->find = layout.directKey ? hashMapOpenFind : hashMapOpenPtrFind;
+}
+
+}  // namespace omb
