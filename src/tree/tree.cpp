@@ -54,27 +54,22 @@ QVStatus addToTree(Tree *tree, const void *key, int32_t keySize) {
 // last node, after a reset, and always in a tree that keeps no finger.
 // Invariant: it is null or a node linked in this tree. Only this removal and
 // treeReset set it; adds keep it, since rebalancing relinks nodes but never
-// replaces one; the engine routines never see it, which is why a container's
-// nodes leave only through its remove and reset.
+// replaces one; the exported engine routines never see it, which is why a
+// container's nodes leave only through its remove and reset.
 //
 // A removal whose key equals the finger's unlinks the finger without the
 // walk from the root, so removing keys in order costs O(1) amortised before
 // the rebalancing. Keys in a tree that keeps a finger are unique under its
 // order, so a finger that equals the key is the node the walk would find.
-// The successor is taken before the unlink, while the removed node's links
-// still place it; the unlink moves a node with two children's successor
-// into its place whole, so that successor stays linked.
+// The successor the engine hands back stays linked: the unlink moves a node
+// with two children's successor into its place whole.
 QVStatus removeFromTree(Tree *tree, const void *key, int32_t keySize) {
     if (!tree || !key) return OMBRIX_OK;
     omb::TreeState *state = omb::treeStateOf(tree);
     omb::SentinelBlock *block = omb::sentinelBlockOf(state);
-    const Parms &parms = *tree->parms;
-    Node *node = omb::equalNode(state->root, state->sentinel, parms, key,
-                                resolveKeySize(tree, key, keySize), block->finger);
-    if (!node) return OMBRIX_OK;
-    Node *next = block->keepsFinger ? treeSuccessor(node, state->sentinel) : nullptr;
-    omb::dropNode(state->pool, &state->root, state->sentinel, parms, node);
-    block->finger = next;
+    omb::removeKey(state->pool, &state->root, state->sentinel, *tree->parms, key,
+                   resolveKeySize(tree, key, keySize), block->finger,
+                   block->keepsFinger ? &block->finger : nullptr);
     return OMBRIX_OK;
 }
 

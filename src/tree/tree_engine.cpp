@@ -381,19 +381,28 @@ QVStatus addKey(QVWord *pool, Node **root, Node *sentinel, const Parms &parms, c
     });
 }
 
-Node *equalNode(Node *root, Node *sentinel, const Parms &parms, const void *key, int32_t keySize,
-                Node *first) {
+Node *equalNode(Node *root, Node *sentinel, const Parms &parms, const void *key,
+                int32_t keySize) {
     return withKeyOrder(parms, [&](const auto &order) {
-        auto probe = probeFor(order, key, keySize);
-        if (first && probe.compare(first) == 0) return first;
-        return findNode(root, sentinel, probe);
+        return findNode(root, sentinel, probeFor(order, key, keySize));
     });
 }
 
-// A node taken from a block is never reused: the block stays whole.
-void dropNode(QVWord *pool, Node **root, Node *sentinel, const Parms &parms, Node *node) {
+// The successor is taken before the unlink, while the removed node's links
+// still place it. A node taken from a block is never freed: the block stays
+// whole.
+bool removeKey(QVWord *pool, Node **root, Node *sentinel, const Parms &parms, const void *key,
+               int32_t keySize, Node *first, Node **next) {
+    Node *node = withKeyOrder(parms, [&](const auto &order) {
+        auto probe = probeFor(order, key, keySize);
+        if (first && probe.compare(first) == 0) return first;
+        return findNode(*root, sentinel, probe);
+    });
+    if (!node) return false;
+    if (next) *next = nextInOrder(node, sentinel);
     unlinkNode(root, sentinel, node);
     if (parms.nodesPerBlock <= 0) poolFree(pool, node);
+    return true;
 }
 
 }  // namespace omb
@@ -426,8 +435,7 @@ OMBRIX_API void *treeFindCommon(Node *root, Node *sentinel, const Parms *parms, 
 OMBRIX_API QVStatus treeRemoveCommon(QVWord *pool, Node **root, Node *sentinel,
                                      const Parms *parms, const void *key, int32_t keySize) {
     if (!pool || !root || !sentinel || !parms || !key) return OMBRIX_OK;
-    if (Node *node = omb::equalNode(*root, sentinel, *parms, key, keySize))
-        omb::dropNode(pool, root, sentinel, *parms, node);
+    omb::removeKey(pool, root, sentinel, *parms, key, keySize);
     return OMBRIX_OK;
 }
 

@@ -16,14 +16,20 @@ QVStatus addKey(QVWord *pool, OmbrixTreeNode **root, OmbrixTreeNode *sentinel,
                 const OmbrixTreeParms &parms, const void *key, int32_t keySize,
                 OmbrixTreeNode **block, int32_t *used, void **foundKey);
 
-// The node whose key equals `key`: `first` when it does (it is tried before
-// the walk), else the first equal node on the walk from the root, or null.
+// The node whose key equals `key`: the first equal node on the walk from the
+// root, or null.
 OmbrixTreeNode *equalNode(OmbrixTreeNode *root, OmbrixTreeNode *sentinel,
-                          const OmbrixTreeParms &parms, const void *key, int32_t keySize,
-                          OmbrixTreeNode *first = nullptr);
+                          const OmbrixTreeParms &parms, const void *key, int32_t keySize);
 
-// Unlinks a node of the tree and frees it unless it came from a block.
-void dropNode(QVWord *pool, OmbrixTreeNode **root, OmbrixTreeNode *sentinel,
-              const OmbrixTreeParms &parms, OmbrixTreeNode *node);
+// Unlinks the node whose key equals `key` and frees it unless it came from a
+// block; false, with the tree untouched, when no node equals it. `first`
+// (may be null) is tried before the walk from the root. `next`, when given,
+// receives the removed node's in-order successor (null after the last); it
+// is written only when a node was removed. One call does the find, the
+// successor and the unlink, so that the container's removal, the hottest
+// use, crosses into this file once.
+bool removeKey(QVWord *pool, OmbrixTreeNode **root, OmbrixTreeNode *sentinel,
+               const OmbrixTreeParms &parms, const void *key, int32_t keySize,
+               OmbrixTreeNode *first = nullptr, OmbrixTreeNode **next = nullptr);
 
 }  // namespace omb
