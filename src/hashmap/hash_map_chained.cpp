@@ -204,10 +204,48 @@ inline void copyEntryContents(Entry &to, const Entry &from) {
 // ---------------------------------------------------------------------------
 // Lookup
 
+// Whether descending a bucket tree settles a lookup of `key`: the trees'
+// order must be total (a double part makes a NaN equal every key, so a
+// descent can pass a matching entry by), and every entry that matches the
+// key must compare equal to it in that order. That holds for strings, which
+// match only keys of their own size, and for part keys looked up at the
+// layout's full size; a pointer key without parts, or a shorter key size,
+// may match an entry the order ranks apart.
+inline bool treeDescentDecides(const Layout &layout, const PreparedKey &key, uint32_t keyMode) {
+    const OmbrixTreeParms &order = layout.treeParms;
+    for (int32_t i = 0; i < order.keyPartCount; ++i)
+        if (order.keyParts[i].partType == OMBRIX_PART_DOUBLE) return false;
+    if (order.keyMode == OMBRIX_KEY_VARIABLE) return keyMode == OMBRIX_KEY_VARIABLE;
+    return layout.keySize > 0 && key.size == layout.keySize;
+}
+
+// The tree entry of bucket `primary` that matches `key`. The tree holds at
+// most one entry that matches, so when a descent settles the lookup its
+// answer is the walk's; otherwise, or when it meets an entry equal in order
+// but not matching, the entries are tested in key order.
+Entry *findInTree(const HashMapState &state, Entry *primary, const PreparedKey &key,
+                  uint32_t keyMode, bool byIdentity) {
+    const Layout &layout = *state.keyLayout;
+    Node *nil = layout.treeNil;
+    if (treeDescentDecides(layout, key, keyMode)) {
+        // The tree compares entries; a probe entry stands for the key.
+        Entry probe = {};
+        probe.key = key.stored;
+        probe.keySize = key.size;
+        auto *found = static_cast<Entry *>(
+            treeFindCommon(treeRoot(primary), nil, &layout.treeParms, &probe, key.size));
+        if (!found) return nullptr;
+        if (entryMatches(*found, key, keyMode, byIdentity)) return found;
+    }
+    for (Node *node = treeMinimum(treeRoot(primary), nil); node; node = treeSuccessor(node, nil))
+        if (entryMatches(*entryOf(node), key, keyMode, byIdentity)) return entryOf(node);
+    return nullptr;
+}
+
 // The entry of `bucket` that matches `key`: the primary slot, then the
-// chain in order or the tree in key order. `before` receives a chain
-// entry's predecessor. An empty bucket's primary slot is all zero (its key
-// null), so a hit on the primary slot reads no count.
+// chain in order or the tree. `before` receives a chain entry's
+// predecessor. An empty bucket's primary slot is all zero (its key null),
+// so a hit on the primary slot reads no count.
 inline Entry *findInBucket(const HashMapState &state, int32_t bucket, const PreparedKey &key,
                            uint32_t keyMode, bool byIdentity, Entry **before) {
     Entry *primary = &state.slots[bucket];
@@ -224,10 +262,7 @@ inline Entry *findInBucket(const HashMapState &state, int32_t bucket, const Prep
         }
         return nullptr;
     }
-    Node *nil = state.keyLayout->treeNil;
-    for (Node *node = treeMinimum(treeRoot(primary), nil); node; node = treeSuccessor(node, nil))
-        if (entryMatches(*entryOf(node), key, keyMode, byIdentity)) return entryOf(node);
-    return nullptr;
+    return findInTree(state, primary, key, keyMode, byIdentity);
 }
 
 // Prepares a lookup key of a mode other than 0.
