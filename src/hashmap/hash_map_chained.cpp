@@ -249,8 +249,13 @@ Entry *findInTree(const HashMapState &state, Entry *primary, const PreparedKey &
 inline Entry *findInBucket(const HashMapState &state, int32_t bucket, const PreparedKey &key,
                            uint32_t keyMode, bool byIdentity, Entry **before) {
     Entry *primary = &state.slots[bucket];
+    // A miss on the primary slot reads the count; its load overlaps the
+    // slot's.
+    __builtin_prefetch(&state.bucketCounts[bucket]);
     if (!primary->key) return nullptr;
     if (entryMatches(*primary, key, keyMode, byIdentity)) return primary;
+    // No overflow entry: a chain of one (a tree's root is never null).
+    if (!primary->next) return nullptr;
     int32_t count = state.bucketCounts[bucket];
     if (count > 0) {
         Entry *previous = primary;
@@ -271,6 +276,22 @@ inline void prepareKey(const Parms &parms, const Layout &layout, const void *key
     prepareReferenceKey(layout, parms.keyMode, key, &prepared);
     prepared.size = size;
     prepared.hash = hashKey(parms, layout, prepared.bytes, size);
+}
+
+// Runs `lookup` on a mode-0 key built in a key buffer; apart from the hot
+// path, whose frame then holds no buffer.
+template <typename Result, typename Lookup>
+[[gnu::noinline]] Result withBuiltKey(HashMapState &state, const Parms &parms, const void *key,
+                                      int32_t keySize, PreparedKey &prepared, Result refused,
+                                      Lookup lookup) {
+    const Layout &layout = *state.keyLayout;
+    KeyBuffer buffer(state.pool, prepared.size);
+    if (!buffer.data()) return refused;
+    buildCompositeKey(parms, layout, key, keySize, prepared.size, buffer.data());
+    prepared.bytes = buffer.data();
+    prepared.stored = buffer.data();
+    prepared.hash = hashKey(parms, layout, prepared.bytes, prepared.size);
+    return lookup(prepared);
 }
 
 // Runs `lookup` on the prepared key; a mode-0 key not already contiguous in
@@ -295,13 +316,7 @@ inline Result withLookupKey(HashMapState &state, const Parms &parms, const void 
         prepared.hash = hashKey(parms, layout, bytes, size);
         return lookup(prepared);
     }
-    KeyBuffer buffer(state.pool, size);
-    if (!buffer.data()) return refused;
-    buildCompositeKey(parms, layout, key, keySize, size, buffer.data());
-    prepared.bytes = buffer.data();
-    prepared.stored = buffer.data();
-    prepared.hash = hashKey(parms, layout, prepared.bytes, size);
-    return lookup(prepared);
+    return withBuiltKey(state, parms, key, keySize, prepared, refused, lookup);
 }
 
 // ---------------------------------------------------------------------------
