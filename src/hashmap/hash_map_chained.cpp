@@ -219,6 +219,16 @@ inline bool treeDescentDecides(const Layout &layout, const PreparedKey &key, uin
     return layout.keySize > 0 && key.size == layout.keySize;
 }
 
+// The tree entry of bucket `primary` equal to `key` in the trees' order,
+// found by descending from a probe entry that stands for the key.
+inline Entry *treeEqualEntry(const Layout &layout, Entry *primary, const PreparedKey &key) {
+    Entry probe = {};
+    probe.key = key.stored;
+    probe.keySize = key.size;
+    return static_cast<Entry *>(
+        treeFindCommon(treeRoot(primary), layout.treeNil, &layout.treeParms, &probe, key.size));
+}
+
 // The tree entry of bucket `primary` that matches `key`. The tree holds at
 // most one entry that matches, so when a descent settles the lookup its
 // answer is the walk's; otherwise, or when it meets an entry equal in order
@@ -228,12 +238,7 @@ Entry *findInTree(const HashMapState &state, Entry *primary, const PreparedKey &
     const Layout &layout = *state.keyLayout;
     Node *nil = layout.treeNil;
     if (treeDescentDecides(layout, key, keyMode)) {
-        // The tree compares entries; a probe entry stands for the key.
-        Entry probe = {};
-        probe.key = key.stored;
-        probe.keySize = key.size;
-        auto *found = static_cast<Entry *>(
-            treeFindCommon(treeRoot(primary), nil, &layout.treeParms, &probe, key.size));
+        Entry *found = treeEqualEntry(layout, primary, key);
         if (!found) return nullptr;
         if (entryMatches(*found, key, keyMode, byIdentity)) return found;
     }
@@ -378,16 +383,7 @@ QVStatus addPrepared(HashMapState &state, const Parms &parms, const PreparedKey 
         existing = findInBucket(state, bucket, key, parms.keyMode, true, nullptr);
     } else if (count < 0) {
         existing = entryMatches(*primary, key, parms.keyMode, true) ? primary : nullptr;
-        if (!existing) {
-            // The tree finds an equal key by its own order, from a probe
-            // entry that stands for the key.
-            const Layout &layout = *state.keyLayout;
-            Entry probe = {};
-            probe.key = key.stored;
-            probe.keySize = key.size;
-            existing = static_cast<Entry *>(treeFindCommon(treeRoot(primary), layout.treeNil,
-                                                           &layout.treeParms, &probe, key.size));
-        }
+        if (!existing) existing = treeEqualEntry(*state.keyLayout, primary, key);
     }
     if (existing) {
         if (record) giveBackRecord(state, record);
