@@ -117,15 +117,63 @@ inline void copyEntryContents(Entry &to, const Entry &from) {
 // ---------------------------------------------------------------------------
 // Lookup
 
+// Whether descending a bucket tree settles a lookup of `key`: the trees'
+// order must be total (a double part makes a NaN equal every key, so a
+// descent can pass a matching entry by), and every entry that matches the
+// key must compare equal to it in that order. That holds for strings, which
+// match only keys of their own size, and for part keys looked up at the
+// layout's full size; a pointer key without parts, or a shorter key size,
+// may match an entry the order ranks apart.
+inline bool treeDescentDecides(const Layout &layout, const PreparedKey &key, uint32_t keyMode) {
+    const OmbrixTreeParms &order = layout.treeParms;
+    for (int32_t i = 0; i < order.keyPartCount; ++i)
+        if (order.keyParts[i].partType == OMBRIX_PART_DOUBLE) return false;
+    if (order.keyMode == OMBRIX_KEY_VARIABLE) return keyMode == OMBRIX_KEY_VARIABLE;
+    return layout.keySize > 0 && key.size == layout.keySize;
+}
+
+// The tree entry of bucket `primary` equal to `key` in the trees' order,
+// found by descending from a probe entry that stands for the key.
+inline Entry *treeEqualEntry(const Layout &layout, Entry *primary, const PreparedKey &key) {
+    Entry probe = {};
+    probe.key = key.stored;
+    probe.keySize = key.size;
+    return static_cast<Entry *>(
+        treeFindCommon(treeRoot(primary), layout.treeNil, &layout.treeParms, &probe, key.size));
+}
+
+// The tree entry of bucket `primary` that matches `key`. The tree holds at
+// most one entry that matches, so when a descent settles the lookup its
+// answer is the walk's; otherwise, or when it meets an entry equal in order
+// but not matching, the entries are tested in key order.
+Entry *findInTree(const HashMapState &state, Entry *primary, const PreparedKey &key,
+                  uint32_t keyMode, bool byIdentity) {
+    const Layout &layout = *state.keyLayout;
+    Node *nil = layout.treeNil;
+    if (treeDescentDecides(layout, key, keyMode)) {
+        Entry *found = treeEqualEntry(layout, primary, key);
+        if (!found) return nullptr;
+        if (entryMatches(*found, key, keyMode, byIdentity)) return found;
+    }
+    for (Node *node = treeMinimum(treeRoot(primary), nil); node; node = treeSuccessor(node, nil))
+        if (entryMatches(*entryOf(node), key, keyMode, byIdentity)) return entryOf(node);
+    return nullptr;
+}
+
 // The entry of `bucket` that matches `key`: the primary slot, then the
-// chain in order or the tree in key order. `before` receives a chain
-// entry's predecessor. An empty bucket's primary slot is all zero (its key
-// null), so a hit on the primary slot reads no count.
+// chain in order or the tree. `before` receives a chain entry's
+// predecessor. An empty bucket's primary slot is all zero (its key null),
+// so a hit on the primary slot reads no count.
 inline Entry *findInBucket(const HashMapState &state, int32_t bucket, const PreparedKey &key,
                            uint32_t keyMode, bool byIdentity, Entry **before) {
     Entry *primary = &state.slots[bucket];
+    // A miss on the primary slot reads the count; its load overlaps the
+    // slot's.
+    __builtin_prefetch(&state.bucketCounts[bucket]);
     if (!primary->key) return nullptr;
     if (entryMatches(*primary, key, keyMode, byIdentity)) return primary;
+    // No overflow entry: a chain of one (a tree's root is never null).
+    if (!primary->next) return nullptr;
     int32_t count = state.bucketCounts[bucket];
     if (count > 0) {
         Entry *previous = primary;
@@ -137,10 +185,7 @@ inline Entry *findInBucket(const HashMapState &state, int32_t bucket, const Prep
         }
         return nullptr;
     }
-    Node *nil = state.keyLayout->treeNil;
-    for (Node *node = treeMinimum(treeRoot(primary), nil); node; node = treeSuccessor(node, nil))
-        if (entryMatches(*entryOf(node), key, keyMode, byIdentity)) return entryOf(node);
-    return nullptr;
+    return findInTree(state, primary, key, keyMode, byIdentity);
 }
 
 // ---------------------------------------------------------------------------
@@ -189,16 +234,7 @@ QVStatus addPrepared(HashMapState &state, const Parms &parms, const PreparedKey 
         existing = findInBucket(state, bucket, key, parms.keyMode, true, nullptr);
     } else if (count < 0) {
         existing = entryMatches(*primary, key, parms.keyMode, true) ? primary : nullptr;
-        if (!existing) {
-            // The tree finds an equal key by its own order, from a probe
-            // entry that stands for the key.
-            const Layout &layout = *state.keyLayout;
-            Entry probe = {};
-            probe.key = key.stored;
-            probe.keySize = key.size;
-            existing = static_cast<Entry *>(treeFindCommon(treeRoot(primary), layout.treeNil,
-                                                           &layout.treeParms, &probe, key.size));
-        }
+        if (!existing) existing = treeEqualEntry(*state.keyLayout, primary, key);
     }
     if (existing) {
         if (record) giveBackRecord(state, record);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -168,6 +169,21 @@ TEST_F(HashMapTest, HashesByTheDefaultRule) {
         ASSERT_EQ(map->add(map, row.item, &value), OMBRIX_OK);
         EXPECT_EQ(state(map).slots[row.hash & 31].hash, row.hash);
         map->destroy(map);
+    }
+}
+
+// The hash takes bytes four at a time; every length and every byte value
+// must give what the byte-at-a-time rule gives.
+TEST(HashMapHash, TakesBytesFourAtATimeWithTheSameResult) {
+    omb::HashMapKeyLayout bytesLayout = {};
+    std::mt19937 random(5);
+    unsigned char bytes[40];
+    for (int32_t size = 1; size <= 40; ++size) {
+        for (unsigned char &b : bytes) b = static_cast<unsigned char>(random());
+        if (size % 3 == 0) std::memset(bytes, 0xff, sizeof bytes);
+        uint32_t h = bytes[0];
+        for (int32_t i = 1; i < size; ++i) h = h * 33u + bytes[i];
+        EXPECT_EQ(omb::defaultHash(bytesLayout, bytes, size), h + (h >> 5)) << "size " << size;
     }
 }
 
