@@ -135,8 +135,8 @@ TEST_F(KeyDefinitionTest, FindByKeyReadsOnlyWhatTheDefinitionAndTheElementHold) 
     // A by-reference list's null element has no key and never matches.
     OmbrixArrayList *list = arrayListNew(nullptr, {0, OMBRIX_BY_REFERENCE, 0, 0, 0, nullptr});
     ASSERT_EQ(arrayListAddLast(list, nullptr), OMBRIX_OK);
-    const int32_t zeros = 0;
-    EXPECT_EQ(arrayListFindByKey(list, &zeros, 0, {OMBRIX_KEY_COMPOSITE, 1, atEnd, 0}), -1);
+    const unsigned char zeros[16] = {};
+    EXPECT_EQ(arrayListFindByKey(list, zeros, 0, {OMBRIX_KEY_COMPOSITE, 1, atEnd, 0}), -1);
     arrayListDestroy(list);
 }
 
