@@ -11,26 +11,13 @@
 
 #include "fuzz_support.h"
 #include "ombrix/array_list.h"
-#include "ombrix/extension.h"
 #include "ombrix/linked_list.h"
-#include "qvhost.h"
 
 namespace {
 
 constexpr int kItems = 4;
 constexpr int kItemBytes = 32;       // bytes 0..15 data, pointers at 16 and 24
 constexpr int64_t kLargestKey = 4096;  // longer keys are not worth allocating
-
-QVWord *referenceHost() {
-    static QVWord *host = [] {
-        QVWord *h = qvhostCreate();
-        qvhostJournalSetEcho(qvhostDefaultJournal(h), 0);
-        uint64_t major = 0, minor = 0;
-        qvextver(h, &major, &minor);
-        return h;
-    }();
-    return host;
-}
 
 // Readable memory: [lo, hi).
 struct Region {
@@ -141,25 +128,21 @@ void checkGetKey(FuzzInput &in, const Definition &d, const uint8_t *item, Region
     FUZZ_CHECK(expected.empty() || std::memcmp(out.data(), expected.data(), expected.size()) == 0);
 }
 
-// What a list holds: the elements as it hands them back, with the key
-// sizes recorded for them.
-struct Stored {
-    std::vector<const void *> elements;
-    std::vector<int32_t> recorded;
-};
+// The elements as a list hands them back, with the key sizes recorded.
+using Elements = std::vector<const void *>;
 
 struct Search {
     bool byValue;
-    int32_t elementSize;
-    int32_t keySize;
+    int32_t elementSize, keySize;
     const uint8_t *key;  // an arena item
     Region arena;
+    std::vector<int32_t> recorded;  // with each element
 };
 
 // The index the search must give: -1 when the library refuses the
 // definition or no key matches; -2 when the search would read outside the
 // caller's memory and must not be made.
-int32_t expectedIndex(const Definition &d, const Stored &stored, const Search &s) {
+int32_t expectedIndex(const Definition &d, const Elements &elements, const Search &s) {
     if (!d.usable) return -1;
     bool variable = d.def.keyMode == OMBRIX_KEY_VARIABLE;
     bool pointer = d.def.keyMode == OMBRIX_KEY_REFERENCE;
@@ -175,16 +158,16 @@ int32_t expectedIndex(const Definition &d, const Stored &stored, const Search &s
     if (n > kLargestKey || (!pointer && !s.arena.holds(uintptr_t(s.key), n))) return -2;
     std::vector<uint8_t> searched =
         pointer ? pointerKey(s.key, n) : std::vector<uint8_t>(s.key, s.key + n);
-    for (size_t i = 0; i < stored.elements.size(); ++i) {
-        auto start = uintptr_t(stored.elements[i]);
+    for (size_t i = 0; i < elements.size(); ++i) {
+        auto start = uintptr_t(elements[i]);
         Region first = s.byValue ? Region{start, start + uintptr_t(s.elementSize)} : s.arena;
         std::vector<uint8_t> key;
         if (pointer) {
-            key = pointerKey(stored.elements[i], n);
+            key = pointerKey(elements[i], n);
         } else if (variable) {
-            if (stored.recorded[i] != n) continue;
+            if (s.recorded[i] != n) continue;
             if (!first.holds(start, n)) return -2;
-            auto *bytes = static_cast<const uint8_t *>(stored.elements[i]);
+            auto *bytes = static_cast<const uint8_t *>(elements[i]);
             key.assign(bytes, bytes + n);
         } else if (!composeKey(d, start, first, s.arena, key)) {
             return -2;
@@ -223,32 +206,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     OmbrixLinkedList *linked =
         linkedListNew(nullptr, {elementSize, keyType, OMBRIX_FLAG_NO_LOCK, 0, nullptr});
     FUZZ_CHECK(array && linked);
-    Stored inArray, inLinked;
+    Search search{byValue, elementSize, 0, nullptr, whole, {}};
+    Elements inArray, inLinked;
     int count = in.byte() % 5;
     for (int i = 0; i < count; ++i) {
         const uint8_t *item = anItem();
-        int32_t recorded = smallSigned(in);
-        FUZZ_CHECK(arrayListAddLastWithKeySize(array, item, recorded) == OMBRIX_OK);
-        FUZZ_CHECK(linkedListAddLastWithKeySize(linked, item, recorded) == OMBRIX_OK);
-        inArray.elements.push_back(arrayListGet(array, i));
-        inLinked.elements.push_back(linkedListGet(linked, i));
-        inArray.recorded.push_back(recorded);
-        inLinked.recorded.push_back(recorded);
+        search.recorded.push_back(smallSigned(in));
+        FUZZ_CHECK(arrayListAddLastWithKeySize(array, item, search.recorded[i]) == OMBRIX_OK);
+        FUZZ_CHECK(linkedListAddLastWithKeySize(linked, item, search.recorded[i]) == OMBRIX_OK);
+        inArray.push_back(arrayListGet(array, i));
+        inLinked.push_back(linkedListGet(linked, i));
     }
-
     // An arena item as the key (for pointer keys, maybe a stored pointer);
     // the key size often one recorded with an element, so that searches
     // find something.
-    Search search{byValue, elementSize, 0, anItem(), whole};
+    search.key = anItem();
     bool recordedSize = count && (in.byte() & 1);
-    search.keySize = recordedSize ? inArray.recorded[in.byte() % count] : smallSigned(in);
+    search.keySize = recordedSize ? search.recorded[in.byte() % count] : smallSigned(in);
     int32_t wantArray = expectedIndex(d, inArray, search);
     int32_t wantLinked = expectedIndex(d, inLinked, search);
     if (wantArray != -2)
         FUZZ_CHECK(arrayListFindByKey(array, search.key, search.keySize, d.def) == wantArray);
     if (wantLinked != -2) {
         const void *found = linkedListFindByKey(linked, search.key, search.keySize, d.def);
-        FUZZ_CHECK(found == (wantLinked < 0 ? nullptr : inLinked.elements[size_t(wantLinked)]));
+        FUZZ_CHECK(found == (wantLinked < 0 ? nullptr : inLinked[size_t(wantLinked)]));
     }
     arrayListDestroy(array);
     linkedListDestroy(linked);

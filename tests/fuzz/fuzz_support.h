@@ -7,6 +7,9 @@
 #include <cstring>
 #include <memory>
 
+#include "ombrix/extension.h"
+#include "qvhost.h"
+
 // A failed invariant: print where and abort, which libFuzzer reports as a
 // crash and keeps the input for.
 #define FUZZ_CHECK(cond)                                                              \
@@ -50,3 +53,16 @@ private:
     const uint8_t *data_;
     size_t size_;
 };
+
+// One reference host for the whole run, its journal silent, the library
+// told its version as a loader would.
+inline QVWord *referenceHost() {
+    static QVWord *host = [] {
+        QVWord *h = qvhostCreate();
+        qvhostJournalSetEcho(qvhostDefaultJournal(h), 0);
+        uint64_t major = 0, minor = 0;
+        qvextver(h, &major, &minor);
+        return h;
+    }();
+    return host;
+}

@@ -6,20 +6,9 @@
 #include <cstdint>
 
 #include "fuzz_support.h"
-#include "ombrix/extension.h"
 #include "ombrix/utf8.h"
-#include "qvhost.h"
 
 namespace {
-
-QVWord *referenceHost() {
-    static QVWord *host = [] {
-        QVWord *h = qvhostCreate();
-        qvhostJournalSetEcho(qvhostDefaultJournal(h), 0);
-        return h;
-    }();
-    return host;
-}
 
 const char *chars(const ExactBuffer &b) { return reinterpret_cast<const char *>(b.data()); }
 

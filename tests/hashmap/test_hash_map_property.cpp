@@ -1,15 +1,19 @@
-// Random sequences of add, find, remove, reset and growth on chained hash
-// maps of every key mode and value mode, against a std::map model. After
-// each step the map's size, every key's value and the table's internal
-// state (bucket shapes, supplies) agree with the model. Hash functions that
-// pile keys into a few buckets make the bucket trees carry much of the load.
+// Random sequences of add, find, remove and reset on chained hash maps of
+// every key mode, part type and value mode, against a std::map model
+// ordered by the sort's key rules, written here anew. After each step the
+// size, every key's value and the table's internal state (bucket shapes,
+// supplies) agree with the model; every few steps both iterators hand out
+// the model's values, the null key's first, a sorted map's in key order.
+// Hash functions that pile keys into a few buckets make the bucket trees
+// carry much of the load.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <random>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -19,22 +23,36 @@
 
 namespace {
 
+// Every field a key part reads, at fixed offsets; small value ranges, so
+// that items share keys and parts tie.
 struct Item {
-    uint64_t tag;        // unique: the bytes a pointer key's entries compare
-    int32_t number;      // the direct int32 part
+    uint64_t tag;         // 0: unique, the first 8 bytes a pointer key's entries compare
+    int32_t number;       // 8
     int32_t unused;
-    const int64_t *wide; // the second part of the composite key, one level away
-    char text[16];       // the string key
+    const int64_t *wide;  // 16: an int64 one level away
+    int64_t i64;          // 24
+    double real;          // 32
+    char bytes[6];        // 40
+    char gap[2];
+    uint32_t units[2];    // 48: two QVChar units
+    char code[8];         // 56
+    char text[16];        // 64: the string key
 };
 
 struct Value {
     int32_t words[3];
 };
 
-// Few buckets: keys of one length, or pointers alike in two bits, share one.
+// Few buckets: keys of one length, or keys alike in a few bits, share one.
 uint32_t hashByLength(const void *, int32_t keySize) { return static_cast<uint32_t>(keySize); }
 uint32_t hashByLowByte(const void *bytes, int32_t) {
     return (*static_cast<const unsigned char *>(bytes) >> 4) & 3u;
+}
+uint32_t threeBuckets(const void *key, int32_t) { return *static_cast<const unsigned char *>(key) % 3u; }
+
+OmbrixKeyPart part(uint32_t type, int32_t size, int32_t first, uint32_t option = 0,
+                   int32_t levels = 1, int32_t second = 0) {
+    return {type, size, levels, {first, second, 0, 0, 0}, option};
 }
 
 struct Shape {
@@ -43,50 +61,154 @@ struct Shape {
     std::vector<OmbrixKeyPart> parts;
     OmbrixHashFunction hash;
     uint32_t flags;
-    std::function<const void *(Item &)> argument;
+    uint8_t reverseOrder;
 };
 
-OmbrixKeyPart part(uint32_t type, int32_t size, int32_t levels, int32_t first, int32_t second = 0) {
-    OmbrixKeyPart p = {};
-    p.partType = type;
-    p.partSize = size;
-    p.levels = levels;
-    p.offsets[0] = first;
-    p.offsets[1] = second;
-    return p;
-}
-
 const std::vector<Shape> &shapes() {
+    OmbrixKeyPart i32 = part(OMBRIX_PART_INT32, 4, 8), i32Down = part(OMBRIX_PART_INT32, 4, 8, 1);
+    OmbrixKeyPart i64 = part(OMBRIX_PART_INT64, 8, 24), real = part(OMBRIX_PART_DOUBLE, 8, 32);
+    OmbrixKeyPart bytes = part(OMBRIX_PART_BYTES, 6, 40), units = part(3, 8, 48);
+    OmbrixKeyPart wide = part(OMBRIX_PART_INT64, 8, 16, 0, 2, 0);
+    OmbrixKeyPart code = part(OMBRIX_PART_BYTES, 8, 56);
+    uint32_t copyKeys = OMBRIX_HASH_MAP_COPY_KEYS;
     static const std::vector<Shape> all = {
-        {"composite int32", OMBRIX_KEY_COMPOSITE,
-         {part(OMBRIX_PART_INT32, 4, 1, offsetof(Item, number))}, nullptr, 0,
-         [](Item &i) { return static_cast<const void *>(&i); }},
-        {"composite int32 + int64 through a pointer", OMBRIX_KEY_COMPOSITE,
-         {part(OMBRIX_PART_INT32, 4, 1, offsetof(Item, number)),
-          part(OMBRIX_PART_INT64, 8, 2, offsetof(Item, wide), 0)},
-         hashByLowByte, 0, [](Item &i) { return static_cast<const void *>(&i); }},
-        {"string", OMBRIX_KEY_VARIABLE, {}, nullptr, 0,
-         [](Item &i) { return static_cast<const void *>(i.text); }},
-        {"string, one bucket per length", OMBRIX_KEY_VARIABLE, {}, hashByLength, 0,
-         [](Item &i) { return static_cast<const void *>(i.text); }},
-        {"string copied, one bucket per length", OMBRIX_KEY_VARIABLE, {}, hashByLength,
-         OMBRIX_HASH_MAP_COPY_KEYS, [](Item &i) { return static_cast<const void *>(i.text); }},
-        {"pointer", OMBRIX_KEY_REFERENCE, {}, nullptr, 0,
-         [](Item &i) { return static_cast<const void *>(&i); }},
-        {"pointer, four buckets", OMBRIX_KEY_REFERENCE, {}, hashByLowByte, 0,
-         [](Item &i) { return static_cast<const void *>(&i); }},
-        {"direct int32 part of the item", OMBRIX_KEY_REFERENCE,
-         {part(OMBRIX_PART_INT32, 4, 1, offsetof(Item, number))}, nullptr, 0,
-         [](Item &i) { return static_cast<const void *>(&i); }},
-        {"unsummed direct part, copied", OMBRIX_KEY_REFERENCE_UNSUMMED,
-         {part(OMBRIX_PART_BYTES, 8, 1, offsetof(Item, tag))}, hashByLowByte,
-         OMBRIX_HASH_MAP_COPY_KEYS, [](Item &i) { return static_cast<const void *>(&i); }},
+        {"composite int32", OMBRIX_KEY_COMPOSITE, {i32}, nullptr, 0, 0},
+        {"composite int32 descending", OMBRIX_KEY_COMPOSITE, {i32Down}, threeBuckets, 0, 0},
+        {"composite int64, int32", OMBRIX_KEY_COMPOSITE, {i64, i32}, nullptr, 0, 0},
+        {"composite double, bytes", OMBRIX_KEY_COMPOSITE, {real, bytes}, nullptr, 0, 0},
+        {"composite bytes, int32 descending", OMBRIX_KEY_COMPOSITE, {bytes, i32Down}, threeBuckets, 0, 0},
+        {"composite QVChar units", OMBRIX_KEY_COMPOSITE, {units}, nullptr, 0, 0},
+        {"composite int64 through a pointer, int32", OMBRIX_KEY_COMPOSITE, {wide, i32}, hashByLowByte, 0, 0},
+        {"string", OMBRIX_KEY_VARIABLE, {}, nullptr, 0, 0},
+        {"string reversed, one bucket per length", OMBRIX_KEY_VARIABLE, {}, hashByLength, 0, 1},
+        {"string copied, one bucket per length", OMBRIX_KEY_VARIABLE, {}, hashByLength, copyKeys, 0},
+        {"pointer", OMBRIX_KEY_REFERENCE, {}, nullptr, 0, 0},
+        {"pointer reversed, four buckets", OMBRIX_KEY_REFERENCE, {}, hashByLowByte, 0, 1},
+        {"direct int32", OMBRIX_KEY_REFERENCE, {i32}, nullptr, 0, 0},
+        {"direct int64, reverseOrder ignored", OMBRIX_KEY_REFERENCE, {i64}, threeBuckets, 0, 1},
+        {"direct bytes", OMBRIX_KEY_REFERENCE, {bytes}, threeBuckets, 0, 0},
+        {"unsummed direct field, copied", OMBRIX_KEY_REFERENCE_UNSUMMED, {code}, hashByLowByte, copyKeys, 0},
     };
     return all;
 }
 
+const void *argumentOf(const Shape &shape, const Item &item) {
+    return shape.keyMode == OMBRIX_KEY_VARIABLE ? static_cast<const void *>(item.text) : &item;
+}
+
+// A key as bytes: the parts' fields (a second level through the pointer),
+// the string, or the pointer most significant byte first.
+std::string modelKeyOf(const Shape &shape, const Item &item) {
+    if (shape.keyMode == OMBRIX_KEY_VARIABLE) return item.text;
+    std::string key;
+    for (const OmbrixKeyPart &p : shape.parts) {
+        const char *field = reinterpret_cast<const char *>(&item) + p.offsets[0];
+        if (p.levels == 2) field = *reinterpret_cast<const char *const *>(field) + p.offsets[1];
+        key.append(field, size_t(p.partSize));
+    }
+    for (int shift = 56; shape.parts.empty() && shift >= 0; shift -= 8)
+        key += char(reinterpret_cast<uintptr_t>(&item) >> shift);
+    return key;
+}
+
+template <typename T>
+int32_t threeWay(const std::string &a, const std::string &b, size_t at) {
+    T x, y;
+    std::memcpy(&x, a.data() + at, sizeof x);
+    std::memcpy(&y, b.data() + at, sizeof y);
+    return (x > y) - (x < y);
+}
+
+// Parts compare part by part, each with its descending flag; every other
+// key by its unsigned bytes, shorter first on a common prefix, reverseOrder
+// turning it round.
+struct ModelOrder {
+    const Shape *shape;
+    bool operator()(const std::string &a, const std::string &b) const {
+        if (shape->parts.empty() || shape->keyMode == OMBRIX_KEY_REFERENCE_UNSUMMED) {
+            int32_t c = a.compare(b);
+            return shape->reverseOrder ? c > 0 : c < 0;
+        }
+        size_t at = 0;
+        for (const OmbrixKeyPart &p : shape->parts) {
+            int32_t c = comparePart(p, a, b, at);
+            if (c) return (p.partOption & 0xff ? -c : c) < 0;
+            at += static_cast<size_t>(p.partSize);
+        }
+        return false;
+    }
+    static int32_t comparePart(const OmbrixKeyPart &p, const std::string &a, const std::string &b,
+                               size_t at) {
+        switch (p.partType) {
+            case OMBRIX_PART_INT32: return threeWay<int32_t>(a, b, at);
+            case OMBRIX_PART_INT64: return threeWay<int64_t>(a, b, at);
+            case OMBRIX_PART_DOUBLE: return threeWay<double>(a, b, at);
+            case OMBRIX_PART_BYTES: {
+                int32_t c = a.compare(at, size_t(p.partSize), b, at, size_t(p.partSize));
+                return (c > 0) - (c < 0);
+            }
+            default:  // QVChar units
+                for (size_t unit = at; unit < at + size_t(p.partSize); unit += 4)
+                    if (int32_t c = threeWay<uint32_t>(a, b, unit)) return c;
+                return 0;
+        }
+    }
+};
+
+// Each key's value as the map must hand it back, and an item that forms it.
+struct Held {
+    int item = -1;
+    const void *pointer = nullptr;  // the last value given
+    Value copy = {};
+    double sum = 0;
+};
+
+struct Model {
+    uint32_t valueMode;
+    std::map<std::string, Held, ModelOrder> keys;
+    std::optional<Held> nullKey;
+
+    Held &heldFor(const std::string *key) {
+        if (key) return keys[*key];
+        if (!nullKey) nullKey.emplace();
+        return *nullKey;
+    }
+    void add(Held &held, int item, const void *value) {
+        held.item = item;
+        held.pointer = value;
+        if (valueMode == OMBRIX_VALUE_COPY && value) held.copy = *static_cast<const Value *>(value);
+        if (valueMode == OMBRIX_VALUE_ACCUMULATE) held.sum += value ? *static_cast<const double *>(value) : 1.0;
+    }
+    // Find gave `found`: the pointer, a copy of the value (null for a null
+    // value), or the sum.
+    void expectFound(const Held *held, const void *found) const {
+        if (!held || (valueMode != OMBRIX_VALUE_ACCUMULATE && !held->pointer) ||
+            valueMode == OMBRIX_VALUE_POINTER) {
+            EXPECT_EQ(found, held ? held->pointer : nullptr);
+            return;
+        }
+        ASSERT_NE(found, nullptr);
+        if (valueMode == OMBRIX_VALUE_COPY) {
+            EXPECT_EQ(std::memcmp(found, &held->copy, sizeof(Value)), 0);
+            return;
+        }
+        double sum;
+        std::memcpy(&sum, found, sizeof sum);
+        EXPECT_EQ(sum, held->sum);
+    }
+};
+
+// Everything an iterator hands out until hasNext turns false.
+std::vector<const void *> drain(OmbrixIterator it) {
+    std::vector<const void *> out;
+    while (it.hasNext && out.size() < 100000) out.push_back(it.next(&it));
+    EXPECT_EQ(it.next(&it), nullptr) << "next after the end";
+    it.release(&it);
+    return out;
+}
+
 constexpr int kItems = 220;
-constexpr int kSteps = 1200;
+constexpr int kSteps = 1000;
 
 class HashMapPropertyTest : public HostTest,
                             public ::testing::WithParamInterface<std::tuple<int, uint32_t>> {
@@ -96,64 +218,45 @@ class HashMapPropertyTest : public HostTest,
         std::mt19937 fill(11);
         wides.resize(kItems);
         items.resize(kItems);
-        std::set<std::string> texts;
         for (int i = 0; i < kItems; ++i) {
             Item &item = items[i];
             item.tag = 0x9e3779b97f4a7c15ull * static_cast<uint64_t>(i + 1);
-            // Most numbers crowd six buckets of any table up to 64; the
-            // rest spread.
-            item.number = i < 120 ? (i % 6) + 64 * (i / 6) : 100000 + i * 7919;
+            item.number = static_cast<int32_t>(fill() % 60) - 20;
             wides[i] = static_cast<int64_t>(fill() % 3) << 40;
             item.wide = &wides[i];
-            std::string text;
-            do {
-                text.assign(fill() % 12, 'a');
-                for (char &c : text) c = "ab"[fill() % 2];
-            } while (!texts.insert(text).second);
-            std::memcpy(item.text, text.c_str(), text.size() + 1);
+            item.i64 = static_cast<int64_t>(fill() % 40) * 3000000000LL - 60000000000LL;
+            item.real = static_cast<double>(fill() % 9) / 4.0 - 1.0;
+            for (char &c : item.bytes) c = static_cast<char>('a' + fill() % 3);
+            item.units[0] = fill() % 3 == 0 ? 0x10000u + fill() % 2 : fill() % 3;
+            item.units[1] = fill() % 16;
+            for (char &c : item.code) c = static_cast<char>(fill() % 4);
+            size_t length = fill() % 12;
+            for (size_t c = 0; c < length; ++c) item.text[c] = "ab"[fill() % 2];
         }
+    }
+
+    // The value iterator hands out what find gives for each key of the
+    // model, the null key's first, then the rest in key order when sorted.
+    void checkIteration(OmbrixHashMap *map, const Shape &shape, Model &model, bool sorted) {
+        std::vector<const void *> expected;
+        if (model.nullKey) expected.push_back(map->find(map, nullptr));
+        for (auto &[key, held] : model.keys)
+            expected.push_back(map->find(map, argumentOf(shape, items[held.item])));
+        std::vector<const void *> got = drain(hashMapIterator(map));
+        OmbrixIterator entries = hashMapEntryIterator(map);
+        EXPECT_EQ(entries.size(&entries), static_cast<int32_t>(expected.size()));
+        EXPECT_EQ(drain(entries).size(), expected.size());
+        ASSERT_EQ(got.size(), expected.size());
+        if (!sorted) {
+            EXPECT_TRUE(!model.nullKey || got[0] == expected[0]) << "the null key comes first";
+            std::sort(got.begin(), got.end());
+            std::sort(expected.begin(), expected.end());
+        }
+        EXPECT_EQ(got, expected);
     }
 
     std::vector<int64_t> wides;
     std::vector<Item> items;
-};
-
-// Each key's value as the map must hand it back; the null key is key -1.
-struct Model {
-    struct Held {
-        const void *pointer = nullptr; // modes 0 and 1: the last value given
-        Value copy = {};
-        double sum = 0;
-    };
-    uint32_t valueMode;
-    std::map<int, Held> keys;
-
-    void add(int key, const void *value) {
-        Held &held = keys[key];
-        held.pointer = value;
-        if (valueMode == OMBRIX_VALUE_COPY && value) held.copy = *static_cast<const Value *>(value);
-        if (valueMode == OMBRIX_VALUE_ACCUMULATE)
-            held.sum += value ? *static_cast<const double *>(value) : 1.0;
-    }
-    // Find of `key` gave `found`: the pointer, a copy of the value (null
-    // for a null value), or the sum.
-    void expectFound(int key, const void *found) const {
-        auto it = keys.find(key);
-        const Held *held = it == keys.end() ? nullptr : &it->second;
-        if (!held || (valueMode != OMBRIX_VALUE_ACCUMULATE && !held->pointer) ||
-            valueMode == OMBRIX_VALUE_POINTER) {
-            EXPECT_EQ(found, held ? held->pointer : nullptr) << "key " << key;
-            return;
-        }
-        ASSERT_NE(found, nullptr) << "key " << key;
-        if (valueMode == OMBRIX_VALUE_COPY) {
-            EXPECT_EQ(std::memcmp(found, &held->copy, sizeof(Value)), 0) << "key " << key;
-            return;
-        }
-        double sum;
-        std::memcpy(&sum, found, sizeof sum);
-        EXPECT_EQ(sum, held->sum) << "key " << key;
-    }
 };
 
 TEST_P(HashMapPropertyTest, AgreesWithAModelAfterEveryStep) {
@@ -165,30 +268,32 @@ TEST_P(HashMapPropertyTest, AgreesWithAModelAfterEveryStep) {
     // Half the runs start at two buckets and grow from there, in a pool of
     // the caller's that must come back empty: tree nodes and key copies too.
     bool small = (std::get<0>(GetParam()) + valueMode) % 2 == 0;
-    QVWord *callerPool =
-        small ? omb::hostCreatePool(host, omb::poolParms, nullptr, "caller") : nullptr;
+    bool sorted = valueMode != OMBRIX_VALUE_POINTER;
+    QVWord *callerPool = small ? omb::hostCreatePool(host, omb::poolParms, nullptr, "caller") : nullptr;
 
     OmbrixHashMapParms parms = {};
     std::vector<OmbrixKeyPart> parts = shape.parts;
     parms.keyMode = shape.keyMode;
     parms.keyPartCount = static_cast<int32_t>(parts.size());
     parms.keyParts = parts.empty() ? nullptr : parts.data();
+    parms.reverseOrder = shape.reverseOrder;
     parms.valueMode = valueMode;
     parms.valueSize = sizeof(Value);
-    parms.flags = OMBRIX_FLAG_NO_LOCK | shape.flags;
+    parms.flags = OMBRIX_FLAG_NO_LOCK | shape.flags | (sorted ? OMBRIX_HASH_MAP_SORTED : 0u);
     parms.capacity = small ? 2 : 0;
     parms.hashFunction = shape.hash;
     OmbrixHashMap *map = hashMapNew(callerPool, parms);
     ASSERT_NE(map, nullptr);
 
-    Model model{valueMode, {}};
+    Model model{valueMode, std::map<std::string, Held, ModelOrder>(ModelOrder{&shape}), {}};
     std::vector<Value> values(kSteps);
     std::vector<double> doubles(kSteps);
     int trees = 0;
     for (int step = 0; step < kSteps && !HasFailure(); ++step) {
-        int key = random() % 25 == 0 ? -1 : static_cast<int>(random() % kItems);
-        const void *argument = key < 0 ? nullptr : shape.argument(items[key]);
-        values[step] = Value{{step, -step, key}};
+        int item = random() % 25 == 0 ? -1 : static_cast<int>(random() % kItems);
+        const void *argument = item < 0 ? nullptr : argumentOf(shape, items[item]);
+        std::string key = item < 0 ? "" : modelKeyOf(shape, items[item]);
+        values[step] = Value{{step, -step, item}};
         doubles[step] = 0.5 * step;
         const void *value = random() % 8 == 0 ? nullptr
                             : valueMode == OMBRIX_VALUE_ACCUMULATE
@@ -198,18 +303,25 @@ TEST_P(HashMapPropertyTest, AgreesWithAModelAfterEveryStep) {
         if (action < 2) {
             ASSERT_EQ(map->reset(map), OMBRIX_OK);
             model.keys.clear();
+            model.nullKey.reset();
         } else if (action < 150) {
             ASSERT_EQ(map->remove(map, argument), OMBRIX_OK);
-            model.keys.erase(key);
+            if (item < 0) model.nullKey.reset();
+            else model.keys.erase(key);
         } else {
             ASSERT_EQ(map->add(map, argument, value), OMBRIX_OK);
-            model.add(key, value);
+            model.add(model.heldFor(item < 0 ? nullptr : &key), item, value);
         }
         trees = std::max(trees, checkChainedTable(map).trees);
-        ASSERT_EQ(map->size(map), static_cast<int32_t>(model.keys.size()));
-        model.expectFound(-1, map->find(map, nullptr));
-        for (int k = 0; k < kItems; ++k)
-            model.expectFound(k, map->find(map, shape.argument(items[k])));
+        ASSERT_EQ(map->size(map), static_cast<int32_t>(model.keys.size() + (model.nullKey ? 1 : 0)));
+        model.expectFound(model.nullKey ? &*model.nullKey : nullptr, map->find(map, nullptr));
+        for (int k = 0; k < kItems; ++k) {
+            auto it = model.keys.find(modelKeyOf(shape, items[k]));
+            SCOPED_TRACE(k);
+            model.expectFound(it == model.keys.end() ? nullptr : &it->second,
+                              map->find(map, argumentOf(shape, items[k])));
+        }
+        if (step % 25 == 0) checkIteration(map, shape, model, sorted);
     }
     if (shape.hash) {
         EXPECT_GT(trees, 0) << "the crowded buckets never became trees";
