@@ -255,7 +255,7 @@ TEST_F(OpenTableTest, ARefusedAddDoublingOrIteratorLeavesTheTableAsItWas) {
                  Operation operation; bool atThreshold; uint64_t allocations; } rows[] = {
         {"a chain node", 16, 1, oneHash, kAdd, false, 1},
         {"the placement's doubling", 16, 32, nullptr, kAdd, false, 4},
-        {"a doubling with four chain nodes to rebuild", 20, 1, oneHash, kResize, false, 8},
+        {"a second doubling, eight chain nodes to rebuild", 24, 1, oneHash, kResize, false, 10},
         {"the null key", 0, 1, nullptr, kAdd, false, 1},
         {"the threshold's doubling tried again", 24, 1, nullptr, kAdd, true, 4},
         {"an iterator", 20, 1, oneHash, kIterate, false, 1},
