@@ -1,7 +1,5 @@
-// The message wrappers: which host object they reach, what it receives, and
-// the default-context rules of the status wrappers (what the journal
-// wrappers hand on is checked with the host's journals); i32div, intmdiv and
-// log2.
+// The message wrappers: which host object they reach, what it receives, the
+// default-context rules of the status wrappers; i32div, intmdiv and log2.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -19,53 +17,42 @@ uintptr_t v(const void *p) { return reinterpret_cast<uintptr_t>(p); }
 
 QVHostMessageCall lastCall(QVWord *of) {
     QVHostMessageCall call{};
-    qvhostLastMessageCall(of, &call);
-    return call;
+    return qvhostLastMessageCall(of, &call), call;
 }
 
 class MessageWrappers : public HostTest {};
 
-// The plain kind hands a {context, 0} record of its own, the holder kind the
-// holder itself.
 TEST_F(MessageWrappers, EachReachesItsSlotWithTheCallersValues) {
     const QVChar format[] = {'n', '=', '%', 'd'};
     QVChar out[8];
     int32_t length = -1;
     char buffer[32];
-    void *context = qvhostDefaultMessageContext(host);
-    void *holder = context, *empty = nullptr;
-    const struct {
-        const char *what;
-        std::function<QVStatus()> call;
-        int slot;
-        void *argument, *context;  // argument -1: a record of the wrapper's
-        std::vector<uintptr_t> values;
-    } cases[] = {
+    void *context = qvhostDefaultMessageContext(host), *holder = context, *empty = nullptr;
+    void *const own = (void *)-1;  // the plain kind hands the host a {context, 0} record of its own
+    const struct { const char *what; std::function<QVStatus()> call; int slot;
+                   void *argument, *context; std::vector<uintptr_t> values; } cases[] = {
         {"format", [&] { return qvzFormatBuff(nullptr, format, 4, out, 8, &length, 12); },
-         QV_HOST_FORMAT_BUFF, (void *)-1, nullptr, {v(format), 4, v(out), 8, v(&length), 0}},
+         QV_HOST_FORMAT_BUFF, own, nullptr, {v(format), 4, v(out), 8, v(&length), 0}},
         {"format to holder", [&] { return qvzFormat2Buff(&holder, format, 4, out, 8, &length, 1); },
          QV_HOST_FORMAT_BUFF, &holder, context, {v(format), 4, v(out), 8, v(&length), 0}},
         {"capture", [&] { return qvzCapture(host, 8, 9); }, QV_HOST_CAPTURE, nullptr, nullptr, {8, 9}},
-        {"render", [&] { return qvzRender(context, 3, 4); }, QV_HOST_RENDER, (void *)-1, context, {3, 4}},
+        {"render", [&] { return qvzRender(context, 3, 4); }, QV_HOST_RENDER, own, context, {3, 4}},
         {"render to holder", [&] { return qvzRender2(&empty, 5, 6); }, QV_HOST_RENDER, &empty,
          nullptr, {5, 6}},
         {"render formatted", [&] { return qvzRenderFmt(nullptr, v(buffer), 32, v("%s/%d"), "a", 1); },
-         QV_HOST_RENDER_FMT, (void *)-1, nullptr, {v(buffer), 32}},
+         QV_HOST_RENDER_FMT, own, nullptr, {v(buffer), 32}},
         {"render formatted to holder",
          [&] { return qvzRender2Fmt(&holder, v(buffer), 32, v("%x"), 255); }, QV_HOST_RENDER_FMT,
          &holder, context, {v(buffer), 32}},
         {"status", [&] { return qvzStatusBuff(nullptr, OMBRIX_E_NO_MEMORY, v(buffer), 32, 7); },
-         QV_HOST_STATUS_BUFF, (void *)-1, context, {OMBRIX_E_NO_MEMORY, v(buffer), 32, 7}},
+         QV_HOST_STATUS_BUFF, own, context, {OMBRIX_E_NO_MEMORY, v(buffer), 32, 7}},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(c.call(), 0u) << c.what;
         QVHostMessageCall call = lastCall(host);
-        EXPECT_EQ(call.slot, c.slot) << c.what;
-        if (c.argument == (void *)-1)
-            EXPECT_TRUE(call.argument && call.argument != &holder) << c.what;
-        else
-            EXPECT_EQ(call.argument, c.argument) << c.what;
-        EXPECT_EQ(call.context, c.context) << c.what;
+        EXPECT_TRUE(c.argument == own ? call.argument && call.argument != &holder
+                                      : call.argument == c.argument) << c.what;
+        EXPECT_TRUE(call.slot == c.slot && call.context == c.context) << c.what;
         for (size_t i = 0; i < c.values.size(); ++i)
             EXPECT_EQ(call.values[i], c.values[i]) << c.what << " value " << i;
     }
@@ -74,9 +61,7 @@ TEST_F(MessageWrappers, EachReachesItsSlotWithTheCallersValues) {
         << "the host's result comes back unchanged";
 }
 
-// A context reaches its own host through its owner, whatever handle the
-// library was given.
-TEST_F(MessageWrappers, ContextLeadsToItsOwnersHost) {
+TEST_F(MessageWrappers, AContextLeadsToItsOwnersHostAndAMissingOneToTheDefaultOrARefusal) {
     QVWord *other = qvhostCreate();
     QVWord owner[6] = {nullptr, nullptr, nullptr, nullptr, nullptr, other};
     QVWord context[4] = {nullptr, nullptr, nullptr, owner};
@@ -89,24 +74,19 @@ TEST_F(MessageWrappers, ContextLeadsToItsOwnersHost) {
     EXPECT_EQ(lastCall(other).context, context);
     EXPECT_EQ(qvzRender2(&holder, 1, 2), 0u);
     EXPECT_EQ(qvzStatus2Buff(&holder, 0, 0, 0, 0), 0x803fe807u);
-    EXPECT_EQ(qvhostMessageCallCount(other), 3u);
-    EXPECT_EQ(qvhostMessageCallCount(host), before);
+    EXPECT_TRUE(qvhostMessageCallCount(other) == 3 && qvhostMessageCallCount(host) == before);
     qvhostDestroy(other);
-}
-
-TEST_F(MessageWrappers, StatusWithoutAContextBorrowsTheDefaultOrIsRefused) {
     char buffer[64] = {};
-    void *holder = nullptr;
+    holder = nullptr;
     EXPECT_EQ(qvzStatus2Buff(&holder, OMBRIX_E_TRUNCATED, v(buffer), sizeof buffer, 0), 0u);
     EXPECT_EQ(holder, qvhostDefaultMessageContext(host)) << "left in the caller's holder";
     EXPECT_EQ(lastCall(host).argument, &holder);
     EXPECT_EQ(qvzStatus2Buff(nullptr, 0, v(buffer), sizeof buffer, 0), 0u) << "no holder at all";
     EXPECT_EQ(lastCall(host).context, qvhostDefaultMessageContext(host));
-
     void *emptyWord = nullptr;
     for (void *slot35 : {static_cast<void *>(&emptyWord), static_cast<void *>(nullptr)}) {
         qvhostSetValue(host, QV_HOST_DEFAULT_MSG_CONTEXT, slot35);
-        uint64_t before = qvhostMessageCallCount(host);
+        before = qvhostMessageCallCount(host);
         EXPECT_EQ(qvzStatusBuff(nullptr, 0, v(buffer), sizeof buffer, 0), OMBRIX_E_NO_CONTEXT);
         holder = nullptr;
         EXPECT_EQ(qvzStatus2Buff(&holder, 0, v(buffer), sizeof buffer, 0), OMBRIX_E_NO_CONTEXT);
@@ -125,18 +105,15 @@ TEST(Numeric, DivisionsTruncateTowardZeroAndI32divPacksQuotientLow) {
         EXPECT_EQ(int32_t(uint32_t(packed >> 32)), c.r) << c.n << " % " << c.d;
         EXPECT_EQ(intmdiv(c.n, c.d), c.q) << c.n << " / " << c.d;
     }
-    EXPECT_EQ(intmdiv(INT64_MAX, 3), 3074457345618258602);
-    EXPECT_EQ(intmdiv(INT64_MIN, 2), INT64_MIN / 2);
+    EXPECT_TRUE(intmdiv(INT64_MAX, 3) == 3074457345618258602 &&
+                intmdiv(INT64_MIN, 2) == -4611686018427387904);
 }
 
-// Exact on powers of two, the natural logarithm scaled elsewhere.
-TEST(Numeric, Log2) {
+TEST(Numeric, Log2ExactOnPowersOfTwoElseTheNaturalLogarithmScaled) {
     auto sameBits = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
     for (int e : {3, 0, -2, 1000, -1074}) EXPECT_TRUE(sameBits(log2(std::ldexp(1.0, e)), e)) << e;
-    for (double x : {10.0, 3.0, 0.1, 1e300, 12345.678}) {
-        volatile double scaled = std::log(x) * 1.4426950408889634;
-        EXPECT_TRUE(sameBits(log2(x), scaled)) << x;
-    }
+    for (double x : {10.0, 3.0, 0.1, 1e300, 12345.678})
+        EXPECT_TRUE(sameBits(log2(x), std::log(x) * 1.4426950408889634)) << x;
     EXPECT_TRUE(std::isnan(log2(-1.0)));
 }
 
