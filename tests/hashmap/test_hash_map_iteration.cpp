@@ -1,13 +1,11 @@
-// Hash map iteration in table and key order at its edges, the sort's
-// partition, and the bucket and tree statistics: the exact orders and
-// printed figures, and every allocation refused. The property test walks
-// random maps of every key mode against its model.
+// Hash map iteration in table and key order, the sort's partition, and the
+// bucket and tree statistics, every allocation refused.
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <deque>
-#include <cstring>
 #include <functional>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -22,12 +20,12 @@ namespace {
 
 using Entry = OmbrixHashMapEntry;
 
-// A value labelled by its key: the item is its own key (an int32 part at 0).
+// The item is its own key, an int32 part at 0.
 struct Item {
     int32_t i32;
 };
 
-constexpr int32_t kNull = INT_MIN;  // the label of the null key's value
+constexpr int32_t kNull = INT_MIN;
 
 OmbrixHashMapParms mapParms(uint32_t mode, OmbrixKeyPart *parts, int32_t count, bool sorted) {
     OmbrixHashMapParms parms{};
@@ -39,7 +37,6 @@ OmbrixHashMapParms mapParms(uint32_t mode, OmbrixKeyPart *parts, int32_t count, 
     return parms;
 }
 
-// Everything an iterator hands out until hasNext turns false.
 std::vector<void *> drain(OmbrixIterator &it) {
     std::vector<void *> out;
     while (it.next && it.hasNext && out.size() < 100000) out.push_back(it.next(&it));
@@ -51,7 +48,6 @@ bool isZeroedRecord(const OmbrixIterator &it) {
     return !it.hasNext && !it.next && !it.size && !it.release && !it.reset && !it.state;
 }
 
-// What `print` writes to standard output, its status checked.
 template <typename Print>
 std::string printed(Print print, QVStatus expected = OMBRIX_OK) {
     testing::internal::CaptureStdout();
@@ -61,8 +57,7 @@ std::string printed(Print print, QVStatus expected = OMBRIX_OK) {
 
 class HashMapIterationTest : public HostTest {
   protected:
-    // The labels of the values, in the value iterator's order; the entry
-    // iterator must agree entry by entry.
+    // The values' keys in the value iterator's order; the entry iterator agrees.
     std::vector<int32_t> labels(OmbrixHashMap *map) {
         OmbrixIterator values = hashMapIterator(map), entries = hashMapEntryIterator(map);
         std::vector<void *> byValue = drain(values), byEntry = drain(entries);
@@ -76,8 +71,6 @@ class HashMapIterationTest : public HostTest {
         }
         return out;
     }
-    // A map keyed by one int32 part holding items with these keys (kNull:
-    // the null key).
     OmbrixHashMap *intMap(bool sorted, const std::vector<int32_t> &keys, uint32_t option = 0) {
         part = directPart(OMBRIX_PART_INT32, 4, 0, option);
         OmbrixHashMap *map = hashMapNew(nullptr, mapParms(OMBRIX_KEY_COMPOSITE, &part, 1, sorted));
@@ -88,12 +81,21 @@ class HashMapIterationTest : public HostTest {
         }
         return map;
     }
+    // hashMapStat of a map of these keys.
+    std::function<QVStatus()> statOf(const std::vector<int32_t> &keys) {
+        maps.push_back(intMap(false, keys));
+        return [map = maps.back()] { return hashMapStat(map); };
+    }
+    void TearDown() override {
+        for (OmbrixHashMap *map : maps) hashMapDestroy(map);
+        HostTest::TearDown();
+    }
     OmbrixKeyPart part{};
     std::deque<Item> items;
+    std::vector<OmbrixHashMap *> maps;
 };
 
-// Keys added in this order (32 buckets: k and k + 32 share one), walked in
-// table and in key order.
+// 32 buckets: k and k + 32 share one.
 TEST_F(HashMapIterationTest, EdgeRowsInTableAndKeyOrder) {
     const std::vector<int32_t> tree = {224, 96, 0, 192, 32, 160, 64, 128};
     const struct {
@@ -166,7 +168,6 @@ TEST_F(HashMapIterationTest, ResetRestartsOnTheSameOrAnotherMap) {
     }
 }
 
-// Lomuto around the given pivot, entries equal to the pivot to its left.
 TEST_F(HashMapIterationTest, PartitionIsLomutoAroundTheGivenPivot) {
     const struct {
         std::vector<int32_t> keys;
@@ -198,7 +199,6 @@ TEST_F(HashMapIterationTest, PartitionIsLomutoAroundTheGivenPivot) {
     EXPECT_EQ(ombrixPartition(nullptr, &parms, 0, 0, 0), -1);
 }
 
-// Each factory, in both orders, with each allocation refused in turn.
 TEST_F(HashMapIterationTest, RefusedAllocationsGiveTheZeroedRecordAndLeaveNoPool) {
     using Factory = OmbrixIterator (*)(OmbrixHashMap *);
     for (bool sorted : {false, true})
@@ -227,36 +227,12 @@ TEST_F(HashMapIterationTest, RefusedAllocationsGiveTheZeroedRecordAndLeaveNoPool
         }
 }
 
-// ---------------------------------------------------------------------------
-// Statistics: the exact lines, and nothing printed when an allocation or a
-// pool is refused.
-
-TEST_F(HashMapIterationTest, StatPrintsTheHistogramOfBucketLengths) {
-    std::vector<int32_t> growth;
-    for (int32_t k = 0; k < 24; ++k) growth.push_back(k);
-    const struct {
-        std::vector<int32_t> keys;
-        const char *printed;
-    } rows[] = {
-        {{0, 32, 64, 96, 128, 160, 192, 224},
-         "0 : 31 * 0 (387.50%)\n8 : 1 * 8 (100.00%)\n\ntotal elements: 8\nnumber resizes: 0\n"},
-        {{1, 33, 2, 34, 66, kNull},  // the null key not counted
-         "0 : 30 * 0 (600.00%)\n2 : 1 * 2 (40.00%)\n3 : 1 * 3 (60.00%)\n\n"
-         "total elements: 5\nnumber resizes: 0\n"},
-        {growth,
-         "0 : 40 * 0 (166.67%)\n1 : 24 * 1 (100.00%)\n\ntotal elements: 24\nnumber resizes: 1\n"},
-        {{}, "0 : 32 * 0 (inf%)\n\ntotal elements: 0\nnumber resizes: 0\n"},
-    };
-    for (const auto &row : rows) {
-        OmbrixHashMap *map = intMap(false, row.keys);
-        EXPECT_EQ(printed([&] { return hashMapStat(map); }), row.printed);
-        hashMapDestroy(map);
-    }
-    EXPECT_EQ(printed([] { return hashMapStat(nullptr); }), "");
-}
-
-TEST_F(HashMapIterationTest, RefusedStatisticsPrintNothingAndLeaveNoPool) {
-    OmbrixHashMap *map = intMap(false, {1, 2, 3, 33});
+// The exact lines; nothing printed and no pool or block left when an
+// allocation or the pool is refused.
+TEST_F(HashMapIterationTest, StatPrintsTheFiguresOrNothingWhenRefused) {
+    std::vector<int32_t> growth(24);
+    std::iota(growth.begin(), growth.end(), 0);
+    part = directPart(OMBRIX_PART_INT32, 4);
     OmbrixTree *tree = treeNew(nullptr, treeParms(OMBRIX_KEY_COMPOSITE, &part, 1));
     for (int32_t k : {4, 2, 6, 1, 3, 5, 7, 8}) {
         items.push_back(Item{k});
@@ -266,10 +242,18 @@ TEST_F(HashMapIterationTest, RefusedStatisticsPrintNothingAndLeaveNoPool) {
     const struct {
         std::function<QVStatus()> stat;
         const char *printed;
-    } rows[] = {{[&] { return hashMapStat(map); },
-                 "0 : 29 * 0 (725.00%)\n1 : 2 * 1 (50.00%)\n2 : 1 * 2 (50.00%)\n\n"
-                 "total elements: 4\nnumber resizes: 0\n"},
-                {[&] { return treeStat(tree); }, "\ntotal elements: 8\n"}};
+    } rows[] = {
+        {statOf({0, 32, 64, 96, 128, 160, 192, 224}),
+         "0 : 31 * 0 (387.50%)\n8 : 1 * 8 (100.00%)\n\ntotal elements: 8\nnumber resizes: 0\n"},
+        {statOf({1, 33, 2, 34, 66, kNull}),  // the null key not counted
+         "0 : 30 * 0 (600.00%)\n2 : 1 * 2 (40.00%)\n3 : 1 * 3 (60.00%)\n\n"
+         "total elements: 5\nnumber resizes: 0\n"},
+        {statOf(growth),
+         "0 : 40 * 0 (166.67%)\n1 : 24 * 1 (100.00%)\n\ntotal elements: 24\nnumber resizes: 1\n"},
+        {statOf({}), "0 : 32 * 0 (inf%)\n\ntotal elements: 0\nnumber resizes: 0\n"},
+        {statOf({1, 2, 3, 33}), "0 : 29 * 0 (725.00%)\n1 : 2 * 1 (50.00%)\n2 : 1 * 2 (50.00%)\n\n"
+                                "total elements: 4\nnumber resizes: 0\n"},
+        {[&] { return treeStat(tree); }, "\ntotal elements: 8\n"}};
     for (const auto &row : rows) {
         uint64_t pools = qvhostLivePools(host), blocks = poolStats(treePool).liveBlocks;
         std::string out;
@@ -295,8 +279,8 @@ TEST_F(HashMapIterationTest, RefusedStatisticsPrintNothingAndLeaveNoPool) {
         qvhostFailPoolCreation(host, 0);
         EXPECT_EQ(qvhostLivePools(host), pools);
     }
+    EXPECT_EQ(printed([] { return hashMapStat(nullptr); }), "");
     EXPECT_EQ(printed([] { return treeStat(nullptr); }), "");
-    hashMapDestroy(map);
     treeDestroy(tree);
 }
 
