@@ -31,6 +31,15 @@ inline std::vector<OmbrixHashMapEntry *> bucketEntries(const omb::HashMapState &
     return entries;
 }
 
+// Everything an iterator hands out until hasNext turns false.
+inline std::vector<void *> drain(OmbrixIterator it, bool release = false) {
+    std::vector<void *> out;
+    while (it.next && it.hasNext && out.size() < 100000) out.push_back(it.next(&it));
+    EXPECT_TRUE(it.next && it.next(&it) == nullptr) << "next after the end";
+    if (release) it.release(&it);
+    return out;
+}
+
 // The block's own supply plus what the retired blocks of earlier sizes hold.
 inline int32_t supplyOf(int32_t current, const OmbrixThinArrayList *retired) {
     auto *blocks = retired ? static_cast<omb::RetiredBlock *>(retired->elements) : nullptr;
