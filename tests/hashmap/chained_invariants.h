@@ -1,8 +1,7 @@
-// Walks a chained hash map's private state and checks what every operation
-// must keep: each bucket holds as many entries as its count says, in the
-// shape its sign says (a tree a valid red-black tree), every entry in the
-// bucket of its hash; the overflow and record supplies add up, each entry
-// or record either in use or on its free list, never both.
+// What every operation on a chained hash map must keep: each bucket holds as
+// many entries as its count says, in the shape its sign says (a tree a valid
+// red-black tree), each entry in the bucket of its hash; every overflow entry
+// and record is either in use or on its free list, never both.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,12 +11,6 @@
 
 #include "tree_keys.h"
 #include "hashmap/hash_map.h"
-
-struct ChainedCensus {
-    int32_t entries = 0;
-    int32_t trees = 0;
-    int32_t longestChain = 0;
-};
 
 inline std::vector<OmbrixHashMapEntry *> bucketEntries(const omb::HashMapState &state,
                                                        int32_t bucket) {
@@ -38,82 +31,78 @@ inline std::vector<OmbrixHashMapEntry *> bucketEntries(const omb::HashMapState &
     return entries;
 }
 
-// `longChainsAllowed`: a growth refused a tree node may leave a chain
-// longer than six.
-inline ChainedCensus checkChainedTable(OmbrixHashMap *map, bool longChainsAllowed = false) {
+// Everything an iterator hands out until hasNext turns false.
+inline std::vector<void *> drain(OmbrixIterator it, bool release = false) {
+    std::vector<void *> out;
+    while (it.next && it.hasNext && out.size() < 100000) out.push_back(it.next(&it));
+    EXPECT_TRUE(it.next && it.next(&it) == nullptr) << "next after the end";
+    if (release) it.release(&it);
+    return out;
+}
+
+// The block's own supply plus what the retired blocks of earlier sizes hold.
+inline int32_t supplyOf(int32_t current, const OmbrixThinArrayList *retired) {
+    auto *blocks = retired ? static_cast<omb::RetiredBlock *>(retired->elements) : nullptr;
+    for (int32_t i = 0; retired && i < retired->count; ++i) current += blocks[i].count;
+    return current;
+}
+
+// The length of a free list, none of it in use, its tail kept.
+template <typename T, typename Next>
+int32_t freeListLength(T *head, T *tail, int32_t supply, const std::set<const void *> &inUse,
+                       Next next) {
+    int32_t length = 0;
+    T *last = nullptr;
+    for (T *e = head; e && length <= supply; e = next(e), ++length) {
+        EXPECT_EQ(inUse.count(e), 0u) << "a free entry or record is in use";
+        last = e;
+    }
+    EXPECT_EQ(tail, last);
+    return length;
+}
+
+// Returns the number of tree buckets. `longChainsAllowed`: a growth refused
+// a tree node may leave a chain longer than six.
+inline int32_t checkChainedTable(OmbrixHashMap *map, bool longChainsAllowed = false) {
     const omb::HashMapState &state = *omb::hashMapStateOf(map);
     const omb::HashMapKeyLayout &layout = *state.keyLayout;
-    const OmbrixHashMapParms &parms = *map->parms;
-    ChainedCensus census;
+    bool composite = map->parms->keyMode == OMBRIX_KEY_COMPOSITE;
     EXPECT_EQ(state.mask, state.tableSize - 1);
     EXPECT_EQ(state.threshold, static_cast<int32_t>(static_cast<float>(state.tableSize) * 0.75f));
 
     std::set<const void *> inUse;
-    int32_t overflowInUse = 0, recordsHeld = 0;
-    bool valueRecords = parms.keyMode != OMBRIX_KEY_COMPOSITE && layout.recordSize != 0;
+    int32_t entries = 0, trees = 0, overflowInUse = 0, recordsHeld = 0;
     for (int32_t b = 0; b < state.tableSize; ++b) {
         int32_t count = state.bucketCounts[b];
-        if (count == 0) {
-            EXPECT_EQ(state.slots[b].key, nullptr) << "empty bucket " << b << " has a key";
-        }
-        std::vector<OmbrixHashMapEntry *> entries = bucketEntries(state, b);
-        EXPECT_EQ(static_cast<int32_t>(entries.size()), count < 0 ? -count : count)
-            << "bucket " << b;
-        if (count < 0) census.trees += 1;
-        if (count > 0 && !longChainsAllowed) {
-            EXPECT_LT(count, 7) << "a chain of seven stayed a chain";
-        }
-        if (count > census.longestChain) census.longestChain = count;
-        for (OmbrixHashMapEntry *e : entries) {
+        EXPECT_TRUE(count != 0 || !state.slots[b].key) << "empty bucket " << b << " has a key";
+        std::vector<OmbrixHashMapEntry *> held = bucketEntries(state, b);
+        EXPECT_EQ(static_cast<int32_t>(held.size()), count < 0 ? -count : count) << "bucket " << b;
+        trees += count < 0;
+        EXPECT_TRUE(longChainsAllowed || count < 7) << "a chain of seven stayed a chain";
+        for (OmbrixHashMapEntry *e : held) {
             EXPECT_EQ(static_cast<int32_t>(e->hash & static_cast<uint32_t>(state.mask)), b);
             EXPECT_TRUE(inUse.insert(e).second) << "an entry in two places";
-            if (e != &state.slots[b]) overflowInUse += 1;
-            if (parms.keyMode == OMBRIX_KEY_COMPOSITE) {
-                EXPECT_TRUE(inUse.insert(e->key).second) << "a record held twice";
-                recordsHeld += 1;
-            } else if (valueRecords && e->value) {
-                EXPECT_TRUE(inUse.insert(e->value).second) << "a record held twice";
-                recordsHeld += 1;
-            }
+            overflowInUse += e != &state.slots[b];
+            void *record = composite ? e->key : layout.recordSize ? e->value : nullptr;
+            EXPECT_TRUE(!record || inUse.insert(record).second) << "a record held twice";
+            recordsHeld += record != nullptr;
         }
-        census.entries += static_cast<int32_t>(entries.size());
+        entries += static_cast<int32_t>(held.size());
     }
-    EXPECT_EQ(census.entries, state.count);
+    EXPECT_EQ(entries, state.count);
 
-    int32_t overflowSupply = state.slotCapacity - state.tableSize;
-    if (state.nodeBlocks) {
-        auto *blocks = static_cast<omb::RetiredBlock *>(state.nodeBlocks->elements);
-        for (int32_t i = 0; i < state.nodeBlocks->count; ++i) overflowSupply += blocks[i].count;
-    }
-    int32_t freeEntries = 0;
-    OmbrixHashMapEntry *last = nullptr;
-    for (OmbrixHashMapEntry *e = state.nodeFree; e && freeEntries <= overflowSupply; e = e->next) {
-        EXPECT_EQ(inUse.count(e), 0u) << "a free overflow entry is in a bucket";
-        last = e;
-        freeEntries += 1;
-    }
-    EXPECT_EQ(state.nodeFreeTail, last);
+    int32_t overflowSupply = supplyOf(state.slotCapacity - state.tableSize, state.nodeBlocks);
+    int32_t freeEntries = freeListLength(state.nodeFree, state.nodeFreeTail, overflowSupply, inUse,
+                                         [](OmbrixHashMapEntry *e) { return e->next; });
     EXPECT_EQ(freeEntries + overflowInUse, overflowSupply) << "overflow entries lost or doubled";
-
     if (layout.recordSize == 0) {
         EXPECT_EQ(state.recordFree, nullptr);
-        return census;
+        return trees;
     }
-    int32_t recordSupply = state.recordCapacity;
-    if (state.recordBlocks) {
-        auto *blocks = static_cast<omb::RetiredBlock *>(state.recordBlocks->elements);
-        for (int32_t i = 0; i < state.recordBlocks->count; ++i) recordSupply += blocks[i].count;
-    }
+    int32_t recordSupply = supplyOf(state.recordCapacity, state.recordBlocks);
     EXPECT_EQ(recordSupply, state.threshold) << "one record per entry below the threshold";
-    int32_t freeRecords = 0;
-    void *lastRecord = nullptr;
-    for (void *r = state.recordFree; r && freeRecords <= recordSupply;
-         r = omb::recordLink(layout, r)) {
-        EXPECT_EQ(inUse.count(r), 0u) << "a free record is held by an entry";
-        lastRecord = r;
-        freeRecords += 1;
-    }
-    EXPECT_EQ(state.recordFreeTail, lastRecord);
+    int32_t freeRecords = freeListLength(state.recordFree, state.recordFreeTail, recordSupply, inUse,
+                                         [&](void *r) { return omb::recordLink(layout, r); });
     EXPECT_EQ(freeRecords + recordsHeld, recordSupply) << "records lost or doubled";
-    return census;
+    return trees;
 }
