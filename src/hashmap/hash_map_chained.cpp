@@ -60,31 +60,43 @@ void freeTreeNodes(QVWord *pool, Node *node, Node *nil) {
     poolFree(pool, node);
 }
 
-inline QVStatus addToTree(HashMapState &state, Entry *primary, Entry *entry) {
+// No two entries of a bucket tree are equal in the trees' order: a tree
+// holds one node per order-equal key, so a second entry would have no node
+// and be lost. Distinct keys can be equal in that order (two NaNs; pointers
+// without parts, ordered by the first four bytes they reach, whose next four
+// differ), so a bucket holding such a pair stays, or turns back into, a
+// chain, which the match test serves whatever the order says.
+enum class TreePlacement { placed, orderEqual, refused };
+
+inline TreePlacement placeInTree(HashMapState &state, Node **root, Entry *entry) {
     const Layout &layout = *state.keyLayout;
-    return treeAddCommon(state.pool, &treeRoot(primary), layout.treeNil, &layout.treeParms, entry,
-                         entry->keySize, nullptr, nullptr);
+    void *found = nullptr;
+    if (treeFindOrAdd(state.pool, root, layout.treeNil, &layout.treeParms, entry, entry->keySize,
+                      nullptr, nullptr, &found) != OMBRIX_OK)
+        return TreePlacement::refused;
+    return found ? TreePlacement::orderEqual : TreePlacement::placed;
 }
 
 // The chain behind `primary` as a tree, its entries inserted in chain
-// order. False when a node is refused: the nodes made go back and the chain
-// stays as it was.
-bool chainToTree(HashMapState &state, Entry *primary) {
-    const Layout &layout = *state.keyLayout;
-    Node *root = layout.treeNil;
+// order. Unless every entry was placed, the nodes made go back and the
+// chain stays as it was.
+TreePlacement chainToTree(HashMapState &state, Entry *primary) {
+    Node *nil = state.keyLayout->treeNil;
+    Node *root = nil;
     for (Entry *entry = primary->next; entry; entry = entry->next) {
-        if (treeAddCommon(state.pool, &root, layout.treeNil, &layout.treeParms, entry,
-                          entry->keySize, nullptr, nullptr) != OMBRIX_OK) {
-            freeTreeNodes(state.pool, root, layout.treeNil);
-            return false;
+        TreePlacement placement = placeInTree(state, &root, entry);
+        if (placement != TreePlacement::placed) {
+            freeTreeNodes(state.pool, root, nil);
+            return placement;
         }
     }
     treeRoot(primary) = root;
-    return true;
+    return TreePlacement::placed;
 }
 
 // The tree behind `primary` as a chain in key order, its nodes given back.
-void treeToChain(HashMapState &state, Entry *primary) {
+// Returns the bucket's count as a chain's.
+int32_t treeBackToChain(HashMapState &state, Entry *primary, int32_t count) {
     Node *nil = state.keyLayout->treeNil;
     Node *root = treeRoot(primary);
     Entry **link = &primary->next;
@@ -94,17 +106,25 @@ void treeToChain(HashMapState &state, Entry *primary) {
     }
     *link = nullptr;
     freeTreeNodes(state.pool, root, nil);
+    return -count;
 }
 
 // Adds one to a chain's count; a chain of seven or more becomes a tree. A
-// chain stays longer only when growth was refused a tree node; its next
-// entry tries again.
+// chain stays longer when it holds order-equal keys, or when growth was
+// refused a tree node; its next entry tries again. False only when a node
+// is refused.
 inline bool countIntoChain(HashMapState &state, Entry *primary, int32_t &count) {
     count += 1;
     if (count < kTreeBucketEntries) return true;
-    if (!chainToTree(state, primary)) return false;
-    count = -count;
-    return true;
+    TreePlacement placement = chainToTree(state, primary);
+    if (placement == TreePlacement::placed) count = -count;
+    return placement != TreePlacement::refused;
+}
+
+// Links `entry` into the chain behind `primary`, just after it.
+inline void linkAfterPrimary(Entry *primary, Entry *entry) {
+    entry->next = primary->next;
+    primary->next = entry;
 }
 
 inline void copyEntryContents(Entry &to, const Entry &from) {
@@ -203,16 +223,16 @@ QVStatus placeEntry(HashMapState &state, Entry *primary, int32_t &count, const E
     if (!entry) return OMBRIX_E_NO_MEMORY;
     *entry = made;
     if (count < 0) {
-        QVStatus status = addToTree(state, primary, entry);
-        if (status != OMBRIX_OK) {
+        // The caller turned a tree holding an entry order-equal to this one
+        // into a chain.
+        if (placeInTree(state, &treeRoot(primary), entry) != TreePlacement::placed) {
             giveBackOverflowEntry(state, entry);
-            return status;
+            return OMBRIX_E_NO_MEMORY;
         }
         count -= 1;
         return OMBRIX_OK;
     }
-    entry->next = primary->next;
-    primary->next = entry;
+    linkAfterPrimary(primary, entry);
     if (!countIntoChain(state, primary, count)) {
         primary->next = entry->next;
         count -= 1;
@@ -234,7 +254,11 @@ QVStatus addPrepared(HashMapState &state, const Parms &parms, const PreparedKey 
         existing = findInBucket(state, bucket, key, parms.keyMode, true, nullptr);
     } else if (count < 0) {
         existing = entryMatches(*primary, key, parms.keyMode, true) ? primary : nullptr;
-        if (!existing) existing = treeEqualEntry(*state.keyLayout, primary, key);
+        Entry *orderEqual = existing ? nullptr : treeEqualEntry(*state.keyLayout, primary, key);
+        if (orderEqual && entryMatches(*orderEqual, key, parms.keyMode, true))
+            existing = orderEqual;
+        else if (orderEqual)
+            count = treeBackToChain(state, primary, count);
     }
     if (existing) {
         if (record) giveBackRecord(state, record);
@@ -401,19 +425,18 @@ bool reinsert(HashMapState &state, const Entry &old) {
     copyEntryContents(*entry, old);
     entry->hop = 0;
     if (count < 0) {
-        if (addToTree(state, primary, entry) == OMBRIX_OK) {
+        TreePlacement placement = placeInTree(state, &treeRoot(primary), entry);
+        if (placement == TreePlacement::placed) {
             count -= 1;
             return true;
         }
         // The bucket goes on as a chain; its next entry tries the tree again.
-        treeToChain(state, primary);
-        entry->next = primary->next;
-        primary->next = entry;
-        count = -count + 1;
-        return false;
+        count = treeBackToChain(state, primary, count);
+        linkAfterPrimary(primary, entry);
+        count += 1;
+        return placement == TreePlacement::orderEqual;
     }
-    entry->next = primary->next;
-    primary->next = entry;
+    linkAfterPrimary(primary, entry);
     return countIntoChain(state, primary, count);
 }
 

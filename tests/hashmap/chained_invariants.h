@@ -61,7 +61,8 @@ int32_t freeListLength(T *head, T *tail, int32_t supply, const std::set<const vo
     return length;
 }
 
-// Returns the number of tree buckets. `longChainsAllowed`: a growth refused
+// Returns the number of tree buckets. `longChainsAllowed`: keys equal in the
+// trees' order, or a growth refused
 // a tree node may leave a chain longer than six.
 inline int32_t checkChainedTable(OmbrixHashMap *map, bool longChainsAllowed = false) {
     const omb::HashMapState &state = *omb::hashMapStateOf(map);

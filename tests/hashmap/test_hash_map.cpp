@@ -2,6 +2,7 @@
 // a tree, growth, every allocation refused. The property test carries the breadth.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstring>
 #include <random>
 
@@ -266,3 +267,34 @@ TEST_F(HashMapTest, ARefusedGrowthKeepsEveryKeyAndIsTriedAgain) {
 }
 
 }  // namespace
+
+// Distinct keys that the bucket trees' order cannot tell apart, all in one
+// bucket: double parts 0.0 and -0.0, and NaNs, which the order finds equal
+// to everything. The tree of the first seven keys turns back into a chain,
+// and every key stays its own entry through growth and removal in any order.
+TEST_F(HashMapTest, KeysEqualInTreeOrderStayApart) {
+    OmbrixKeyPart doublePart = {OMBRIX_PART_DOUBLE, 8, 1, {0, 0, 0, 0, 0}, 0};
+    OmbrixHashMapParms parms = {OMBRIX_KEY_REFERENCE, 1, &doublePart, 0, OMBRIX_VALUE_POINTER, 0, 0, 0, 0,
+                                [](const void *, int32_t) -> uint32_t { return 0; }};
+    std::vector<uint64_t> items;
+    for (double d = 1; d <= 7; ++d) items.push_back(std::bit_cast<uint64_t>(d));  // a tree
+    items.push_back(0);
+    items.push_back(uint64_t{1} << 63);  // -0.0: the tree goes back to a chain
+    for (uint64_t payload = 1; payload <= 15; ++payload) items.push_back(0x7ff8000000000000u | payload);
+    Map *map = hashMapNew(nullptr, parms);
+    for (uint64_t &item : items) ASSERT_EQ(map->add(map, &item, &item), OMBRIX_OK);
+    EXPECT_EQ(hashMapSize(map), 24);
+    EXPECT_EQ(state(map).resizeCount, 1);
+    EXPECT_EQ(checkChainedTable(map, true), 0) << "no tree can hold them";
+    std::vector<uint64_t *> order;
+    for (uint64_t &item : items) order.push_back(&item);
+    std::shuffle(order.begin(), order.end(), std::mt19937(7));
+    for (size_t i = 0; i < order.size(); ++i) {
+        ASSERT_EQ(map->remove(map, order[i]), OMBRIX_OK);
+        checkChainedTable(map, true);
+        EXPECT_EQ(map->find(map, order[i]), nullptr);
+        for (size_t j = i + 1; j < order.size(); ++j)
+            ASSERT_EQ(map->find(map, order[j]), order[j]) << "after " << i + 1 << " removals";
+    }
+    map->destroy(map);
+}
