@@ -352,6 +352,11 @@ bool takeDoublingBlocks(HashMapState &state, Doubling &doubling) {
         state.pool, sizeof(Entry) * static_cast<uint64_t>(doubling.slotCapacity)));
     if (!doubling.slots) return false;
     if (!state.records) return true;
+    // The new block holds what the threshold grew by, and the old blocks'
+    // free records stay on the list, so the supply always equals the
+    // threshold. Sizing it as the new threshold less the current block and
+    // dropping the old free records instead could leave too few after a
+    // doubling that crowding forced below the threshold.
     doubling.recordCount = doubling.threshold - state.threshold;
     doubling.records = static_cast<unsigned char *>(poolAllocate(
         state.pool,
