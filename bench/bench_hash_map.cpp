@@ -48,6 +48,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include <sys/mman.h>
+
 #include "bench_support.h"
 #include "bench_host.h"
 #include "ombrix/extension.h"
@@ -147,7 +149,16 @@ struct Key16Hash {
 OmbrixKeyPart intPart = {OMBRIX_PART_INT32, 4, 1, {0, 0, 0, 0, 0}, 0};
 OmbrixKeyPart strPart = {OMBRIX_PART_BYTES, 16, 1, {0, 0, 0, 0, 0}, 0};
 
-template <uint32_t TableKind>
+// A multiplicative mix of a key's first eight bytes (a pointer key's own
+// bytes): what a caller passes as the map's hashFunction when its keys'
+// bytes differ only in their low bits.
+uint32_t mixedHash(const void *bytes, int32_t size) {
+    uint64_t word = 0;
+    std::memcpy(&word, bytes, size < 8 ? static_cast<size_t>(size) : 8);
+    return static_cast<uint32_t>((word * 0x9e3779b97f4a7c15u) >> 32);
+}
+
+template <uint32_t TableKind, bool Mixed = false>
 struct OmbrixOf {
     const Workload &w;
     KeyKind kind;
@@ -163,6 +174,7 @@ struct OmbrixOf {
         parms.valueSize = k == kStr ? 8 : 0;
         parms.flags = OMBRIX_FLAG_NO_LOCK;
         parms.tableKind = TableKind;
+        parms.hashFunction = Mixed ? mixedHash : nullptr;
         map = hashMapNew(nullptr, parms);
         pool = qvhostFindPool(benchHost(), "ombrixh");
     }
@@ -197,6 +209,8 @@ struct OmbrixOf {
 
 using Ombrix = OmbrixOf<OMBRIX_TABLE_CHAINED>;
 using OmbrixOpen = OmbrixOf<OMBRIX_TABLE_OPEN>;
+using OmbrixMixed = OmbrixOf<OMBRIX_TABLE_CHAINED, true>;
+using OmbrixOpenMixed = OmbrixOf<OMBRIX_TABLE_OPEN, true>;
 
 template <template <typename...> class Map, typename IntHash = std::hash<int32_t>,
           typename StrHash = Key16Hash, typename PtrHash = std::hash<const void *>>
@@ -379,7 +393,7 @@ void iterateRun(benchmark::State &state, KeyKind kind, size_t n) {
 }
 
 const char *const kOps[] = {"insert", "find_hit", "find_miss", "erase", "iterate"};
-const char *const kContenders[] = {"ombrix", "open", "std", "absl", "hopscotch", "glib"};
+const char *const kContenders[] = {"ombrix", "open", "ombrix_mix", "open_mix", "std", "absl", "hopscotch", "glib"};
 const KeyKind kKinds[] = {kInt, kPtr, kStr};
 const char *kindName(KeyKind kind) { return kind == kInt ? "int" : kind == kPtr ? "ptr" : "str"; }
 
@@ -388,8 +402,8 @@ std::string caseName(const char *op, KeyKind kind, size_t n) {
 }
 
 template <typename Map>
-void registerContender(const char *contender) {
-    for (KeyKind kind : kKinds)
+void registerContender(const char *contender, std::initializer_list<KeyKind> kinds = {kInt, kPtr, kStr}) {
+    for (KeyKind kind : kinds)
         for (size_t n : kSizes) {
             auto add = [&](const char *op, auto run) {
                 std::string name = caseName(op, kind, n) + "/" + contender;
@@ -474,6 +488,30 @@ void BM_CollisionStd(benchmark::State &state, bool find) {
     delete map;
 }
 
+// A zero-filled array backed as the reference host backs a block of 2 MiB
+// or more: on a huge-page boundary, advised for transparent huge pages; so
+// that the floor pays the TLB what the map's slot array pays.
+template <typename T>
+class HostBackedArray {
+  public:
+    explicit HostBackedArray(size_t n) : bytes_((n * sizeof(T) + kHuge - 1) & ~(kHuge - 1)) {
+        void *raw = nullptr;
+        if (posix_memalign(&raw, kHuge, bytes_) != 0) std::abort();
+        madvise(raw, bytes_, MADV_HUGEPAGE);
+        std::memset(raw, 0, bytes_);
+        data_ = static_cast<T *>(raw);
+    }
+    ~HostBackedArray() { std::free(data_); }
+    HostBackedArray(const HostBackedArray &) = delete;
+    HostBackedArray &operator=(const HostBackedArray &) = delete;
+    T &operator[](size_t i) { return data_[i]; }
+
+  private:
+    static constexpr size_t kHuge = size_t{2} << 20;
+    size_t bytes_;
+    T *data_;
+};
+
 // The floor of a find-hit in a chained table of 48-byte entries, with no
 // call through a function pointer, no key preparation and no chain: one
 // random read of the bucket's count and of its primary slot, in arrays the
@@ -485,8 +523,8 @@ void BM_FloorEntryProbe(benchmark::State &state, size_t n) {
     const Workload &w = workload(n);
     size_t table = 32;
     while (table * 3 / 4 <= n) table *= 2;
-    std::vector<OmbrixHashMapEntry> slots(table);
-    std::vector<int32_t> counts(table);
+    HostBackedArray<OmbrixHashMapEntry> slots(table);
+    HostBackedArray<int32_t> counts(table);
     for (const IntItem &item : w.ints) {
         size_t bucket = uint32_t(item.key) & (table - 1);
         slots[bucket].hash = uint32_t(item.key);
@@ -535,6 +573,9 @@ class Reporter : public bench::RatioReporter {
     void printRatios() {
         printRatiosOver("ombrix", {"open", "std", "absl", "glib"});
         printRatiosOver("open", {"std", "absl", "hopscotch", "glib"});
+        // Pointer keys under a mixing hashFunction instead of the default hash.
+        printRatiosOver("ombrix_mix", {"std", "absl", "glib"});
+        printRatiosOver("open_mix", {"std", "absl", "hopscotch"});
         std::printf("\nbytes per entry of a full map\n");
         std::printf("%-22s", "case");
         for (const char *contender : kContenders) std::printf(" %10s", contender);
@@ -577,6 +618,8 @@ class Reporter : public bench::RatioReporter {
 int main(int argc, char **argv) {
     registerContender<Ombrix>("ombrix");
     registerContender<OmbrixOpen>("open");
+    registerContender<OmbrixMixed>("ombrix_mix", {kPtr});
+    registerContender<OmbrixOpenMixed>("open_mix", {kPtr});
     registerContender<StdUnordered>("std");
     registerContender<AbslFlat>("absl");
     registerContender<Hopscotch>("hopscotch");

@@ -43,8 +43,25 @@ inline void appendOverflowEntry(HashMapState &state, Entry *entry) {
 // ---------------------------------------------------------------------------
 // Bucket trees
 
-inline Node *&treeRoot(Entry *primary) {
-    return reinterpret_cast<Node *&>(primary->next);
+// A tree bucket's root sits in its primary slot's `next`, a member of entry
+// pointer type, so it is read and written as bytes.
+inline Node *treeRoot(const Entry *primary) {
+    Node *root;
+    std::memcpy(&root, &primary->next, sizeof root);
+    return root;
+}
+
+inline void setTreeRoot(Entry *primary, Node *root) {
+    std::memcpy(&primary->next, &root, sizeof root);
+}
+
+// Runs `change(&root)` on a tree bucket's root and stores the root back.
+template <typename Change>
+inline auto changeTree(Entry *primary, Change change) {
+    Node *root = treeRoot(primary);
+    auto result = change(&root);
+    setTreeRoot(primary, root);
+    return result;
 }
 
 inline Entry *entryOf(const Node *node) {
@@ -90,7 +107,7 @@ TreePlacement chainToTree(HashMapState &state, Entry *primary) {
             return placement;
         }
     }
-    treeRoot(primary) = root;
+    setTreeRoot(primary, root);
     return TreePlacement::placed;
 }
 
@@ -225,7 +242,8 @@ QVStatus placeEntry(HashMapState &state, Entry *primary, int32_t &count, const E
     if (count < 0) {
         // The caller turned a tree holding an entry order-equal to this one
         // into a chain.
-        if (placeInTree(state, &treeRoot(primary), entry) != TreePlacement::placed) {
+        if (changeTree(primary, [&](Node **root) { return placeInTree(state, root, entry); }) !=
+            TreePlacement::placed) {
             giveBackOverflowEntry(state, entry);
             return OMBRIX_E_NO_MEMORY;
         }
@@ -288,8 +306,10 @@ void removeFromTree(HashMapState &state, Entry *primary, Entry *entry) {
     const Layout &layout = *state.keyLayout;
     // The entry's own key size: a variable-length key of size 0 would sort
     // before every stored key and find no node.
-    treeRemoveCommon(state.pool, &treeRoot(primary), layout.treeNil, &layout.treeParms, entry,
-                     entry->keySize);
+    changeTree(primary, [&](Node **root) {
+        return treeRemoveCommon(state.pool, root, layout.treeNil, &layout.treeParms, entry,
+                                entry->keySize);
+    });
 }
 
 // The primary slot leaves: the first overflow entry (of the chain, or of
@@ -425,7 +445,8 @@ bool reinsert(HashMapState &state, const Entry &old) {
     copyEntryContents(*entry, old);
     entry->hop = 0;
     if (count < 0) {
-        TreePlacement placement = placeInTree(state, &treeRoot(primary), entry);
+        TreePlacement placement =
+            changeTree(primary, [&](Node **root) { return placeInTree(state, root, entry); });
         if (placement == TreePlacement::placed) {
             count -= 1;
             return true;
