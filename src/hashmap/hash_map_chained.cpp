@@ -3,7 +3,10 @@
 // supplies, and growth that doubles the table and recycles the old slots.
 #include "hashmap/hash_map_chained.h"
 
+#include <algorithm>
+
 #include "core/export.h"
+#include "tree/key_order.h"
 
 namespace omb {
 
@@ -77,21 +80,45 @@ void freeTreeNodes(QVWord *pool, Node *node, Node *nil) {
     poolFree(pool, node);
 }
 
-// No two entries of a bucket tree are equal in the trees' order: a tree
-// holds one node per order-equal key, so a second entry would have no node
-// and be lost. Distinct keys can be equal in that order (two NaNs; pointers
-// without parts, ordered by the first four bytes they reach, whose next four
-// differ), so a bucket holding such a pair stays, or turns back into, a
-// chain, which the match test serves whatever the order says.
-enum class TreePlacement { placed, orderEqual, refused };
+// The bytes at an entry's `key` that the trees' order reads: up to the end
+// of the furthest part. Without parts the order reads only the keys' own
+// sizes.
+inline int64_t treeOrderExtent(const Layout &layout) {
+    const OmbrixTreeParms &order = layout.treeParms;
+    if (order.keyMode == OMBRIX_KEY_VARIABLE) return 0;
+    int64_t extent = 0;
+    for (int32_t i = 0; i < order.keyPartCount; ++i) {
+        const OmbrixKeyPart &part = order.keyParts[i];
+        extent = std::max(extent, int64_t{part.offsets[1]} + comparedBytes(part));
+    }
+    return extent;
+}
+
+// Whether the trees' order reads no more than a key of `keySize` bytes.
+inline bool treeOrderFits(const Layout &layout, int32_t keySize) {
+    return keySize >= treeOrderExtent(layout);
+}
+
+// A bucket tree holds only entries the trees' order can rank safely:
+// - no two equal in that order: a tree holds one node per order-equal key,
+//   so a second entry would have no node and be lost. Distinct keys can be
+//   equal in that order (two NaNs; pointers without parts, ordered by the
+//   first four bytes they reach, whose next four differ);
+// - none shorter than the bytes the order reads (treeOrderFits): a string
+//   key shorter than its parts' sizes would be read past its end.
+// A bucket holding an entry the order cannot rank stays, or turns back into,
+// a chain, which the match test serves whatever the order says; and no
+// lookup descends a tree with a key shorter than the order reads.
+enum class TreePlacement { placed, chainOnly, refused };
 
 inline TreePlacement placeInTree(HashMapState &state, Node **root, Entry *entry) {
     const Layout &layout = *state.keyLayout;
+    if (!treeOrderFits(layout, entry->keySize)) return TreePlacement::chainOnly;
     void *found = nullptr;
     if (treeFindOrAdd(state.pool, root, layout.treeNil, &layout.treeParms, entry, entry->keySize,
                       nullptr, nullptr, &found) != OMBRIX_OK)
         return TreePlacement::refused;
-    return found ? TreePlacement::orderEqual : TreePlacement::placed;
+    return found ? TreePlacement::chainOnly : TreePlacement::placed;
 }
 
 // The chain behind `primary` as a tree, its entries inserted in chain
@@ -127,9 +154,9 @@ int32_t treeBackToChain(HashMapState &state, Entry *primary, int32_t count) {
 }
 
 // Adds one to a chain's count; a chain of seven or more becomes a tree. A
-// chain stays longer when it holds order-equal keys, or when growth was
-// refused a tree node; its next entry tries again. False only when a node
-// is refused.
+// chain stays longer when it holds an entry no tree may hold, or when
+// growth was refused a tree node; its next entry tries again. False only
+// when a node is refused.
 inline bool countIntoChain(HashMapState &state, Entry *primary, int32_t &count) {
     count += 1;
     if (count < kTreeBucketEntries) return true;
@@ -160,9 +187,11 @@ inline void copyEntryContents(Entry &to, const Entry &from) {
 // key must compare equal to it in that order. That holds for strings, which
 // match only keys of their own size, and for part keys looked up at the
 // layout's full size; a pointer key without parts, or a shorter key size,
-// may match an entry the order ranks apart.
+// may match an entry the order ranks apart. And the key must be as long as
+// the order reads.
 inline bool treeDescentDecides(const Layout &layout, const PreparedKey &key, uint32_t keyMode) {
     const OmbrixTreeParms &order = layout.treeParms;
+    if (!treeOrderFits(layout, key.size)) return false;
     for (int32_t i = 0; i < order.keyPartCount; ++i)
         if (order.keyParts[i].partType == OMBRIX_PART_DOUBLE) return false;
     if (order.keyMode == OMBRIX_KEY_VARIABLE) return keyMode == OMBRIX_KEY_VARIABLE;
@@ -170,7 +199,8 @@ inline bool treeDescentDecides(const Layout &layout, const PreparedKey &key, uin
 }
 
 // The tree entry of bucket `primary` equal to `key` in the trees' order,
-// found by descending from a probe entry that stands for the key.
+// found by descending from a probe entry that stands for the key, which
+// must be as long as the order reads (treeOrderFits).
 inline Entry *treeEqualEntry(const Layout &layout, Entry *primary, const PreparedKey &key) {
     Entry probe = {};
     probe.key = key.stored;
@@ -240,8 +270,8 @@ QVStatus placeEntry(HashMapState &state, Entry *primary, int32_t &count, const E
     if (!entry) return OMBRIX_E_NO_MEMORY;
     *entry = made;
     if (count < 0) {
-        // The caller turned a tree holding an entry order-equal to this one
-        // into a chain.
+        // The caller turned the tree into a chain if it may not hold this
+        // entry.
         if (changeTree(primary, [&](Node **root) { return placeInTree(state, root, entry); }) !=
             TreePlacement::placed) {
             giveBackOverflowEntry(state, entry);
@@ -270,6 +300,11 @@ QVStatus addPrepared(HashMapState &state, const Parms &parms, const PreparedKey 
     Entry *existing = nullptr;
     if (count > 0) {
         existing = findInBucket(state, bucket, key, parms.keyMode, true, nullptr);
+    } else if (count < 0 && !treeOrderFits(*state.keyLayout, key.size)) {
+        // Too short for the tree: the walk finds it, or it joins the bucket
+        // as a chain.
+        existing = findInBucket(state, bucket, key, parms.keyMode, true, nullptr);
+        if (!existing) count = treeBackToChain(state, primary, count);
     } else if (count < 0) {
         existing = entryMatches(*primary, key, parms.keyMode, true) ? primary : nullptr;
         Entry *orderEqual = existing ? nullptr : treeEqualEntry(*state.keyLayout, primary, key);
@@ -455,7 +490,7 @@ bool reinsert(HashMapState &state, const Entry &old) {
         count = treeBackToChain(state, primary, count);
         linkAfterPrimary(primary, entry);
         count += 1;
-        return placement == TreePlacement::orderEqual;
+        return placement == TreePlacement::chainOnly;
     }
     linkAfterPrimary(primary, entry);
     return countIntoChain(state, primary, count);

@@ -5,7 +5,8 @@
 // slot, its root in the primary slot's `next`. The primary slot of an empty
 // bucket is all zero, so its null key tells a lookup the bucket is empty. A chain turns into a tree
 // when it reaches seven entries, and a tree stays a tree until the bucket
-// empties or the table grows.
+// empties or the table grows, unless an entry arrives that no tree may hold
+// (see TreePlacement).
 #pragma once
 
 #include "hashmap/hash_map.h"

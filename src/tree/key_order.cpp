@@ -117,6 +117,23 @@ int32_t comparePart(const OmbrixKeyPart &part, const unsigned char *a, const uns
     }
 }
 
+int32_t comparedBytes(const OmbrixKeyPart &part) {
+    switch (part.partType) {
+        case OMBRIX_PART_INT32:
+            return sizeof(int32_t);
+        case OMBRIX_PART_DOUBLE:
+            return sizeof(double);
+        case OMBRIX_PART_INT64:
+            return sizeof(int64_t);
+        case OMBRIX_PART_BYTES:
+            return part.partSize > 0 ? part.partSize : 0;
+        default: {
+            constexpr auto unit = static_cast<int32_t>(sizeof(wchar_t));
+            return part.partSize > 0 ? part.partSize / unit * unit : 0;
+        }
+    }
+}
+
 int32_t compareKeys(const OmbrixTreeParms &parms, const void *key, int32_t keySize,
                     const void *nodeKey, int32_t nodeKeySize) {
     if (isVariableLengthMode(parms.keyMode))

@@ -52,6 +52,9 @@ int32_t normalizedResult(int32_t comparison);
 // descending flag is not applied here.
 int32_t comparePart(const OmbrixKeyPart &part, const unsigned char *a, const unsigned char *b,
                     bool normalized);
+// The bytes comparePart reads of each field: the width of a number, the
+// part's size for bytes, its whole QVChar units otherwise.
+int32_t comparedBytes(const OmbrixKeyPart &part);
 
 // The general comparison.
 int32_t compareKeys(const OmbrixTreeParms &parms, const void *key, int32_t keySize,

@@ -4,7 +4,9 @@
 
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <random>
+#include <string>
 
 #include "chained_invariants.h"
 #include "creation_sweep.h"
@@ -36,6 +38,19 @@ class HashMapTest : public HostTest {
             int64_t stored;
             std::memcpy(&stored, value, sizeof stored);  // records pack values unaligned
             EXPECT_EQ(stored, key * 10) << key;
+        }
+    }
+    // Removes `keys` in a shuffled order: after each removal the table keeps
+    // its rules and every remaining key finds its value, the key itself.
+    template <typename Key>
+    static void removeInAnyOrder(Map *map, std::vector<Key *> keys, uint32_t seed) {
+        std::shuffle(keys.begin(), keys.end(), std::mt19937(seed));
+        for (size_t i = 0; i < keys.size(); ++i) {
+            ASSERT_EQ(map->remove(map, keys[i]), OMBRIX_OK);
+            checkChainedTable(map, true);
+            EXPECT_EQ(map->find(map, keys[i]), nullptr);
+            for (size_t j = i + 1; j < keys.size(); ++j)
+                ASSERT_EQ(map->find(map, keys[j]), keys[j]) << "after " << i + 1 << " removals";
         }
     }
     OmbrixKeyPart intKeyPart = intPart();
@@ -288,13 +303,36 @@ TEST_F(HashMapTest, KeysEqualInTreeOrderStayApart) {
     EXPECT_EQ(checkChainedTable(map, true), 0) << "no tree can hold them";
     std::vector<uint64_t *> order;
     for (uint64_t &item : items) order.push_back(&item);
-    std::shuffle(order.begin(), order.end(), std::mt19937(7));
-    for (size_t i = 0; i < order.size(); ++i) {
-        ASSERT_EQ(map->remove(map, order[i]), OMBRIX_OK);
-        checkChainedTable(map, true);
-        EXPECT_EQ(map->find(map, order[i]), nullptr);
-        for (size_t j = i + 1; j < order.size(); ++j)
-            ASSERT_EQ(map->find(map, order[j]), order[j]) << "after " << i + 1 << " removals";
-    }
+    removeInAnyOrder(map, order, 7);
     map->destroy(map);
+}
+
+// String keys shorter than the 16 bytes the bucket trees' part reads stay in
+// chains, or turn a tree back into one, so no tree compares past a key's end
+// (each key its own heap block, for the address checker). All keys share one
+// bucket, through two growths and removal in any order.
+TEST_F(HashMapTest, StringKeysShorterThanTheirPartsStayOutOfTrees) {
+    OmbrixKeyPart bytesPart = {OMBRIX_PART_BYTES, 16, 1, {0, 0, 0, 0, 0}, 0};
+    OmbrixHashMapParms parms = {OMBRIX_KEY_VARIABLE, 1, &bytesPart, 0, OMBRIX_VALUE_POINTER,
+                                0, 0, 8, 0, [](const void *, int32_t) -> uint32_t { return 0; }};
+    const struct { const char *shape; int exact, shorter, trees; } rows[] = {
+        {"shorter", 0, 12, 0}, {"exactly as long", 12, 0, 1}, {"a tree, then shorter", 7, 5, 0}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.shape);
+        std::vector<std::unique_ptr<char[]>> keys;
+        for (int i = 0; i < row.exact + row.shorter; ++i) {
+            std::string text =
+                i < row.exact ? std::string(15, 'x') + char('a' + i) : "k" + std::to_string(i);
+            keys.push_back(std::make_unique<char[]>(text.size() + 1));
+            std::memcpy(keys.back().get(), text.c_str(), text.size() + 1);
+        }
+        Map *map = hashMapNew(nullptr, parms);
+        for (auto &key : keys) ASSERT_EQ(map->add(map, key.get(), key.get()), OMBRIX_OK);
+        EXPECT_EQ(state(map).resizeCount, 2);
+        EXPECT_EQ(checkChainedTable(map, true), row.trees);
+        std::vector<char *> order;
+        for (auto &key : keys) order.push_back(key.get());
+        removeInAnyOrder(map, order, 11);
+        map->destroy(map);
+    }
 }
