@@ -36,6 +36,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -53,6 +54,7 @@
 #include "bench_support.h"
 #include "bench_host.h"
 #include "ombrix/extension.h"
+#include "hashmap/hash_map.h"  // the map's private state, for the layout floor
 #include "ombrix/hash_map.h"
 #include "qvhost.h"
 
@@ -149,13 +151,19 @@ struct Key16Hash {
 OmbrixKeyPart intPart = {OMBRIX_PART_INT32, 4, 1, {0, 0, 0, 0, 0}, 0};
 OmbrixKeyPart strPart = {OMBRIX_PART_BYTES, 16, 1, {0, 0, 0, 0, 0}, 0};
 
-// A multiplicative mix of a key's first eight bytes (a pointer key's own
-// bytes): what a caller passes as the map's hashFunction when its keys'
-// bytes differ only in their low bits.
+// A mix of a key's first eight bytes (a pointer key's own bytes) that
+// spreads them over the hash's low bits, which pick the bucket: what a
+// caller passes as the map's hashFunction when its keys differ only in a
+// few bits.
 uint32_t mixedHash(const void *bytes, int32_t size) {
-    uint64_t word = 0;
-    std::memcpy(&word, bytes, size < 8 ? static_cast<size_t>(size) : 8);
-    return static_cast<uint32_t>((word * 0x9e3779b97f4a7c15u) >> 32);
+    uint64_t x = 0;
+    std::memcpy(&x, bytes, size < 8 ? static_cast<size_t>(size) : 8);
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdu;
+    x ^= x >> 33;
+    x *= 0xc4ceb9fe1a85ec53u;
+    x ^= x >> 33;
+    return static_cast<uint32_t>(x);
 }
 
 template <uint32_t TableKind, bool Mixed = false>
@@ -544,6 +552,57 @@ void BM_FloorEntryProbe(benchmark::State &state, size_t n) {
     state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
 }
 
+// Runs `probe(map state, map, i)` for every key of a full map of n keys,
+// `Map` made over the `kind` keys; each probe answers whether it found key i.
+template <typename Map, typename Probe>
+void layoutFloorRun(benchmark::State &state, size_t n, KeyKind kind, Probe probe) {
+    const Workload &w = workload(n);
+    Map map(w, kind);
+    fill(map, n);
+    const omb::HashMapState &s = *omb::hashMapStateOf(map.map);
+    size_t found = 0;
+    for (auto _ : state)
+        for (uint32_t i : w.probeOrder) found += probe(s, map, i);
+    if (found != size_t(state.iterations()) * n) state.SkipWithError("a key was not found");
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+}
+
+// The floor of a find-hit in the map's own layout: the walk of a real
+// chained map's slot array and chains, inline, with no call, no key
+// preparation and no match rules beyond the stored pointer. The primary
+// slot first; behind a miss there, the bucket's count and its overflow
+// entries, which the supply's order scatters over other arrays. A tree
+// bucket (a handful at 1M keys) is left to the map's find.
+void BM_LayoutFloor(benchmark::State &state, size_t n) {
+    const Workload &w = workload(n);
+    layoutFloorRun<Ombrix>(state, n, kInt, [&](const omb::HashMapState &s, Ombrix &map, uint32_t i) {
+        const void *item = &w.ints[i];
+        uint32_t bucket = uint32_t(w.ints[i].key) & uint32_t(s.mask);
+        const OmbrixHashMapEntry *entry = &s.slots[bucket];
+        if (entry->key != item && entry->next) {
+            if (s.bucketCounts[bucket] < 0) return map.find(i);
+            do entry = entry->next; while (entry && entry->key != item);
+        }
+        return entry && entry->key == item;
+    });
+}
+
+// The same for the open table and pointer keys under the default hash: the
+// home bucket's neighbourhood bits, each member they name compared by the
+// stored pointer, then the home's chain.
+void BM_OpenLayoutFloor(benchmark::State &state, size_t n) {
+    const Workload &w = workload(n);
+    layoutFloorRun<OmbrixOpen>(state, n, kPtr, [&](const omb::HashMapState &s, OmbrixOpen &, uint32_t i) {
+        const void *item = &w.ints[i];
+        uint32_t home = omb::defaultPointerHash(reinterpret_cast<uintptr_t>(item)) & uint32_t(s.mask);
+        for (uint32_t hop = s.slots[home].hop; hop; hop &= hop - 1)
+            if (s.slots[home + uint32_t(std::countr_zero(hop))].key == item) return true;
+        for (const OmbrixHashMapEntry *node = s.slots[home].next; node; node = node->next)
+            if (node->key == item) return true;
+        return false;
+    });
+}
+
 class Reporter : public bench::RatioReporter {
   public:
     // Each peer's CPU time over `base`'s, per case.
@@ -593,13 +652,23 @@ class Reporter : public bench::RatioReporter {
                 }
                 std::printf("\n");
             }
-        std::printf("\nfind_hit/int against the probe floor (ns per find, CPU)\n");
+        std::printf("\nfind_hit/int against the floors (ns per find, CPU)\n");
         for (size_t n : kSizes) {
-            double floorTime = cpuTimeOf("floor/int/" + std::to_string(n));
-            double own = cpuTimeOf(caseName("find_hit", kInt, n) + "/ombrix");
-            if (floorTime != 0.0 && own != 0.0)
-                std::printf("%-10zu floor %6.1f   ombrix %6.1f\n", n, floorTime * 1e3 / double(n),
-                            own * 1e3 / double(n));
+            auto perFind = [&](const std::string &name) { return cpuTimeOf(name) * 1e3 / double(n); };
+            std::string size = std::to_string(n);
+            std::printf("%-10zu slot %6.1f   layout %6.1f   ombrix %6.1f   absl %6.1f\n", n,
+                        perFind("floor/int/" + size), perFind("floor_layout/int/" + size),
+                        perFind(caseName("find_hit", kInt, n) + "/ombrix"),
+                        perFind(caseName("find_hit", kInt, n) + "/absl"));
+        }
+        std::printf("\nfind_hit/ptr, open table, default hash, against its layout floor (ns per find, CPU)\n");
+        for (size_t n : kSizes) {
+            auto perFind = [&](const std::string &name) { return cpuTimeOf(name) * 1e3 / double(n); };
+            std::printf("%-10zu layout %6.1f   open %6.1f   open_mix %6.1f   hopscotch %6.1f\n", n,
+                        perFind("floor_layout/ptr/" + std::to_string(n)),
+                        perFind(caseName("find_hit", kPtr, n) + "/open"),
+                        perFind(caseName("find_hit", kPtr, n) + "/open_mix"),
+                        perFind(caseName("find_hit", kPtr, n) + "/hopscotch"));
         }
         std::printf("\n");
         for (const char *op : {"insert", "find"}) {
@@ -624,9 +693,14 @@ int main(int argc, char **argv) {
     registerContender<AbslFlat>("absl");
     registerContender<Hopscotch>("hopscotch");
     registerContender<Glib>("glib");
-    for (size_t n : kSizes)
+    for (size_t n : kSizes) {
         benchmark::RegisterBenchmark(("floor/int/" + std::to_string(n)).c_str(), BM_FloorEntryProbe, n)
             ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("floor_layout/int/" + std::to_string(n)).c_str(), BM_LayoutFloor, n)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("floor_layout/ptr/" + std::to_string(n)).c_str(), BM_OpenLayoutFloor, n)
+            ->Unit(benchmark::kMicrosecond);
+    }
     for (bool find : {false, true}) {
         std::string op = find ? "collision_find/" : "collision_insert/";
         benchmark::RegisterBenchmark((op + "ombrix").c_str(), BM_CollisionOmbrix, find)

@@ -337,8 +337,7 @@ OMBRIX_API QVStatus hashMapAdd(OmbrixHashMap *map, const void *key, const void *
 
 OMBRIX_API void *hashMapFind(OmbrixHashMap *map, const void *key) {
     if (!map) return nullptr;
-    if (map->parms->tableKind == OMBRIX_TABLE_CHAINED)
-        return hashMapListFindWithKeySize(map, key, 0);
+    if (map->parms->tableKind == OMBRIX_TABLE_CHAINED) return omb::hashMapListFindPlain(map, key);
     return map->findWithKeySize ? map->findWithKeySize(map, key, 0) : nullptr;
 }
 

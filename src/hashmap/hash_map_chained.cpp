@@ -234,9 +234,6 @@ Entry *findInTree(const HashMapState &state, Entry *primary, const PreparedKey &
 inline Entry *findInBucket(const HashMapState &state, int32_t bucket, const PreparedKey &key,
                            uint32_t keyMode, bool byIdentity, Entry **before) {
     Entry *primary = &state.slots[bucket];
-    // A miss on the primary slot reads the count; its load overlaps the
-    // slot's.
-    __builtin_prefetch(&state.bucketCounts[bucket]);
     if (!primary->key) return nullptr;
     if (entryMatches(*primary, key, keyMode, byIdentity)) return primary;
     // No overflow entry: a chain of one (a tree's root is never null).
@@ -531,6 +528,42 @@ bool moveBucket(HashMapState &state, Entry *primary, int32_t count) {
 }
 
 }  // namespace
+
+// The plain find of item keys (mode 2) skips the general preparation: the
+// key is the item's one integer field, hashed as its first four bytes, or
+// the item pointer itself, and the bucket is searched with the mode known.
+// Kept small, so that a run of finds keeps many in flight at once; other
+// keys take the general path.
+// Out of line, so that the short path's frame stays small.
+[[gnu::noinline]] void *findGeneral(OmbrixHashMap *map, const void *key) {
+    return hashMapListFindWithKeySize(map, key, 0);
+}
+
+void *hashMapListFindPlain(OmbrixHashMap *map, const void *key) {
+    const Parms &parms = *map->parms;
+    HashMapState &state = *hashMapStateOf(map);
+    const Layout &layout = *state.keyLayout;
+    if (!key || parms.keyMode != OMBRIX_KEY_REFERENCE) return findGeneral(map, key);
+    PreparedKey prepared;
+    prepared.size = layout.keySize;
+    if ((layout.intKey || layout.int64Key) && !parms.hashFunction) {
+        prepared.stored = const_cast<unsigned char *>(static_cast<const unsigned char *>(key) +
+                                                      layout.directOffset);
+        prepared.bytes = static_cast<const unsigned char *>(prepared.stored);
+        std::memcpy(&prepared.hash, prepared.bytes, sizeof prepared.hash);
+    } else if (!layout.directKey) {
+        prepared.stored = const_cast<void *>(key);
+        prepared.pointer = reinterpret_cast<uintptr_t>(key);
+        prepared.bytes = reinterpret_cast<const unsigned char *>(&prepared.pointer);
+        prepared.hash = parms.hashFunction ? parms.hashFunction(prepared.bytes, prepared.size)
+                                           : defaultPointerHash(prepared.pointer);
+    } else {
+        return findGeneral(map, key);
+    }
+    int32_t bucket = static_cast<int32_t>(prepared.hash & static_cast<uint32_t>(state.mask));
+    Entry *entry = findInBucket(state, bucket, prepared, OMBRIX_KEY_REFERENCE, true, nullptr);
+    return entry ? entry->value : nullptr;
+}
 
 // Growth allocates all it needs before it touches the table, so a refused
 // block leaves the table as it was. Rebuilding then needs only tree nodes;

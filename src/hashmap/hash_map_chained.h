@@ -21,6 +21,11 @@ constexpr int32_t kTreeBucketEntries = 7;
 // table grown, that bucket left a chain; see the definition).
 QVStatus hashMapListResize(HashMapState *state);
 
+// The find of key size 0 (the plain find). An item key that its bucket's
+// primary slot holds is answered there, on a short path; every other
+// lookup takes the general one.
+void *hashMapListFindPlain(OmbrixHashMap *map, const void *key);
+
 // Gives back what the entries took beyond the map's blocks: bucket tree
 // nodes and, under flag 0x80, key copies. The buckets are left as they
 // were; reset and destroy clear them next.
