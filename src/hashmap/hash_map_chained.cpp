@@ -539,6 +539,12 @@ bool moveBucket(HashMapState &state, Entry *primary, int32_t count) {
     return hashMapListFindWithKeySize(map, key, 0);
 }
 
+[[gnu::noinline]] void *findReferenceKey(const HashMapState &state, int32_t bucket,
+                                         const PreparedKey &key) {
+    Entry *entry = findInBucket(state, bucket, key, OMBRIX_KEY_REFERENCE, true, nullptr);
+    return entry ? entry->value : nullptr;
+}
+
 void *hashMapListFindPlain(OmbrixHashMap *map, const void *key) {
     const Parms &parms = *map->parms;
     HashMapState &state = *hashMapStateOf(map);
@@ -561,8 +567,12 @@ void *hashMapListFindPlain(OmbrixHashMap *map, const void *key) {
         return findGeneral(map, key);
     }
     int32_t bucket = static_cast<int32_t>(prepared.hash & static_cast<uint32_t>(state.mask));
-    Entry *entry = findInBucket(state, bucket, prepared, OMBRIX_KEY_REFERENCE, true, nullptr);
-    return entry ? entry->value : nullptr;
+    // The primary slot is tested first, so an item that matches it by
+    // identity is the answer.
+    const Entry &primary = state.slots[bucket];
+    if (primary.key == prepared.stored) return primary.value;
+    if (!primary.key) return nullptr;
+    return findReferenceKey(state, bucket, prepared);
 }
 
 // Growth allocates all it needs before it touches the table, so a refused
