@@ -470,6 +470,24 @@ inline void prepareKey(const OmbrixHashMapParms &parms, const HashMapKeyLayout &
     prepared.hash = hashKey(parms, layout, prepared.bytes, size);
 }
 
+// Prepares an item key of mode 2 at the size a call of key size 0 uses, as
+// the short paths take it: a direct field, or the pointer's own 8 bytes,
+// hashed from its value.
+inline PreparedKey prepareItemKey(const HashMapState &state, const OmbrixHashMapParms &parms,
+                                  const void *key) {
+    const HashMapKeyLayout &layout = *state.keyLayout;
+    PreparedKey prepared = {};
+    if (layout.directKey) {
+        prepareKey(parms, layout, key, resolveKeySize(parms, layout, key, 0), prepared);
+        return prepared;
+    }
+    prepareReferenceKey(layout, parms.keyMode, key, &prepared);
+    prepared.size = sizeof(void *);
+    prepared.hash = parms.hashFunction ? parms.hashFunction(prepared.bytes, prepared.size)
+                                       : defaultPointerHash(prepared.pointer);
+    return prepared;
+}
+
 // Prepares a mode-0 key built at `bytes`.
 inline void prepareBuiltKey(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
                             unsigned char *bytes, int32_t size, PreparedKey &prepared) {

@@ -102,8 +102,7 @@ inline bool treeOrderFits(const Layout &layout, int32_t keySize) {
 // A bucket tree holds only entries the trees' order can rank safely:
 // - no two equal in that order: a tree holds one node per order-equal key,
 //   so a second entry would have no node and be lost. Distinct keys can be
-//   equal in that order (two NaNs; pointers without parts, ordered by the
-//   first four bytes they reach, whose next four differ);
+//   equal in that order (two NaNs, or 0.0 and -0.0 in a double part);
 // - none shorter than the bytes the order reads (treeOrderFits): a string
 //   key shorter than its parts' sizes would be read past its end.
 // A bucket holding an entry the order cannot rank stays, or turns back into,
@@ -529,50 +528,33 @@ bool moveBucket(HashMapState &state, Entry *primary, int32_t count) {
 
 }  // namespace
 
-// The plain find of item keys (mode 2) skips the general preparation: the
-// key is the item's one integer field, hashed as its first four bytes, or
-// the item pointer itself, and the bucket is searched with the mode known.
-// Kept small, so that a run of finds keeps many in flight at once; other
-// keys take the general path.
-// Out of line, so that the short path's frame stays small.
+// Out of line, so that the short find's frame stays small.
 [[gnu::noinline]] void *findGeneral(OmbrixHashMap *map, const void *key) {
     return hashMapListFindWithKeySize(map, key, 0);
 }
 
-[[gnu::noinline]] void *findReferenceKey(const HashMapState &state, int32_t bucket,
-                                         const PreparedKey &key) {
+[[gnu::noinline]] void *findItemKey(const HashMapState &state, int32_t bucket,
+                                    const PreparedKey &key) {
     Entry *entry = findInBucket(state, bucket, key, OMBRIX_KEY_REFERENCE, true, nullptr);
     return entry ? entry->value : nullptr;
 }
 
+// The plain find of item keys (mode 2) prepares the key the short way and
+// answers an identity match on the primary slot, or an empty bucket, at
+// once: the primary slot is tested first, so such an item is the answer.
+// The rest of the bucket is searched out of line with the mode known, and
+// other keys take the general path. Kept small, so that a run of finds
+// keeps many in flight at once.
 void *hashMapListFindPlain(OmbrixHashMap *map, const void *key) {
     const Parms &parms = *map->parms;
-    HashMapState &state = *hashMapStateOf(map);
-    const Layout &layout = *state.keyLayout;
     if (!key || parms.keyMode != OMBRIX_KEY_REFERENCE) return findGeneral(map, key);
-    PreparedKey prepared;
-    prepared.size = layout.keySize;
-    if ((layout.intKey || layout.int64Key) && !parms.hashFunction) {
-        prepared.stored = const_cast<unsigned char *>(static_cast<const unsigned char *>(key) +
-                                                      layout.directOffset);
-        prepared.bytes = static_cast<const unsigned char *>(prepared.stored);
-        std::memcpy(&prepared.hash, prepared.bytes, sizeof prepared.hash);
-    } else if (!layout.directKey) {
-        prepared.stored = const_cast<void *>(key);
-        prepared.pointer = reinterpret_cast<uintptr_t>(key);
-        prepared.bytes = reinterpret_cast<const unsigned char *>(&prepared.pointer);
-        prepared.hash = parms.hashFunction ? parms.hashFunction(prepared.bytes, prepared.size)
-                                           : defaultPointerHash(prepared.pointer);
-    } else {
-        return findGeneral(map, key);
-    }
+    const HashMapState &state = *hashMapStateOf(map);
+    PreparedKey prepared = prepareItemKey(state, parms, key);
     int32_t bucket = static_cast<int32_t>(prepared.hash & static_cast<uint32_t>(state.mask));
-    // The primary slot is tested first, so an item that matches it by
-    // identity is the answer.
     const Entry &primary = state.slots[bucket];
     if (primary.key == prepared.stored) return primary.value;
     if (!primary.key) return nullptr;
-    return findReferenceKey(state, bucket, prepared);
+    return findItemKey(state, bucket, prepared);
 }
 
 // Growth allocates all it needs before it touches the table, so a refused

@@ -164,22 +164,6 @@ inline Entry *locateKey(const HashMapState &state, const Parms &parms, const Pre
         .entry;
 }
 
-// The key of the fast forms, always of the layout's key size: a direct
-// field, or the pointer's own 8 bytes, hashed from its value.
-inline PreparedKey prepareFastKey(const HashMapState &state, const Parms &parms, const void *key) {
-    const HashMapKeyLayout &layout = *state.keyLayout;
-    PreparedKey prepared = {};
-    if (layout.directKey) {
-        prepareKey(parms, layout, key, layout.keySize, prepared);
-        return prepared;
-    }
-    prepareReferenceKey(layout, parms.keyMode, key, &prepared);
-    prepared.size = sizeof(void *);
-    prepared.hash = parms.hashFunction ? parms.hashFunction(prepared.bytes, prepared.size)
-                                       : defaultPointerHash(prepared.pointer);
-    return prepared;
-}
-
 // ---------------------------------------------------------------------------
 // Adding
 
@@ -267,7 +251,7 @@ QVStatus addFast(OmbrixHashMap *map, const void *key, const void *value) {
     if (!key) return addNullKey(state, *map->parms, value);
     QVStatus status = roomForNew(state);
     if (status != OMBRIX_OK) return status;
-    PreparedKey prepared = prepareFastKey(state, *map->parms, key);
+    PreparedKey prepared = prepareItemKey(state, *map->parms, key);
     Entry *existing =
         locate(state.slots, homeOf(prepared.hash, state.mask), [&](const Entry &entry) {
             return Same(entry, prepared);
@@ -289,7 +273,7 @@ template <bool (*Same)(const Entry &, const PreparedKey &)>
 void *findFast(OmbrixHashMap *map, const void *key) {
     HashMapState &state = *hashMapStateOf(map);
     if (!key) return nullKeyValue(state);
-    PreparedKey prepared = prepareFastKey(state, *map->parms, key);
+    PreparedKey prepared = prepareItemKey(state, *map->parms, key);
     Entry *entry = locate(state.slots, homeOf(prepared.hash, state.mask), [&](const Entry &e) {
                        return Same(e, prepared);
                    }).entry;
