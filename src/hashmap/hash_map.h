@@ -477,6 +477,15 @@ inline PreparedKey prepareItemKey(const HashMapState &state, const OmbrixHashMap
                                   const void *key) {
     const HashMapKeyLayout &layout = *state.keyLayout;
     PreparedKey prepared = {};
+    if ((layout.intKey || layout.int64Key) && !parms.hashFunction) {
+        // The default hash of an integer field is its first four bytes.
+        prepared.stored = const_cast<unsigned char *>(static_cast<const unsigned char *>(key) +
+                                                      layout.directOffset);
+        prepared.bytes = static_cast<const unsigned char *>(prepared.stored);
+        prepared.size = layout.keySize;
+        std::memcpy(&prepared.hash, prepared.bytes, sizeof prepared.hash);
+        return prepared;
+    }
     if (layout.directKey) {
         prepareKey(parms, layout, key, resolveKeySize(parms, layout, key, 0), prepared);
         return prepared;
