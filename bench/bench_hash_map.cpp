@@ -587,6 +587,26 @@ void BM_LayoutFloor(benchmark::State &state, size_t n) {
     });
 }
 
+// The layout floor's walk as a function called through a pointer, as a
+// host calls the map's find: the floor of the call shape.
+[[gnu::noinline]] const void *layoutFloorFind(const omb::HashMapState *s, const IntItem *item) {
+    uint32_t bucket = uint32_t(item->key) & uint32_t(s->mask);
+    const OmbrixHashMapEntry *entry = &s->slots[bucket];
+    if (entry->key != item && entry->next) {
+        if (s->bucketCounts[bucket] < 0) return nullptr;
+        do entry = entry->next; while (entry && entry->key != item);
+    }
+    return entry && entry->key == item ? entry->value : nullptr;
+}
+const void *(*volatile gLayoutFloorFind)(const omb::HashMapState *, const IntItem *) = layoutFloorFind;
+
+void BM_CallFloor(benchmark::State &state, size_t n) {
+    const Workload &w = workload(n);
+    layoutFloorRun<Ombrix>(state, n, kInt, [&](const omb::HashMapState &s, Ombrix &map, uint32_t i) {
+        return gLayoutFloorFind(&s, &w.ints[i]) != nullptr || map.find(i);
+    });
+}
+
 // The same for the open table and pointer keys under the default hash: the
 // home bucket's neighbourhood bits, each member they name compared by the
 // stored pointer, then the home's chain.
@@ -656,8 +676,9 @@ class Reporter : public bench::RatioReporter {
         for (size_t n : kSizes) {
             auto perFind = [&](const std::string &name) { return cpuTimeOf(name) * 1e3 / double(n); };
             std::string size = std::to_string(n);
-            std::printf("%-10zu slot %6.1f   layout %6.1f   ombrix %6.1f   absl %6.1f\n", n,
+            std::printf("%-10zu slot %6.1f   layout %6.1f   call %6.1f   ombrix %6.1f   absl %6.1f\n", n,
                         perFind("floor/int/" + size), perFind("floor_layout/int/" + size),
+                        perFind("floor_call/int/" + size),
                         perFind(caseName("find_hit", kInt, n) + "/ombrix"),
                         perFind(caseName("find_hit", kInt, n) + "/absl"));
         }
@@ -699,6 +720,8 @@ int main(int argc, char **argv) {
         benchmark::RegisterBenchmark(("floor_layout/int/" + std::to_string(n)).c_str(), BM_LayoutFloor, n)
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("floor_layout/ptr/" + std::to_string(n)).c_str(), BM_OpenLayoutFloor, n)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("floor_call/int/" + std::to_string(n)).c_str(), BM_CallFloor, n)
             ->Unit(benchmark::kMicrosecond);
     }
     for (bool find : {false, true}) {
