@@ -124,11 +124,17 @@ inline int32_t resolveKeySize(const OmbrixHashMapParms &parms, const HashMapKeyL
     return layout.keySize ? layout.keySize : 8;
 }
 
+// Whether the default hash of `size` key bytes is their first four: a
+// direct integer key of at least four bytes.
+inline bool hashesAsInteger(const HashMapKeyLayout &layout, int32_t size) {
+    return (layout.intKey || layout.int64Key) && size >= 4;
+}
+
 // h = b0, h = h * 33 + bi, then h + (h >> 5); a direct integer key hashes
 // to its first four bytes.
 inline uint32_t defaultHash(const HashMapKeyLayout &layout, const unsigned char *bytes,
                             int32_t size) {
-    if ((layout.intKey || layout.int64Key) && size >= 4) {
+    if (hashesAsInteger(layout, size)) {
         uint32_t low;
         std::memcpy(&low, bytes, sizeof low);
         return low;
@@ -168,6 +174,13 @@ inline uint32_t hashKey(const OmbrixHashMapParms &parms, const HashMapKeyLayout 
                         const unsigned char *bytes, int32_t size) {
     if (parms.hashFunction) return parms.hashFunction(bytes, size);
     return defaultHash(layout, bytes, size);
+}
+
+// hashKey for the short paths, whose common keys hash without a call.
+[[gnu::noinline]] inline uint32_t hashKeyOutOfLine(const OmbrixHashMapParms &parms,
+                                                   const HashMapKeyLayout &layout,
+                                                   const unsigned char *bytes, int32_t size) {
+    return hashKey(parms, layout, bytes, size);
 }
 
 // Byte equality with the common fixed sizes compared as words.
@@ -470,31 +483,58 @@ inline void prepareKey(const OmbrixHashMapParms &parms, const HashMapKeyLayout &
     prepared.hash = hashKey(parms, layout, prepared.bytes, size);
 }
 
-// Prepares an item key of mode 2 at the size a call of key size 0 uses, as
-// the short paths take it: a direct field, or the pointer's own 8 bytes,
-// hashed from its value.
-inline PreparedKey prepareItemKey(const HashMapState &state, const OmbrixHashMapParms &parms,
-                                  const void *key) {
-    const HashMapKeyLayout &layout = *state.keyLayout;
-    PreparedKey prepared = {};
-    if ((layout.intKey || layout.int64Key) && !parms.hashFunction) {
-        // The default hash of an integer field is its first four bytes.
-        prepared.stored = const_cast<unsigned char *>(static_cast<const unsigned char *>(key) +
-                                                      layout.directOffset);
-        prepared.bytes = static_cast<const unsigned char *>(prepared.stored);
-        prepared.size = layout.keySize;
-        std::memcpy(&prepared.hash, prepared.bytes, sizeof prepared.hash);
-        return prepared;
-    }
-    if (layout.directKey) {
-        prepareKey(parms, layout, key, resolveKeySize(parms, layout, key, 0), prepared);
-        return prepared;
-    }
-    prepareReferenceKey(layout, parms.keyMode, key, &prepared);
-    prepared.size = sizeof(void *);
-    prepared.hash = parms.hashFunction ? parms.hashFunction(prepared.bytes, prepared.size)
-                                       : defaultPointerHash(prepared.pointer);
-    return prepared;
+// A mode-2 item key as the short paths take it: what an entry of it stores
+// in its `key`, and its hash. Small enough to travel in registers.
+struct ItemKey {
+    void *stored;
+    uint32_t hash;
+};
+
+// Whether the map's item keys are an integer field under the default
+// hash, whose hash is the field's first four bytes: the common case, taken
+// without a call.
+inline bool itemKeyIsIntField(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout) {
+    return layout.directKey && !parms.hashFunction && hashesAsInteger(layout, layout.keySize);
+}
+
+// The key of such a map: the field, hashed by its first four bytes.
+inline ItemKey intFieldItemKey(const HashMapKeyLayout &layout, const void *key) {
+    unsigned char *field =
+        static_cast<unsigned char *>(const_cast<void *>(key)) + layout.directOffset;
+    ItemKey found = {field, 0};
+    std::memcpy(&found.hash, field, sizeof found.hash);
+    return found;
+}
+
+// The item pointer as its own key, hashed from its value.
+inline ItemKey pointerItemKey(const OmbrixHashMapParms &parms, const void *key) {
+    uintptr_t pointer = reinterpret_cast<uintptr_t>(key);
+    if (__builtin_expect(parms.hashFunction != nullptr, 0))
+        return {const_cast<void *>(key), parms.hashFunction(
+                                             reinterpret_cast<const unsigned char *>(&pointer),
+                                             sizeof pointer)};
+    return {const_cast<void *>(key), defaultPointerHash(pointer)};
+}
+
+// The item key at the size a call of key size 0 uses: the direct field
+// hashed over the key size, or the pointer itself.
+inline ItemKey itemKeyOf(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
+                         const void *key) {
+    if (__builtin_expect(itemKeyIsIntField(parms, layout), 1)) return intFieldItemKey(layout, key);
+    if (!layout.directKey) return pointerItemKey(parms, key);
+    unsigned char *field =
+        static_cast<unsigned char *>(const_cast<void *>(key)) + layout.directOffset;
+    return {field, hashKeyOutOfLine(parms, layout, field, layout.keySize)};
+}
+
+// The full form of an item key whose hash is known; a map of mode 2 has a
+// direct key or none, so every item key has the layout's key size.
+inline void prepareItemKey(const HashMapKeyLayout &layout, const void *key, uint32_t hash,
+                           PreparedKey &prepared) {
+    prepared = {};
+    prepareReferenceKey(layout, OMBRIX_KEY_REFERENCE, key, &prepared);
+    prepared.size = layout.keySize;
+    prepared.hash = hash;
 }
 
 // Prepares a mode-0 key built at `bytes`.

@@ -533,28 +533,42 @@ bool moveBucket(HashMapState &state, Entry *primary, int32_t count) {
     return hashMapListFindWithKeySize(map, key, 0);
 }
 
-[[gnu::noinline]] void *findItemKey(const HashMapState &state, int32_t bucket,
-                                    const PreparedKey &key) {
-    Entry *entry = findInBucket(state, bucket, key, OMBRIX_KEY_REFERENCE, true, nullptr);
+// An item key's bucket behind its primary slot, searched with the mode
+// known.
+[[gnu::noinline]] void *findItemKey(const HashMapState &state, const void *key, uint32_t hash) {
+    PreparedKey prepared;
+    prepareItemKey(*state.keyLayout, key, hash, prepared);
+    int32_t bucket = static_cast<int32_t>(hash & static_cast<uint32_t>(state.mask));
+    Entry *entry = findInBucket(state, bucket, prepared, OMBRIX_KEY_REFERENCE, true, nullptr);
     return entry ? entry->value : nullptr;
 }
 
-// The plain find of item keys (mode 2) prepares the key the short way and
-// answers an identity match on the primary slot, or an empty bucket, at
-// once: the primary slot is tested first, so such an item is the answer.
-// The rest of the bucket is searched out of line with the mode known, and
-// other keys take the general path. Kept small, so that a run of finds
-// keeps many in flight at once.
+// An identity match on the primary slot, or an empty bucket, is answered
+// at once: the primary slot is tested first, so such an item is the answer.
+inline void *findItemKey(const HashMapState &state, const void *key, ItemKey item) {
+    const Entry &primary = state.slots[item.hash & static_cast<uint32_t>(state.mask)];
+    if (primary.key == item.stored) return primary.value;
+    if (!primary.key) return nullptr;
+    return findItemKey(state, key, item.hash);
+}
+
+// Item keys other than an integer field under the default hash.
+[[gnu::noinline]] void *findOtherItemKey(const HashMapState &state, const Parms &parms,
+                                         const void *key) {
+    return findItemKey(state, key, itemKeyOf(parms, *state.keyLayout, key));
+}
+
+// The plain find of an integer field under the default hash, the common
+// item key, takes the key in registers, with no call before the primary
+// slot. Other item keys and other key modes go out of line. Kept small, so
+// that a run of finds keeps many in flight at once.
 void *hashMapListFindPlain(OmbrixHashMap *map, const void *key) {
     const Parms &parms = *map->parms;
     if (!key || parms.keyMode != OMBRIX_KEY_REFERENCE) return findGeneral(map, key);
     const HashMapState &state = *hashMapStateOf(map);
-    PreparedKey prepared = prepareItemKey(state, parms, key);
-    int32_t bucket = static_cast<int32_t>(prepared.hash & static_cast<uint32_t>(state.mask));
-    const Entry &primary = state.slots[bucket];
-    if (primary.key == prepared.stored) return primary.value;
-    if (!primary.key) return nullptr;
-    return findItemKey(state, bucket, prepared);
+    const HashMapKeyLayout &layout = *state.keyLayout;
+    if (!itemKeyIsIntField(parms, layout)) return findOtherItemKey(state, parms, key);
+    return findItemKey(state, key, intFieldItemKey(layout, key));
 }
 
 // Growth allocates all it needs before it touches the table, so a refused

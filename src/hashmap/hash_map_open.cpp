@@ -236,47 +236,60 @@ inline bool servesFast(const OmbrixHashMap *map, bool direct, bool adds) {
 // The fast forms' tests: a direct key by its hash, then the same field or
 // equal field bytes; a pointer key by the pointer alone, from which its
 // hash follows.
-inline bool sameDirectKey(const Entry &entry, const PreparedKey &key) {
+inline bool sameDirectKey(const Entry &entry, const ItemKey &key, int32_t size) {
     return entry.hash == key.hash &&
-           (entry.key == key.stored || sameKeyBytes(entry.key, key.stored, key.size));
+           (entry.key == key.stored || sameKeyBytes(entry.key, key.stored, size));
 }
-inline bool samePointerKey(const Entry &entry, const PreparedKey &key) {
+inline bool samePointerKey(const Entry &entry, const ItemKey &key, int32_t) {
     return entry.key == key.stored;
+}
+using SameItemKey = bool (*)(const Entry &, const ItemKey &, int32_t);
+
+// The fast forms' item key: a direct key or the pointer, as `Same` tests it.
+template <SameItemKey Same>
+inline ItemKey fastItemKey(const Parms &parms, const HashMapKeyLayout &layout, const void *key) {
+    if constexpr (Same == samePointerKey)
+        return pointerItemKey(parms, key);
+    else
+        return itemKeyOf(parms, layout, key);
+}
+
+// The fast forms' search of an item key's neighbourhood and chain.
+template <SameItemKey Same>
+inline Entry *locateItemKey(const HashMapState &state, const ItemKey &key) {
+    int32_t size = state.keyLayout->keySize;
+    return locate(state.slots, homeOf(key.hash, state.mask), [&](const Entry &entry) {
+               return Same(entry, key, size);
+           }).entry;
 }
 
 // The fast adds: a pointer value, no records.
-template <bool (*Same)(const Entry &, const PreparedKey &)>
+template <SameItemKey Same>
 QVStatus addFast(OmbrixHashMap *map, const void *key, const void *value) {
     HashMapState &state = *hashMapStateOf(map);
     if (!key) return addNullKey(state, *map->parms, value);
     QVStatus status = roomForNew(state);
     if (status != OMBRIX_OK) return status;
-    PreparedKey prepared = prepareItemKey(state, *map->parms, key);
-    Entry *existing =
-        locate(state.slots, homeOf(prepared.hash, state.mask), [&](const Entry &entry) {
-            return Same(entry, prepared);
-        }).entry;
-    if (existing) {
+    ItemKey item = fastItemKey<Same>(*map->parms, *state.keyLayout, key);
+    if (Entry *existing = locateItemKey<Same>(state, item)) {
         existing->value = const_cast<void *>(value);
         return OMBRIX_OK;
     }
     Entry made = {};
-    made.hash = prepared.hash;
-    made.key = prepared.stored;
-    made.keySize = prepared.size;
+    made.hash = item.hash;
+    made.key = item.stored;
+    made.keySize = state.keyLayout->keySize;
     made.value = const_cast<void *>(value);
     status = placeNew(state, made);
     return status == OMBRIX_OK ? countNew(state) : status;
 }
 
-template <bool (*Same)(const Entry &, const PreparedKey &)>
+template <SameItemKey Same>
 void *findFast(OmbrixHashMap *map, const void *key) {
     HashMapState &state = *hashMapStateOf(map);
     if (!key) return nullKeyValue(state);
-    PreparedKey prepared = prepareItemKey(state, *map->parms, key);
-    Entry *entry = locate(state.slots, homeOf(prepared.hash, state.mask), [&](const Entry &e) {
-                       return Same(e, prepared);
-                   }).entry;
+    Entry *entry =
+        locateItemKey<Same>(state, fastItemKey<Same>(*map->parms, *state.keyLayout, key));
     return entry ? entry->value : nullptr;
 }
 

@@ -336,3 +336,36 @@ TEST_F(HashMapTest, StringKeysShorterThanTheirPartsStayOutOfTrees) {
         map->destroy(map);
     }
 }
+
+// Every find of an item key (the object's, the plain and the sized form)
+// hashes it as the add did: a 2-byte integer field hashes its two bytes,
+// not the four its type suggests, on both table kinds.
+TEST_F(HashMapTest, EveryFindOfAnItemKeyHashesItAsTheAddDid) {
+    struct Item {
+        int16_t field;
+        int16_t beside;
+    };
+    using SizedFind = void *(*)(Map *, const void *, int32_t);
+    const struct { uint32_t tableKind; int32_t partSize; SizedFind sizedFind; } rows[] = {
+        {OMBRIX_TABLE_CHAINED, 2, hashMapListFindWithKeySize},
+        {OMBRIX_TABLE_OPEN, 2, hashMapOpenFindWithKeySize},
+        {OMBRIX_TABLE_CHAINED, 4, hashMapListFindWithKeySize},
+        {OMBRIX_TABLE_OPEN, 4, hashMapOpenFindWithKeySize}};
+    for (const auto &row : rows) {
+        OmbrixKeyPart part = {OMBRIX_PART_INT32, row.partSize, 1, {0, 0, 0, 0, 0}, 0};
+        OmbrixHashMapParms parms = {OMBRIX_KEY_REFERENCE, 1, &part, 0, OMBRIX_VALUE_POINTER,
+                                    0, 0, 0, row.tableKind, nullptr};
+        Map *map = hashMapNew(nullptr, parms);
+        ASSERT_NE(map, nullptr);
+        std::vector<Item> items(300);
+        for (size_t i = 0; i < items.size(); ++i)
+            items[i] = {static_cast<int16_t>(i * 7), static_cast<int16_t>(1000 - i)};
+        for (Item &item : items) ASSERT_EQ(map->add(map, &item, &item), OMBRIX_OK);
+        for (Item &item : items) {
+            EXPECT_EQ(map->find(map, &item), &item) << row.tableKind << "/" << row.partSize;
+            EXPECT_EQ(hashMapFind(map, &item), &item);
+            EXPECT_EQ(row.sizedFind(map, &item, 0), &item);
+        }
+        map->destroy(map);
+    }
+}
