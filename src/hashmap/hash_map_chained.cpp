@@ -533,8 +533,7 @@ bool moveBucket(HashMapState &state, Entry *primary, int32_t count) {
     return hashMapListFindWithKeySize(map, key, 0);
 }
 
-// An item key's bucket behind its primary slot, searched with the mode
-// known.
+// An item key's bucket under the full match rule, with the mode known.
 [[gnu::noinline]] void *findItemKey(const HashMapState &state, const void *key, uint32_t hash) {
     PreparedKey prepared;
     prepareItemKey(*state.keyLayout, key, hash, prepared);
@@ -543,13 +542,25 @@ bool moveBucket(HashMapState &state, Entry *primary, int32_t count) {
     return entry ? entry->value : nullptr;
 }
 
-// An identity match on the primary slot, or an empty bucket, is answered
-// at once: the primary slot is tested first, so such an item is the answer.
+// The find of an item key walks its bucket's chain for the item itself:
+// the primary slot is tested first, so an identity match is the answer, and
+// an empty bucket or a chain's end is a miss. An entry of the key's hash that
+// is not the item (another item with an equal key), or a tree bucket, hands
+// the search to the full match rule, which then finds that entry first as
+// the walk would have.
 inline void *findItemKey(const HashMapState &state, const void *key, ItemKey item) {
-    const Entry &primary = state.slots[item.hash & static_cast<uint32_t>(state.mask)];
+    uint32_t bucket = item.hash & static_cast<uint32_t>(state.mask);
+    const Entry &primary = state.slots[bucket];
     if (primary.key == item.stored) return primary.value;
-    if (!primary.key) return nullptr;
-    return findItemKey(state, key, item.hash);
+    if (!primary.key) return nullptr;  // an empty bucket
+    if (primary.hash == item.hash) return findItemKey(state, key, item.hash);
+    if (!primary.next) return nullptr;  // a chain of one
+    if (state.bucketCounts[bucket] < 0) return findItemKey(state, key, item.hash);
+    for (const Entry *entry = primary.next; entry; entry = entry->next) {
+        if (entry->key == item.stored) return entry->value;
+        if (entry->hash == item.hash) return findItemKey(state, key, item.hash);
+    }
+    return nullptr;
 }
 
 // Item keys other than an integer field under the default hash.
