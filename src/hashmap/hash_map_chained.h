@@ -21,9 +21,9 @@ constexpr int32_t kTreeBucketEntries = 7;
 // table grown, that bucket left a chain; see the definition).
 QVStatus hashMapListResize(HashMapState *state);
 
-// The find of key size 0 (the plain find). An item key that its bucket's
-// primary slot holds is answered there, on a short path; every other
-// lookup takes the general one.
+// The find of key size 0 (the plain find). An integer field under the
+// default hash is found on a short path that walks its bucket's chain for
+// the item itself; every other lookup takes a path out of line.
 void *hashMapListFindPlain(OmbrixHashMap *map, const void *key);
 
 // Gives back what the entries took beyond the map's blocks: bucket tree
