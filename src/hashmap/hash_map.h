@@ -254,13 +254,18 @@ class KeyBuffer {
     unsigned char stack_[kStackKeyBytes];
 };
 
+// The direct part's bytes inside the item `key`.
+inline unsigned char *directField(const HashMapKeyLayout &layout, const void *key) {
+    return static_cast<unsigned char *>(const_cast<void *>(key)) + layout.directOffset;
+}
+
 // The key bytes of a mode-0 key that need no building: the call's bytes
 // when it gives a positive size, or the one direct part inside the item.
 // Null when the key must be built from its parts.
 inline const unsigned char *contiguousCompositeKey(const HashMapKeyLayout &layout,
                                                    const void *key, int32_t callKeySize) {
     if (callKeySize > 0) return static_cast<const unsigned char *>(key);
-    if (layout.directKey) return static_cast<const unsigned char *>(key) + layout.directOffset;
+    if (layout.directKey) return directField(layout, key);
     return nullptr;
 }
 
@@ -288,8 +293,7 @@ inline void prepareReferenceKey(const HashMapKeyLayout &layout, uint32_t keyMode
         prepared->stored = const_cast<void *>(key);
         prepared->bytes = static_cast<const unsigned char *>(key);
     } else if (layout.directKey) {
-        prepared->stored = const_cast<unsigned char *>(static_cast<const unsigned char *>(key) +
-                                                       layout.directOffset);
+        prepared->stored = directField(layout, key);
         prepared->bytes = static_cast<const unsigned char *>(prepared->stored);
     } else {
         prepared->stored = const_cast<void *>(key);
@@ -499,8 +503,7 @@ inline bool itemKeyIsIntField(const OmbrixHashMapParms &parms, const HashMapKeyL
 
 // The key of such a map: the field, hashed by its first four bytes.
 inline ItemKey intFieldItemKey(const HashMapKeyLayout &layout, const void *key) {
-    unsigned char *field =
-        static_cast<unsigned char *>(const_cast<void *>(key)) + layout.directOffset;
+    unsigned char *field = directField(layout, key);
     ItemKey found = {field, 0};
     std::memcpy(&found.hash, field, sizeof found.hash);
     return found;
@@ -522,8 +525,7 @@ inline ItemKey itemKeyOf(const OmbrixHashMapParms &parms, const HashMapKeyLayout
                          const void *key) {
     if (__builtin_expect(itemKeyIsIntField(parms, layout), 1)) return intFieldItemKey(layout, key);
     if (!layout.directKey) return pointerItemKey(parms, key);
-    unsigned char *field =
-        static_cast<unsigned char *>(const_cast<void *>(key)) + layout.directOffset;
+    unsigned char *field = directField(layout, key);
     return {field, hashKeyOutOfLine(parms, layout, field, layout.keySize)};
 }
 
