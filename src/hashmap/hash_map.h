@@ -59,6 +59,12 @@ struct HashMapState {
     int32_t recordCapacity;
     unsigned char *records;  // the current record block
     int32_t resizeCount;
+    // Not one of the documented members: it sits in the four bytes of
+    // padding before recordFreeTail, so every documented offset stands.
+    // Set once at creation (intFieldKeysOf); the plain finds test it instead
+    // of the parameters and the key layout, one load and one branch where
+    // there were six of each.
+    uint8_t intFieldKeys;
     void *recordFreeTail;
     OmbrixHashMapEntry *nodeFreeTail;
     OmbrixHashMapEntry *nullEntry;  // the null key's entry, its value storage behind it
@@ -494,11 +500,17 @@ struct ItemKey {
     uint32_t hash;
 };
 
-// Whether the map's item keys are an integer field under the default
-// hash, whose hash is the field's first four bytes: the common case, taken
-// without a call.
-inline bool itemKeyIsIntField(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout) {
-    return layout.directKey && !parms.hashFunction && hashesAsInteger(layout, layout.keySize);
+// Whether a map's keys are items keyed by an integer field under the
+// default hash, whose hash is the field's first four bytes (the common item
+// key, found without a call), and in which table: the state's intFieldKeys.
+enum IntFieldKeys : uint8_t { kNotIntFields, kIntFieldsChained, kIntFieldsOpen };
+
+inline IntFieldKeys intFieldKeysOf(const OmbrixHashMapParms &parms,
+                                   const HashMapKeyLayout &layout) {
+    if (parms.keyMode != OMBRIX_KEY_REFERENCE || !layout.directKey || parms.hashFunction ||
+        !hashesAsInteger(layout, layout.keySize))
+        return kNotIntFields;
+    return parms.tableKind == OMBRIX_TABLE_CHAINED ? kIntFieldsChained : kIntFieldsOpen;
 }
 
 // The key of such a map: the field, hashed by its first four bytes.
@@ -521,9 +533,11 @@ inline ItemKey pointerItemKey(const OmbrixHashMapParms &parms, const void *key) 
 
 // The item key at the size a call of key size 0 uses: the direct field
 // hashed over the key size, or the pointer itself.
-inline ItemKey itemKeyOf(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
+inline ItemKey itemKeyOf(const HashMapState &state, const OmbrixHashMapParms &parms,
                          const void *key) {
-    if (__builtin_expect(itemKeyIsIntField(parms, layout), 1)) return intFieldItemKey(layout, key);
+    const HashMapKeyLayout &layout = *state.keyLayout;
+    if (__builtin_expect(state.intFieldKeys != kNotIntFields, 1))
+        return intFieldItemKey(layout, key);
     if (!layout.directKey) return pointerItemKey(parms, key);
     unsigned char *field = directField(layout, key);
     return {field, hashKeyOutOfLine(parms, layout, field, layout.keySize)};

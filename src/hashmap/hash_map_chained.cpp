@@ -528,13 +528,7 @@ bool moveBucket(HashMapState &state, Entry *primary, int32_t count) {
 
 }  // namespace
 
-// Out of line, so that the short find's frame stays small.
-[[gnu::noinline]] void *findGeneral(OmbrixHashMap *map, const void *key) {
-    return hashMapListFindWithKeySize(map, key, 0);
-}
-
-// An item key's bucket under the full match rule, with the mode known.
-[[gnu::noinline]] void *findItemKey(const HashMapState &state, const void *key, uint32_t hash) {
+void *findItemKeyFully(const HashMapState &state, const void *key, uint32_t hash) {
     PreparedKey prepared;
     prepareItemKey(*state.keyLayout, key, hash, prepared);
     int32_t bucket = static_cast<int32_t>(hash & static_cast<uint32_t>(state.mask));
@@ -542,44 +536,11 @@ bool moveBucket(HashMapState &state, Entry *primary, int32_t count) {
     return entry ? entry->value : nullptr;
 }
 
-// The find of an item key walks its bucket's chain for the item itself:
-// the primary slot is tested first, so an identity match is the answer, and
-// an empty bucket or a chain's end is a miss. An entry of the key's hash that
-// is not the item (another item with an equal key), or a tree bucket, hands
-// the search to the full match rule, which then finds that entry first as
-// the walk would have.
-inline void *findItemKey(const HashMapState &state, const void *key, ItemKey item) {
-    uint32_t bucket = item.hash & static_cast<uint32_t>(state.mask);
-    const Entry &primary = state.slots[bucket];
-    if (primary.key == item.stored) return primary.value;
-    if (!primary.key) return nullptr;  // an empty bucket
-    if (primary.hash == item.hash) return findItemKey(state, key, item.hash);
-    if (!primary.next) return nullptr;  // a chain of one
-    if (state.bucketCounts[bucket] < 0) return findItemKey(state, key, item.hash);
-    for (const Entry *entry = primary.next; entry; entry = entry->next) {
-        if (entry->key == item.stored) return entry->value;
-        if (entry->hash == item.hash) return findItemKey(state, key, item.hash);
-    }
-    return nullptr;
-}
-
-// Item keys other than an integer field under the default hash.
-[[gnu::noinline]] void *findOtherItemKey(const HashMapState &state, const Parms &parms,
-                                         const void *key) {
-    return findItemKey(state, key, itemKeyOf(parms, *state.keyLayout, key));
-}
-
-// The plain find of an integer field under the default hash, the common
-// item key, takes the key in registers, with no call before the primary
-// slot. Other item keys and other key modes go out of line. Kept small, so
-// that a run of finds keeps many in flight at once.
 void *hashMapListFindPlain(OmbrixHashMap *map, const void *key) {
-    const Parms &parms = *map->parms;
-    if (!key || parms.keyMode != OMBRIX_KEY_REFERENCE) return findGeneral(map, key);
+    if (!key || map->parms->keyMode != OMBRIX_KEY_REFERENCE)
+        return hashMapListFindWithKeySize(map, key, 0);
     const HashMapState &state = *hashMapStateOf(map);
-    const HashMapKeyLayout &layout = *state.keyLayout;
-    if (!itemKeyIsIntField(parms, layout)) return findOtherItemKey(state, parms, key);
-    return findItemKey(state, key, intFieldItemKey(layout, key));
+    return findItemKey(state, key, itemKeyOf(state, *map->parms, key));
 }
 
 // Growth allocates all it needs before it touches the table, so a refused

@@ -21,10 +21,34 @@ constexpr int32_t kTreeBucketEntries = 7;
 // table grown, that bucket left a chain; see the definition).
 QVStatus hashMapListResize(HashMapState *state);
 
-// The find of key size 0 (the plain find). An integer field under the
-// default hash is found on a short path that walks its bucket's chain for
-// the item itself; every other lookup takes a path out of line.
+// The find of key size 0 (the plain find) of any key; hashMapFind finds an
+// integer field under the default hash inline (findItemKey) and calls this
+// for the rest.
 void *hashMapListFindPlain(OmbrixHashMap *map, const void *key);
+
+// An item key's bucket searched under the full match rule, its hash known.
+void *findItemKeyFully(const HashMapState &state, const void *key, uint32_t hash);
+
+// The find of an item key walks its bucket's chain for the item itself:
+// the primary slot is tested first, so an identity match is the answer, and
+// an empty bucket or a chain's end is a miss. An entry of the key's hash that
+// is not the item (another item with an equal key), or a tree bucket, hands
+// the search to the full match rule, which then finds that entry first as
+// the walk would have.
+inline void *findItemKey(const HashMapState &state, const void *key, ItemKey item) {
+    uint32_t bucket = item.hash & static_cast<uint32_t>(state.mask);
+    const OmbrixHashMapEntry &primary = state.slots[bucket];
+    if (primary.key == item.stored) return primary.value;
+    if (!primary.key) return nullptr;  // an empty bucket
+    if (primary.hash == item.hash) return findItemKeyFully(state, key, item.hash);
+    if (!primary.next) return nullptr;  // a chain of one
+    if (state.bucketCounts[bucket] < 0) return findItemKeyFully(state, key, item.hash);
+    for (const OmbrixHashMapEntry *entry = primary.next; entry; entry = entry->next) {
+        if (entry->key == item.stored) return entry->value;
+        if (entry->hash == item.hash) return findItemKeyFully(state, key, item.hash);
+    }
+    return nullptr;
+}
 
 // Gives back what the entries took beyond the map's blocks: bucket tree
 // nodes and, under flag 0x80, key copies. The buckets are left as they

@@ -142,10 +142,15 @@ struct Located {
     int32_t bit;
 };
 
+// The home slot is tried before its hop word is read, so that the likeliest
+// place of a key is compared without waiting for that word: an entry that
+// matches has the key's hash, so this is its home bucket and it comes first
+// in the walk anyway.
 template <typename Match>
 inline Located locate(Entry *slots, int32_t bucket, Match match) {
     Entry &home = slots[bucket];
-    for (uint32_t hop = home.hop; hop; hop &= hop - 1) {
+    if (home.key && match(home)) return {&home, nullptr, bucket, 0};
+    for (uint32_t hop = home.hop & ~1u; hop; hop &= hop - 1) {
         int32_t bit = std::countr_zero(hop);
         if (match(slots[bucket + bit])) return {&slots[bucket + bit], nullptr, bucket, bit};
     }
@@ -247,11 +252,11 @@ using SameItemKey = bool (*)(const Entry &, const ItemKey &, int32_t);
 
 // The fast forms' item key: a direct key or the pointer, as `Same` tests it.
 template <SameItemKey Same>
-inline ItemKey fastItemKey(const Parms &parms, const HashMapKeyLayout &layout, const void *key) {
+inline ItemKey fastItemKey(const HashMapState &state, const Parms &parms, const void *key) {
     if constexpr (Same == samePointerKey)
         return pointerItemKey(parms, key);
     else
-        return itemKeyOf(parms, layout, key);
+        return itemKeyOf(state, parms, key);
 }
 
 // The fast forms' search of an item key's neighbourhood and chain.
@@ -270,7 +275,7 @@ QVStatus addFast(OmbrixHashMap *map, const void *key, const void *value) {
     if (!key) return addNullKey(state, *map->parms, value);
     QVStatus status = roomForNew(state);
     if (status != OMBRIX_OK) return status;
-    ItemKey item = fastItemKey<Same>(*map->parms, *state.keyLayout, key);
+    ItemKey item = fastItemKey<Same>(state, *map->parms, key);
     if (Entry *existing = locateItemKey<Same>(state, item)) {
         existing->value = const_cast<void *>(value);
         return OMBRIX_OK;
@@ -289,8 +294,43 @@ void *findFast(OmbrixHashMap *map, const void *key) {
     HashMapState &state = *hashMapStateOf(map);
     if (!key) return nullKeyValue(state);
     Entry *entry =
-        locateItemKey<Same>(state, fastItemKey<Same>(*map->parms, *state.keyLayout, key));
+        locateItemKey<Same>(state, fastItemKey<Same>(state, *map->parms, key));
     return entry ? entry->value : nullptr;
+}
+
+// An item key's neighbourhood and chain searched under the full rule.
+[[gnu::noinline]] void *findDirectKeyFully(const HashMapState &state, ItemKey item) {
+    Entry *entry = locateItemKey<sameDirectKey>(state, item);
+    return entry ? entry->value : nullptr;
+}
+
+// The find of an integer field, the common item key, walks the home
+// bucket's neighbourhood and chain for the item itself, as the chained
+// table walks its chain: an identity match is the answer (no entry before
+// it had the key's hash, so the full rule would stop there too), and an
+// entry of the key's hash that is not the item hands the search to the
+// full rule.
+inline void *findIntField(const HashMapState &state, ItemKey item) {
+    const Entry *slots = state.slots;
+    int32_t home = homeOf(item.hash, state.mask);
+    if (slots[home].key == item.stored) return slots[home].value;  // as locate does
+    for (uint32_t hop = slots[home].hop; hop; hop &= hop - 1) {
+        const Entry &entry = slots[home + std::countr_zero(hop)];
+        if (entry.key == item.stored) return entry.value;
+        if (entry.hash == item.hash) return findDirectKeyFully(state, item);
+    }
+    for (const Entry *node = slots[home].next; node; node = node->next) {
+        if (node->key == item.stored) return node->value;
+        if (node->hash == item.hash) return findDirectKeyFully(state, item);
+    }
+    return nullptr;
+}
+
+// hashMapOpenFind's keys other than an integer field, and maps its fast
+// form does not serve.
+[[gnu::noinline]] void *findOtherDirectKey(OmbrixHashMap *map, const void *item) {
+    if (!servesFast(map, true, false)) return hashMapFind(map, item);
+    return findFast<sameDirectKey>(map, item);
 }
 
 // ---------------------------------------------------------------------------
@@ -499,10 +539,15 @@ OMBRIX_API QVStatus hashMapOpenPtrAdd(OmbrixHashMap *map, const void *key, const
     return omb::addFast<omb::samePointerKey>(map, key, value);
 }
 
+// An integer field is found after one test, as hashMapFind finds it in the
+// chained table; every other key out of line, so that this path needs no
+// frame.
 OMBRIX_API void *hashMapOpenFind(OmbrixHashMap *map, const void *item) {
     if (!map) return nullptr;
-    if (!omb::servesFast(map, true, false)) return hashMapFind(map, item);
-    return omb::findFast<omb::sameDirectKey>(map, item);
+    const HashMapState &state = *omb::hashMapStateOf(map);
+    if (__builtin_expect(state.intFieldKeys == omb::kIntFieldsOpen && item != nullptr, 1))
+        return omb::findIntField(state, omb::intFieldItemKey(*state.keyLayout, item));
+    return omb::findOtherDirectKey(map, item);
 }
 
 OMBRIX_API void *hashMapOpenPtrFind(OmbrixHashMap *map, const void *key) {
