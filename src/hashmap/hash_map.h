@@ -136,33 +136,12 @@ inline bool hashesAsInteger(const HashMapKeyLayout &layout, int32_t size) {
     return (layout.intKey || layout.int64Key) && size >= 4;
 }
 
-// h = b0, h = h * 33 + bi, then h + (h >> 5); a direct integer key hashes
-// to its first four bytes.
-inline uint32_t defaultHash(const HashMapKeyLayout &layout, const unsigned char *bytes,
-                            int32_t size) {
-    if (hashesAsInteger(layout, size)) {
-        uint32_t low;
-        std::memcpy(&low, bytes, sizeof low);
-        return low;
-    }
-    if (size <= 0) return 0;
-    uint32_t h = bytes[0];
-    int32_t i = 1;
-    // Four steps at once, the same sum modulo 2^32: the products of the
-    // four bytes do not wait on each other.
-    for (; i + 4 <= size; i += 4)
-        h = h * 1185921u + bytes[i] * 35937u + bytes[i + 1] * 1089u + bytes[i + 2] * 33u +
-            bytes[i + 3];
-    for (; i < size; ++i) h = h * 33u + bytes[i];
-    return h + (h >> 5);
-}
-
-// defaultHash of a pointer's own 8 bytes, taken from its value: the byte
-// in memory position i weighs 33^(7 - i), and the eight products are
-// summed apart rather than each waiting on the previous step.
-inline uint32_t defaultPointerHash(uintptr_t pointer) {
-    static_assert(sizeof pointer == 8);
-    constexpr uint32_t kPowers[8] = {33u * 33 * 33 * 33 * 33 * 33 * 33,
+// Eight steps of the default hash at once: h * 33^8 plus byte i of the
+// block times 33^(7 - i), the same sum modulo 2^32 as h = h * 33 + b taken
+// eight times, but with products that do not wait on each other.
+inline uint32_t hashBlockOfEight(uint32_t h, const unsigned char *block) {
+    constexpr uint32_t kPowers[9] = {33u * 33 * 33 * 33 * 33 * 33 * 33 * 33,
+                                     33u * 33 * 33 * 33 * 33 * 33 * 33,
                                      33u * 33 * 33 * 33 * 33 * 33,
                                      33u * 33 * 33 * 33 * 33,
                                      33u * 33 * 33 * 33,
@@ -170,9 +149,33 @@ inline uint32_t defaultPointerHash(uintptr_t pointer) {
                                      33u * 33,
                                      33u,
                                      1u};
+    uint32_t sum = h * kPowers[0];
+    for (int i = 0; i < 8; ++i) sum += block[i] * kPowers[i + 1];
+    return sum;
+}
+
+// h = b0, h = h * 33 + bi, then h + (h >> 5) (b0 being 0 * 33 + b0, the
+// walk may start from 0); a direct integer key hashes to its first four
+// bytes.
+inline uint32_t defaultHash(const HashMapKeyLayout &layout, const unsigned char *bytes,
+                            int32_t size) {
+    if (hashesAsInteger(layout, size)) {
+        uint32_t low;
+        std::memcpy(&low, bytes, sizeof low);
+        return low;
+    }
     uint32_t h = 0;
-    for (int i = 0; i < 8; ++i)
-        h += static_cast<uint32_t>((pointer >> (8 * i)) & 0xffu) * kPowers[i];
+    int32_t i = 0;
+    for (; i + 8 <= size; i += 8) h = hashBlockOfEight(h, bytes + i);
+    for (; i < size; ++i) h = h * 33u + bytes[i];
+    return h + (h >> 5);
+}
+
+// defaultHash of a pointer's own 8 bytes, taken from its value.
+inline uint32_t defaultPointerHash(uintptr_t pointer) {
+    unsigned char bytes[sizeof pointer];
+    std::memcpy(bytes, &pointer, sizeof pointer);
+    uint32_t h = hashBlockOfEight(0, bytes);
     return h + (h >> 5);
 }
 

@@ -113,7 +113,7 @@ TEST_F(HashMapTest, RefusesKeyDefinitionsItCannotServe) {
 
 // A part reached through a pointer hashes its bytes 01 00 00 00 by the
 // string rule.
-TEST_F(HashMapTest, HashesByTheDefaultRuleFourBytesAtATime) {
+TEST_F(HashMapTest, HashesByTheDefaultRule) {
     int32_t one = 1;
     const int32_t *indirect = &one;
     OmbrixKeyPart reached = intPart(2, 0);
@@ -130,7 +130,7 @@ TEST_F(HashMapTest, HashesByTheDefaultRuleFourBytesAtATime) {
         EXPECT_EQ(state(map).bucketCounts[row.hash & 31], 1);
         map->destroy(map);
     }
-    // Taken four bytes at a time, with the byte-at-a-time rule's result.
+    // Taken eight bytes at a time, with the byte-at-a-time rule's result.
     omb::HashMapKeyLayout bytesLayout = {};
     std::mt19937 random(5);
     unsigned char bytes[40];
@@ -140,6 +140,11 @@ TEST_F(HashMapTest, HashesByTheDefaultRuleFourBytesAtATime) {
         uint32_t h = bytes[0];
         for (int32_t i = 1; i < size; ++i) h = h * 33u + bytes[i];
         EXPECT_EQ(omb::defaultHash(bytesLayout, bytes, size), h + (h >> 5)) << "size " << size;
+        if (size != 8) continue;
+        // A pointer key: the same rule over the pointer's own eight bytes.
+        uintptr_t pointer;
+        std::memcpy(&pointer, bytes, sizeof pointer);
+        EXPECT_EQ(omb::defaultPointerHash(pointer), h + (h >> 5));
     }
 }
 
