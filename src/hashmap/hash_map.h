@@ -63,7 +63,8 @@ struct HashMapState {
     // padding before recordFreeTail, so every documented offset stands.
     // Set once at creation (intFieldKeysOf); the plain finds test it instead
     // of the parameters and the key layout, one load and one branch where
-    // there were six of each.
+    // there were six of each. Zero is always safe: the finds then take the
+    // general path.
     uint8_t intFieldKeys;
     void *recordFreeTail;
     OmbrixHashMapEntry *nodeFreeTail;
