@@ -303,7 +303,7 @@ OMBRIX_API OmbrixHashMap *hashMapNew(QVWord *pool, OmbrixHashMapParms parms) {
                                                                   : omb::chainedSlotsFor(tableSize);
         if (omb::buildKeyLayout(owned.pool, object->head.parms, state.keyLayout) &&
             omb::allocateTable(owned.pool, &state, parms.tableKind == OMBRIX_TABLE_CHAINED)) {
-            state.intFieldKeys = omb::intFieldKeysOf(*object->head.parms, *state.keyLayout);
+            state.shortFind = omb::shortFindOf(*object->head.parms, *state.keyLayout);
             omb::fillOperations(&object->head);
             return &object->head;
         }
@@ -336,16 +336,31 @@ OMBRIX_API QVStatus hashMapAdd(OmbrixHashMap *map, const void *key, const void *
     return map->addWithKeySize ? map->addWithKeySize(map, key, 0, value) : OMBRIX_OK;
 }
 
+namespace {
+
+// hashMapFind's keys other than an integer field in the chained table.
+[[gnu::noinline]] void *findOtherKey(OmbrixHashMap *map, const void *key) {
+    const HashMapState &state = *omb::hashMapStateOf(map);
+    if (key && state.shortFind == omb::kCopiedFieldChained)
+        return omb::findCopiedField(map, omb::copiedFieldKey(*state.keyLayout, key));
+    if (key && state.shortFind == omb::kCopiedFieldOpen)
+        return omb::hashMapOpenFindCopiedField(state, omb::copiedFieldKey(*state.keyLayout, key));
+    if (map->parms->tableKind == OMBRIX_TABLE_CHAINED) return omb::hashMapListFindPlain(map, key);
+    return map->findWithKeySize ? map->findWithKeySize(map, key, 0) : nullptr;
+}
+
+}  // namespace
+
 // An integer field in the chained table, the common item key, is found
-// inline, after one test: at 1M entries each test before the primary
-// slot's load costs a find about 3 ns, since fewer finds are then in flight.
+// inline after one test: at 1M entries each test before the primary slot's
+// load costs a find about 3 ns, since fewer finds are then in flight. A
+// copied field is found after a second.
 OMBRIX_API void *hashMapFind(OmbrixHashMap *map, const void *key) {
     if (!map) return nullptr;
     const HashMapState &state = *omb::hashMapStateOf(map);
-    if (__builtin_expect(state.intFieldKeys == omb::kIntFieldsChained && key != nullptr, 1))
+    if (__builtin_expect(state.shortFind == omb::kIntFieldChained && key != nullptr, 1))
         return omb::findItemKey(state, key, omb::intFieldItemKey(*state.keyLayout, key));
-    if (map->parms->tableKind == OMBRIX_TABLE_CHAINED) return omb::hashMapListFindPlain(map, key);
-    return map->findWithKeySize ? map->findWithKeySize(map, key, 0) : nullptr;
+    return findOtherKey(map, key);
 }
 
 OMBRIX_API QVStatus hashMapRemove(OmbrixHashMap *map, const void *key) {

@@ -61,11 +61,11 @@ struct HashMapState {
     int32_t resizeCount;
     // Not one of the documented members: it sits in the four bytes of
     // padding before recordFreeTail, so every documented offset stands.
-    // Set once at creation (intFieldKeysOf); the plain finds test it instead
+    // Set once at creation (shortFindOf); the plain finds test it instead
     // of the parameters and the key layout, one load and one branch where
     // there were six of each. Zero is always safe: the finds then take the
     // general path.
-    uint8_t intFieldKeys;
+    uint8_t shortFind;
     void *recordFreeTail;
     OmbrixHashMapEntry *nodeFreeTail;
     OmbrixHashMapEntry *nullEntry;  // the null key's entry, its value storage behind it
@@ -139,20 +139,14 @@ inline bool hashesAsInteger(const HashMapKeyLayout &layout, int32_t size) {
 
 // Eight steps of the default hash at once: h * 33^8 plus byte i of the
 // block times 33^(7 - i), the same sum modulo 2^32 as h = h * 33 + b taken
-// eight times, but with products that do not wait on each other.
+// eight times. The products do not wait on each other and are summed as a
+// balanced tree, so only h * 33^8 and one add wait on the previous block.
 inline uint32_t hashBlockOfEight(uint32_t h, const unsigned char *block) {
-    constexpr uint32_t kPowers[9] = {33u * 33 * 33 * 33 * 33 * 33 * 33 * 33,
-                                     33u * 33 * 33 * 33 * 33 * 33 * 33,
-                                     33u * 33 * 33 * 33 * 33 * 33,
-                                     33u * 33 * 33 * 33 * 33,
-                                     33u * 33 * 33 * 33,
-                                     33u * 33 * 33,
-                                     33u * 33,
-                                     33u,
-                                     1u};
-    uint32_t sum = h * kPowers[0];
-    for (int i = 0; i < 8; ++i) sum += block[i] * kPowers[i + 1];
-    return sum;
+    constexpr uint32_t k1 = 33, k2 = k1 * 33, k3 = k2 * 33, k4 = k3 * 33, k5 = k4 * 33,
+                       k6 = k5 * 33, k7 = k6 * 33, k8 = k7 * 33;
+    uint32_t low = (block[4] * k3 + block[5] * k2) + (block[6] * k1 + block[7]);
+    uint32_t high = (block[0] * k7 + block[1] * k6) + (block[2] * k5 + block[3] * k4);
+    return h * k8 + (high + low);
 }
 
 // h = b0, h = h * 33 + bi, then h + (h >> 5) (b0 being 0 * 33 + b0, the
@@ -504,17 +498,50 @@ struct ItemKey {
     uint32_t hash;
 };
 
-// Whether a map's keys are items keyed by an integer field under the
-// default hash, whose hash is the field's first four bytes (the common item
-// key, found without a call), and in which table: the state's intFieldKeys.
-enum IntFieldKeys : uint8_t { kNotIntFields, kIntFieldsChained, kIntFieldsOpen };
+// The plain finds that run without a call, after one test of the state's
+// shortFind, and in which table. Both serve keys that are one field of the
+// item under the default hash: an integer field of mode 2, whose hash is its
+// first four bytes and which an entry holds by pointer (the common item
+// key); or a field of mode 0, whose bytes are the key, compared at the
+// entries' key copies.
+enum ShortFind : uint8_t {
+    kNoShortFind,
+    kIntFieldChained,
+    kIntFieldOpen,
+    kCopiedFieldChained,
+    kCopiedFieldOpen,
+};
 
-inline IntFieldKeys intFieldKeysOf(const OmbrixHashMapParms &parms,
-                                   const HashMapKeyLayout &layout) {
-    if (parms.keyMode != OMBRIX_KEY_REFERENCE || !layout.directKey || parms.hashFunction ||
-        !hashesAsInteger(layout, layout.keySize))
-        return kNotIntFields;
-    return parms.tableKind == OMBRIX_TABLE_CHAINED ? kIntFieldsChained : kIntFieldsOpen;
+inline ShortFind shortFindOf(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout) {
+    if (!layout.directKey || parms.hashFunction || layout.keySize <= 0) return kNoShortFind;
+    bool chained = parms.tableKind == OMBRIX_TABLE_CHAINED;
+    if (parms.keyMode == OMBRIX_KEY_COMPOSITE)
+        return chained ? kCopiedFieldChained : kCopiedFieldOpen;
+    if (parms.keyMode != OMBRIX_KEY_REFERENCE || !hashesAsInteger(layout, layout.keySize))
+        return kNoShortFind;
+    return chained ? kIntFieldChained : kIntFieldOpen;
+}
+
+inline bool hasIntFieldKeys(const HashMapState &state) {
+    return state.shortFind == kIntFieldChained || state.shortFind == kIntFieldOpen;
+}
+
+// A mode-0 key read in place from the item's one field, at the map's key
+// size, and its default hash; an entry holds it when its copy has the same
+// hash and bytes (mode 0 never matches by pointer).
+struct CopiedFieldKey {
+    const unsigned char *bytes;
+    int32_t size;
+    uint32_t hash;
+};
+
+inline CopiedFieldKey copiedFieldKey(const HashMapKeyLayout &layout, const void *item) {
+    const unsigned char *field = directField(layout, item);
+    return {field, layout.keySize, defaultHash(layout, field, layout.keySize)};
+}
+
+inline bool holdsCopiedField(const OmbrixHashMapEntry &entry, const CopiedFieldKey &key) {
+    return entry.hash == key.hash && sameKeyBytes(entry.key, key.bytes, key.size);
 }
 
 // The key of such a map: the field, hashed by its first four bytes.
@@ -540,8 +567,7 @@ inline ItemKey pointerItemKey(const OmbrixHashMapParms &parms, const void *key) 
 inline ItemKey itemKeyOf(const HashMapState &state, const OmbrixHashMapParms &parms,
                          const void *key) {
     const HashMapKeyLayout &layout = *state.keyLayout;
-    if (__builtin_expect(state.intFieldKeys != kNotIntFields, 1))
-        return intFieldItemKey(layout, key);
+    if (__builtin_expect(hasIntFieldKeys(state), 1)) return intFieldItemKey(layout, key);
     if (!layout.directKey) return pointerItemKey(parms, key);
     unsigned char *field = directField(layout, key);
     return {field, hashKeyOutOfLine(parms, layout, field, layout.keySize)};

@@ -50,6 +50,23 @@ inline void *findItemKey(const HashMapState &state, const void *key, ItemKey ite
     return nullptr;
 }
 
+// The plain find of a mode-0 key that is one field of the item (see
+// ShortFind): the bucket's chain walked for an entry of the key's hash and
+// bytes, the primary slot first, as the full rule walks it; a tree bucket is
+// left to the full rule.
+inline void *findCopiedField(OmbrixHashMap *map, const CopiedFieldKey &key) {
+    const HashMapState &state = *hashMapStateOf(map);
+    uint32_t bucket = key.hash & static_cast<uint32_t>(state.mask);
+    const OmbrixHashMapEntry &primary = state.slots[bucket];
+    if (!primary.key) return nullptr;  // an empty bucket
+    if (holdsCopiedField(primary, key)) return primary.value;
+    if (!primary.next) return nullptr;  // a chain of one
+    if (state.bucketCounts[bucket] < 0) return hashMapListFindWithKeySize(map, key.bytes, key.size);
+    for (const OmbrixHashMapEntry *entry = primary.next; entry; entry = entry->next)
+        if (holdsCopiedField(*entry, key)) return entry->value;
+    return nullptr;
+}
+
 // Gives back what the entries took beyond the map's blocks: bucket tree
 // nodes and, under flag 0x80, key copies. The buckets are left as they
 // were; reset and destroy clear them next.

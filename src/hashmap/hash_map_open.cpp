@@ -490,6 +490,13 @@ QVStatus hashMapOpenProbe(HashMapState *state, uint32_t hash, int32_t distance, 
     }
 }
 
+void *hashMapOpenFindCopiedField(const HashMapState &state, CopiedFieldKey key) {
+    Entry *entry = locate(state.slots, homeOf(key.hash, state.mask), [&](const Entry &candidate) {
+                       return holdsCopiedField(candidate, key);
+                   }).entry;
+    return entry ? entry->value : nullptr;
+}
+
 void hashMapOpenReleaseChains(HashMapState *state) {
     freeChains(state->pool, state->slots, state->slotCapacity);
 }
@@ -545,7 +552,7 @@ OMBRIX_API QVStatus hashMapOpenPtrAdd(OmbrixHashMap *map, const void *key, const
 OMBRIX_API void *hashMapOpenFind(OmbrixHashMap *map, const void *item) {
     if (!map) return nullptr;
     const HashMapState &state = *omb::hashMapStateOf(map);
-    if (__builtin_expect(state.intFieldKeys == omb::kIntFieldsOpen && item != nullptr, 1))
+    if (__builtin_expect(state.shortFind == omb::kIntFieldOpen && item != nullptr, 1))
         return omb::findIntField(state, omb::intFieldItemKey(*state.keyLayout, item));
     return omb::findOtherDirectKey(map, item);
 }

@@ -2,6 +2,7 @@
 // a tree, growth, every allocation refused. The property test carries the breadth.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -284,6 +285,56 @@ TEST_F(HashMapTest, ARefusedGrowthKeepsEveryKeyAndIsTriedAgain) {
             if (done) break;
         }
     }
+}
+
+
+// Copied keys of one default hash, told apart only by their bytes: the
+// plain find, which reads the key from the item's field, and the sized find
+// agree on every key and on a key of that hash never added, whether the
+// keys share a chain, a tree or (open table) a neighbourhood and its chain.
+// The bytes at 12..15 pair up as 33 * a + b = 3400 twice over, which keeps
+// the hash of the 16 bytes.
+TEST_F(HashMapTest, CopiedKeysOfOneHashAreFoundByTheirBytes) {
+    using SizedFind = void *(*)(Map *, const void *, int32_t);
+    const struct { uint32_t tableKind; SizedFind sizedFind; } tables[] = {
+        {OMBRIX_TABLE_CHAINED, hashMapListFindWithKeySize},
+        {OMBRIX_TABLE_OPEN, hashMapOpenFindWithKeySize}};
+    using Key = std::array<unsigned char, 16>;
+    std::vector<Key> keys;
+    for (int high = 96; high <= 103; ++high)
+        for (int low = 96; low <= 103; ++low) {
+            Key key;
+            key.fill('k');
+            key[12] = static_cast<unsigned char>(high);
+            key[13] = static_cast<unsigned char>(3400 - 33 * high);
+            key[14] = static_cast<unsigned char>(low);
+            key[15] = static_cast<unsigned char>(3400 - 33 * low);
+            keys.push_back(key);
+        }
+    Key absent = keys.back();
+    keys.pop_back();
+    OmbrixKeyPart part = {OMBRIX_PART_BYTES, 16, 1, {0, 0, 0, 0, 0}, 0};
+    for (const auto &table : tables)
+        for (size_t count : {size_t{2}, size_t{6}, keys.size()}) {
+            OmbrixHashMapParms parms = {OMBRIX_KEY_COMPOSITE, 1, &part, 0, OMBRIX_VALUE_COPY,
+                                        8, 0, 0, table.tableKind, nullptr};
+            Map *map = hashMapNew(nullptr, parms);
+            ASSERT_NE(map, nullptr);
+            for (size_t i = 0; i < count; ++i) {
+                uint64_t value = i;
+                ASSERT_EQ(map->add(map, keys[i].data(), &value), OMBRIX_OK);
+            }
+            for (size_t i = 0; i < count; ++i) {
+                void *found = map->find(map, keys[i].data());
+                ASSERT_NE(found, nullptr) << table.tableKind << "/" << count << "/" << i;
+                uint64_t stored;
+                std::memcpy(&stored, found, sizeof stored);
+                EXPECT_EQ(stored, i);
+                EXPECT_EQ(table.sizedFind(map, keys[i].data(), 16), found);
+            }
+            EXPECT_EQ(map->find(map, absent.data()), nullptr) << table.tableKind << "/" << count;
+            map->destroy(map);
+        }
 }
 
 }  // namespace
