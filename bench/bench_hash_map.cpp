@@ -587,6 +587,22 @@ void BM_LayoutFloor(benchmark::State &state, size_t n) {
     });
 }
 
+// The same floor for 16-byte string keys copied into the map: the default
+// hash of the key's bytes, the primary slot, then the chain, each entry of
+// the key's hash compared at its key copy in the record supply.
+void BM_StrLayoutFloor(benchmark::State &state, size_t n) {
+    const Workload &w = workload(n);
+    layoutFloorRun<Ombrix>(state, n, kStr, [&](const omb::HashMapState &s, Ombrix &map, uint32_t i) {
+        const unsigned char *key = reinterpret_cast<const unsigned char *>(w.strs[i].data());
+        uint32_t hash = omb::defaultHash(*s.keyLayout, key, 16);
+        uint32_t bucket = hash & uint32_t(s.mask);
+        if (s.bucketCounts[bucket] < 0) return map.find(i);
+        for (const OmbrixHashMapEntry *entry = &s.slots[bucket]; entry; entry = entry->next)
+            if (entry->hash == hash && omb::sameKeyBytes(entry->key, key, 16)) return true;
+        return false;
+    });
+}
+
 // The layout floor's walk as a function called through a pointer, as a
 // host calls the map's find: the floor of the call shape.
 [[gnu::noinline]] const void *layoutFloorFind(const omb::HashMapState *s, const IntItem *item) {
@@ -621,6 +637,70 @@ void BM_OpenLayoutFloor(benchmark::State &state, size_t n) {
             if (node->key == item) return true;
         return false;
     });
+}
+
+// The floors of a full iteration of a chained map of n int keys. The
+// layout floor walks the real table inline: the bucket counts for the next
+// non-empty bucket, its primary slot, its chain (tree buckets, a handful at
+// 1M keys, counted without a walk). The call floor is the iterator record's
+// shape alone: `next` called through the record for every entry, its state
+// in memory, stepping through an array of the entries already in table
+// order; no walk of any layout can cost less through this record.
+void BM_IterateLayoutFloor(benchmark::State &state, size_t n) {
+    const Workload &w = workload(n);
+    Ombrix map(w, kInt);
+    fill(map, n);
+    const omb::HashMapState &s = *omb::hashMapStateOf(map.map);
+    size_t visited = 0;
+    for (auto _ : state)
+        for (int32_t b = 0; b < s.tableSize; ++b) {
+            int32_t count = s.bucketCounts[b];
+            if (count == 0) continue;
+            if (count < 0) {
+                visited += size_t(-count);
+                continue;
+            }
+            for (const OmbrixHashMapEntry *entry = &s.slots[b]; entry; entry = entry->next)
+                visited += entry->value != nullptr;
+        }
+    if (visited != size_t(state.iterations()) * n) state.SkipWithError("an entry was missed");
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+}
+
+struct ArrayWalk {
+    OmbrixHashMapEntry **entries;
+    size_t position;
+    size_t count;
+};
+
+[[gnu::noinline]] void *arrayWalkNext(OmbrixIterator *it) {
+    auto *walk = static_cast<ArrayWalk *>(it->state);
+    OmbrixHashMapEntry *entry = walk->entries[walk->position];
+    walk->position += 1;
+    it->hasNext = walk->position < walk->count;
+    return entry->value;
+}
+
+void BM_IterateCallFloor(benchmark::State &state, size_t n) {
+    const Workload &w = workload(n);
+    Ombrix map(w, kInt);
+    fill(map, n);
+    std::vector<OmbrixHashMapEntry *> entries;
+    OmbrixIterator it = hashMapEntryIterator(map.map);
+    while (it.hasNext) entries.push_back(static_cast<OmbrixHashMapEntry *>(it.next(&it)));
+    it.release(&it);
+    size_t visited = 0;
+    for (auto _ : state) {
+        ArrayWalk walk = {entries.data(), 0, entries.size()};
+        OmbrixIterator floor = {};
+        floor.next = arrayWalkNext;
+        floor.state = &walk;
+        floor.hasNext = walk.count > 0;
+        benchmark::DoNotOptimize(floor.next);
+        while (floor.hasNext) visited += floor.next(&floor) != nullptr;
+    }
+    if (visited != size_t(state.iterations()) * n) state.SkipWithError("an entry was missed");
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
 }
 
 class Reporter : public bench::RatioReporter {
@@ -721,7 +801,15 @@ int main(int argc, char **argv) {
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("floor_layout/ptr/" + std::to_string(n)).c_str(), BM_OpenLayoutFloor, n)
             ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("floor_layout/str/" + std::to_string(n)).c_str(), BM_StrLayoutFloor, n)
+            ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("floor_call/int/" + std::to_string(n)).c_str(), BM_CallFloor, n)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("floor_iterate_layout/int/" + std::to_string(n)).c_str(),
+                                     BM_IterateLayoutFloor, n)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("floor_iterate_call/int/" + std::to_string(n)).c_str(),
+                                     BM_IterateCallFloor, n)
             ->Unit(benchmark::kMicrosecond);
     }
     for (bool find : {false, true}) {

@@ -49,11 +49,20 @@ bool isSorted(const Map *map) { return (map->parms->flags & OMBRIX_HASH_MAP_SORT
 // entries.
 
 struct ChainedWalk {
+    // Buckets the walk reads ahead of itself for their chains.
+    static constexpr int32_t kChainLookahead = 16;
+
     // The primary slot of the first non-empty bucket at or after `bucket`.
+    // The chains live in the overflow supply in the order they were taken,
+    // not in bucket order, so each scanned bucket asks for the chain of the
+    // bucket kChainLookahead on before the walk gets there (wrapping at the
+    // table's end; an empty slot or a chain of one asks for its own line).
     static void firstFrom(IteratorState *state, int32_t bucket) {
         const omb::HashMapState *map = omb::hashMapStateOf(state->map);
         state->treeCursor = nullptr;
         for (int32_t b = bucket; b < map->tableSize; ++b) {
+            const Entry &ahead = map->slots[(b + kChainLookahead) & map->mask];
+            __builtin_prefetch(ahead.next ? ahead.next : &ahead);
             if (map->bucketCounts[b] == 0) continue;
             state->current = &map->slots[b];
             state->position = b;
