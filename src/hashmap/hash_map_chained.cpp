@@ -432,12 +432,13 @@ bool takeGrowthBlocks(HashMapState &state, int32_t newSize, int32_t newThreshold
     QVWord *pool = state.pool;
     const Layout &layout = *state.keyLayout;
     bool nodeRetired = false, recordRetired = false;
-    // Zeroed: an empty bucket's primary slot is all zero.
+    // Not zero-filled: the move clears each new bucket just before the old
+    // bucket that feeds it (see hashMapListResize).
     blocks.slots = static_cast<Entry *>(
-        poolAllocateZeroed(pool, sizeof(Entry) * static_cast<uint64_t>(newSize)));
+        poolAllocate(pool, sizeof(Entry) * static_cast<uint64_t>(newSize), 0));
     if (blocks.slots)
         blocks.counts = static_cast<int32_t *>(
-            poolAllocateZeroed(pool, sizeof(int32_t) * static_cast<uint64_t>(newSize)));
+            poolAllocate(pool, sizeof(int32_t) * static_cast<uint64_t>(newSize), 0));
     if (blocks.counts)
         nodeRetired = retireBlock(pool, state.nodeBlocks, blocks.madeNodeList, state.slotCapacity,
                                   state.slots);
@@ -567,7 +568,26 @@ QVStatus hashMapListResize(HashMapState *state) {
     s.threshold = newThreshold;
     s.resizeCount += 1;
     bool complete = true;
-    for (int32_t i = 0; i < oldSize; ++i) complete &= moveBucket(s, &oldSlots[i], oldCounts[i]);
+    // The entries of old bucket i go to new buckets i and i + oldSize, and
+    // only there, so those two are cleared (an empty bucket's primary slot
+    // is all zero) before it moves, a run of kClearRun at a time while the
+    // lines are about to be written anyway: the new arrays need no zero
+    // fill of their own. The old chains sit in the overflow supply in the
+    // order they were taken; each bucket asks for the chain kMoveLookahead
+    // on.
+    constexpr int32_t kClearRun = 64, kMoveLookahead = 16;
+    for (int32_t i = 0; i < oldSize; ++i) {
+        if (i % kClearRun == 0) {
+            size_t run = static_cast<size_t>(std::min(kClearRun, oldSize - i));
+            for (int32_t first : {i, i + oldSize}) {
+                std::memset(&s.slots[first], 0, sizeof(Entry) * run);
+                std::memset(&s.bucketCounts[first], 0, sizeof(int32_t) * run);
+            }
+        }
+        const Entry &ahead = oldSlots[(i + kMoveLookahead) & (oldSize - 1)];
+        __builtin_prefetch(ahead.next ? ahead.next : &ahead);
+        complete &= moveBucket(s, &oldSlots[i], oldCounts[i]);
+    }
     poolFree(s.pool, oldCounts);
     if (blocks.records) {
         s.records = blocks.records;
