@@ -552,17 +552,25 @@ void BM_FloorEntryProbe(benchmark::State &state, size_t n) {
     state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
 }
 
+// A map of n keys of `kind`, filled, and its private state: what the
+// floors walk.
+template <typename Map>
+struct FullMap {
+    const Workload &w;
+    Map map;
+    const omb::HashMapState &s;
+    FullMap(size_t n, KeyKind kind)
+        : w(workload(n)), map(w, kind), s((fill(map, n), *omb::hashMapStateOf(map.map))) {}
+};
+
 // Runs `probe(map state, map, i)` for every key of a full map of n keys,
 // `Map` made over the `kind` keys; each probe answers whether it found key i.
 template <typename Map, typename Probe>
 void layoutFloorRun(benchmark::State &state, size_t n, KeyKind kind, Probe probe) {
-    const Workload &w = workload(n);
-    Map map(w, kind);
-    fill(map, n);
-    const omb::HashMapState &s = *omb::hashMapStateOf(map.map);
+    FullMap<Map> full(n, kind);
     size_t found = 0;
     for (auto _ : state)
-        for (uint32_t i : w.probeOrder) found += probe(s, map, i);
+        for (uint32_t i : full.w.probeOrder) found += probe(full.s, full.map, i);
     if (found != size_t(state.iterations()) * n) state.SkipWithError("a key was not found");
     state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
 }
@@ -647,10 +655,8 @@ void BM_OpenLayoutFloor(benchmark::State &state, size_t n) {
 // in memory, stepping through an array of the entries already in table
 // order; no walk of any layout can cost less through this record.
 void BM_IterateLayoutFloor(benchmark::State &state, size_t n) {
-    const Workload &w = workload(n);
-    Ombrix map(w, kInt);
-    fill(map, n);
-    const omb::HashMapState &s = *omb::hashMapStateOf(map.map);
+    FullMap<Ombrix> full(n, kInt);
+    const omb::HashMapState &s = full.s;
     size_t visited = 0;
     for (auto _ : state)
         for (int32_t b = 0; b < s.tableSize; ++b) {
@@ -682,11 +688,9 @@ struct ArrayWalk {
 }
 
 void BM_IterateCallFloor(benchmark::State &state, size_t n) {
-    const Workload &w = workload(n);
-    Ombrix map(w, kInt);
-    fill(map, n);
+    FullMap<Ombrix> full(n, kInt);
     std::vector<OmbrixHashMapEntry *> entries;
-    OmbrixIterator it = hashMapEntryIterator(map.map);
+    OmbrixIterator it = hashMapEntryIterator(full.map.map);
     while (it.hasNext) entries.push_back(static_cast<OmbrixHashMapEntry *>(it.next(&it)));
     it.release(&it);
     size_t visited = 0;
