@@ -341,10 +341,13 @@ namespace {
 // hashMapFind's keys other than an integer field in the chained table.
 [[gnu::noinline]] void *findOtherKey(OmbrixHashMap *map, const void *key) {
     const HashMapState &state = *omb::hashMapStateOf(map);
-    if (key && state.shortFind == omb::kCopiedFieldChained)
-        return omb::findCopiedField(map, omb::copiedFieldKey(*state.keyLayout, key));
-    if (key && state.shortFind == omb::kCopiedFieldOpen)
-        return omb::hashMapOpenFindCopiedField(state, omb::copiedFieldKey(*state.keyLayout, key));
+    if (key) {
+        if (state.shortFind == omb::kCopiedFieldChained)
+            return omb::findCopiedField(map, omb::copiedFieldKey(*state.keyLayout, key));
+        if (state.shortFind == omb::kCopiedFieldOpen)
+            return omb::hashMapOpenFindCopiedField(state,
+                                                   omb::copiedFieldKey(*state.keyLayout, key));
+    }
     if (map->parms->tableKind == OMBRIX_TABLE_CHAINED) return omb::hashMapListFindPlain(map, key);
     return map->findWithKeySize ? map->findWithKeySize(map, key, 0) : nullptr;
 }

@@ -21,8 +21,8 @@ constexpr int32_t kTreeBucketEntries = 7;
 // table grown, that bucket left a chain; see the definition).
 QVStatus hashMapListResize(HashMapState *state);
 
-// The find of key size 0 (the plain find) of any key; hashMapFind finds an
-// integer field under the default hash inline (findItemKey) and calls this
+// The find of key size 0 (the plain find) of any key; hashMapFind finds the
+// keys of a short find (findItemKey, findCopiedField) itself and calls this
 // for the rest.
 void *hashMapListFindPlain(OmbrixHashMap *map, const void *key);
 
