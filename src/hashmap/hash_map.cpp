@@ -342,11 +342,13 @@ namespace {
 [[gnu::noinline]] void *findOtherKey(OmbrixHashMap *map, const void *key) {
     const HashMapState &state = *omb::hashMapStateOf(map);
     if (key) {
+        bool sixteen = state.keyLayout->keySize == 16;
         if (state.shortFind == omb::kCopiedFieldChained)
-            return omb::findCopiedField(map, omb::copiedFieldKey(*state.keyLayout, key));
+            return sixteen ? omb::findCopiedField(map, omb::copiedFieldKey<16>(*state.keyLayout, key))
+                           : omb::findCopiedField(map, omb::copiedFieldKey(*state.keyLayout, key));
         if (state.shortFind == omb::kCopiedFieldOpen)
-            return omb::hashMapOpenFindCopiedField(state,
-                                                   omb::copiedFieldKey(*state.keyLayout, key));
+            return sixteen ? omb::hashMapOpenFindCopiedField<16>(state, key)
+                           : omb::hashMapOpenFindCopiedField<0>(state, key);
     }
     if (map->parms->tableKind == OMBRIX_TABLE_CHAINED) return omb::hashMapListFindPlain(map, key);
     return map->findWithKeySize ? map->findWithKeySize(map, key, 0) : nullptr;

@@ -150,8 +150,17 @@ inline uint32_t hashBlockOfEight(uint32_t h, const unsigned char *block) {
 }
 
 // h = b0, h = h * 33 + bi, then h + (h >> 5) (b0 being 0 * 33 + b0, the
-// walk may start from 0); a direct integer key hashes to its first four
-// bytes.
+// walk may start from 0).
+inline uint32_t byteStringHash(const unsigned char *bytes, int32_t size) {
+    uint32_t h = 0;
+    int32_t i = 0;
+    for (; i + 8 <= size; i += 8) h = hashBlockOfEight(h, bytes + i);
+    for (; i < size; ++i) h = h * 33u + bytes[i];
+    return h + (h >> 5);
+}
+
+// The default hash: a direct integer key hashes to its first four bytes,
+// every other key as a byte string.
 inline uint32_t defaultHash(const HashMapKeyLayout &layout, const unsigned char *bytes,
                             int32_t size) {
     if (hashesAsInteger(layout, size)) {
@@ -159,11 +168,7 @@ inline uint32_t defaultHash(const HashMapKeyLayout &layout, const unsigned char 
         std::memcpy(&low, bytes, sizeof low);
         return low;
     }
-    uint32_t h = 0;
-    int32_t i = 0;
-    for (; i + 8 <= size; i += 8) h = hashBlockOfEight(h, bytes + i);
-    for (; i < size; ++i) h = h * 33u + bytes[i];
-    return h + (h >> 5);
+    return byteStringHash(bytes, size);
 }
 
 // defaultHash of a pointer's own 8 bytes, taken from its value.
@@ -535,8 +540,13 @@ struct CopiedFieldKey {
     uint32_t hash;
 };
 
+// kSize, when given, is the layout's key size known to the caller, so that
+// the hash and the compares unroll; an integer part is never 16 bytes wide,
+// so a field of that size always hashes as a byte string.
+template <int32_t kSize = 0>
 inline CopiedFieldKey copiedFieldKey(const HashMapKeyLayout &layout, const void *item) {
     const unsigned char *field = directField(layout, item);
+    if constexpr (kSize == 16) return {field, kSize, byteStringHash(field, kSize)};
     return {field, layout.keySize, defaultHash(layout, field, layout.keySize)};
 }
 

@@ -490,12 +490,16 @@ QVStatus hashMapOpenProbe(HashMapState *state, uint32_t hash, int32_t distance, 
     }
 }
 
-void *hashMapOpenFindCopiedField(const HashMapState &state, CopiedFieldKey key) {
+template <int32_t kSize>
+void *hashMapOpenFindCopiedField(const HashMapState &state, const void *item) {
+    CopiedFieldKey key = copiedFieldKey<kSize>(*state.keyLayout, item);
     Entry *entry = locate(state.slots, homeOf(key.hash, state.mask), [&](const Entry &candidate) {
                        return holdsCopiedField(candidate, key);
                    }).entry;
     return entry ? entry->value : nullptr;
 }
+template void *hashMapOpenFindCopiedField<0>(const HashMapState &, const void *);
+template void *hashMapOpenFindCopiedField<16>(const HashMapState &, const void *);
 
 void hashMapOpenReleaseChains(HashMapState *state) {
     freeChains(state->pool, state->slots, state->slotCapacity);

@@ -32,9 +32,10 @@ QVStatus hashMapOpenResize(HashMapState *state);
 QVStatus hashMapOpenProbe(HashMapState *state, uint32_t hash, int32_t distance,
                           OmbrixHashMapEntry **slotOut, uint8_t *resizedOut);
 
-// The plain find of a mode-0 key that is one field of the item (see
-// ShortFind), its key and hash taken.
-void *hashMapOpenFindCopiedField(const HashMapState &state, CopiedFieldKey key);
+// The plain find of a mode-0 key that is one field of the item `item` (see
+// ShortFind); kSize as copiedFieldKey takes it (made for 0 and 16).
+template <int32_t kSize>
+void *hashMapOpenFindCopiedField(const HashMapState &state, const void *item);
 
 // Gives the overflow nodes back to the pool and clears the chains.
 void hashMapOpenReleaseChains(HashMapState *state);
