@@ -168,6 +168,7 @@ inline uint32_t defaultHash(const HashMapKeyLayout &layout, const unsigned char 
         std::memcpy(&low, bytes, sizeof low);
         return low;
     }
+    if (size == 16) return byteStringHash(bytes, 16);  // the common string key, unrolled
     return byteStringHash(bytes, size);
 }
 
