@@ -16,6 +16,73 @@ using namespace omb::rb;
 namespace {
 
 // ---------------------------------------------------------------------------
+// Insertion
+
+// A new node n comes in red, so only rule 3 can break, between n and a red
+// parent p. Capital letters are black nodes, lower case red ones; g is the
+// grandparent and u the uncle, shown with p as g's left child (the other
+// side is the mirror image).
+void insertFixup(Node **root, Node *sentinel, Node *node) {
+    while (node->parent->red) {
+        // p is red, so it is not the root and g is a real node.
+        Node *parent = node->parent;
+        Node *grand = parent->parent;
+        Side side = parent == grand->left ? kLeft : kRight;
+        Node *uncle = child(grand, opposite(side));
+
+        if (uncle->red) {
+            /*
+             * Case 1: the uncle is red. Recolour; black heights stay.
+             *
+             *       G            g
+             *      / \          / \
+             *     p   u  -->   P   U
+             *    /            /
+             *   n            n
+             *
+             * g may now be a red child of a red parent: go on from g.
+             */
+            parent->red = 0;
+            uncle->red = 0;
+            grand->red = 1;
+            node = grand;
+            continue;
+        }
+
+        if (node == child(parent, opposite(side))) {
+            /*
+             * Case 2: the uncle is black and n is an inner child. Rotate n
+             * outward at p; p becomes the outer child and case 3 applies to it.
+             *
+             *      G             G
+             *     / \           / \
+             *    p   U  -->    n   U
+             *     \           /
+             *      n         p
+             */
+            node = parent;
+            rotate(root, sentinel, node, side);
+            parent = node->parent;
+        }
+
+        /*
+         * Case 3: the uncle is black and n is an outer child. Rotate at g;
+         * p takes g's place and colour, and the loop ends.
+         *
+         *        G           P
+         *       / \         / \
+         *      p   U  -->  n   g
+         *     /                 \
+         *    n                   U
+         */
+        parent->red = 0;
+        grand->red = 1;
+        rotate(root, sentinel, grand, opposite(side));
+    }
+    (*root)->red = 0;
+}
+
+// ---------------------------------------------------------------------------
 // Placement
 
 // Where a key belongs: the equal node, or the parent a new node hangs under
