@@ -1,9 +1,8 @@
-// The links, rotations, walks and the removal's rebalancing under every
-// tree, inline: the container's removal (tree.cpp) compiles with the unlink
-// and its fix-up in one frame, which measured about 1 ns (5%) faster per
-// removal in key order than a call into the engine file. tree_engine.cpp
-// places keys, rebalances after an add and serves the exported engine
-// routines over the same functions.
+// The red-black balancing and the walks under every tree, inline: the
+// container's removal (tree.cpp) compiles with the unlink and its fix-up
+// in one frame, which measured about 1 ns (5%) faster per removal in key
+// order than a call into the engine file; tree_engine.cpp places keys and
+// serves the exported engine routines over the same functions.
 //
 // Every tree, the container's and each of the hash map's bucket trees, keeps
 // the red-black rules after every add and remove:
@@ -32,10 +31,6 @@
 #include "ombrix/tree.h"
 
 namespace omb::rb {
-
-// Internal linkage: each file that includes this one has its own copies,
-// which the compiler may specialise as it does file-local functions.
-namespace {
 
 using Node = OmbrixTreeNode;
 
@@ -100,6 +95,73 @@ inline Node *nextInOrder(Node *node, Node *sentinel) {
         parent = parent->parent;
     }
     return parent == sentinel ? nullptr : parent;
+}
+
+// ---------------------------------------------------------------------------
+// Insertion
+
+// A new node n comes in red, so only rule 3 can break, between n and a red
+// parent p. Capital letters are black nodes, lower case red ones; g is the
+// grandparent and u the uncle, shown with p as g's left child (the other
+// side is the mirror image).
+inline void insertFixup(Node **root, Node *sentinel, Node *node) {
+    while (node->parent->red) {
+        // p is red, so it is not the root and g is a real node.
+        Node *parent = node->parent;
+        Node *grand = parent->parent;
+        Side side = parent == grand->left ? kLeft : kRight;
+        Node *uncle = child(grand, opposite(side));
+
+        if (uncle->red) {
+            /*
+             * Case 1: the uncle is red. Recolour; black heights stay.
+             *
+             *       G            g
+             *      / \          / \
+             *     p   u  -->   P   U
+             *    /            /
+             *   n            n
+             *
+             * g may now be a red child of a red parent: go on from g.
+             */
+            parent->red = 0;
+            uncle->red = 0;
+            grand->red = 1;
+            node = grand;
+            continue;
+        }
+
+        if (node == child(parent, opposite(side))) {
+            /*
+             * Case 2: the uncle is black and n is an inner child. Rotate n
+             * outward at p; p becomes the outer child and case 3 applies to it.
+             *
+             *      G             G
+             *     / \           / \
+             *    p   U  -->    n   U
+             *     \           /
+             *      n         p
+             */
+            node = parent;
+            rotate(root, sentinel, node, side);
+            parent = node->parent;
+        }
+
+        /*
+         * Case 3: the uncle is black and n is an outer child. Rotate at g;
+         * p takes g's place and colour, and the loop ends.
+         *
+         *        G           P
+         *       / \         / \
+         *      p   U  -->  n   g
+         *     /                 \
+         *    n                   U
+         */
+        parent->red = 0;
+        grand->red = 1;
+        rotate(root, sentinel, grand, opposite(side));
+    }
+    (*root)->red = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -252,5 +314,4 @@ inline void dropNode(QVWord *pool, Node **root, Node *sentinel, const OmbrixTree
     if (parms.nodesPerBlock <= 0) poolFree(pool, node);
 }
 
-}  // namespace
 }  // namespace omb::rb
