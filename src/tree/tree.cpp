@@ -1,5 +1,5 @@
 // The ordered red-black tree as a container: its operations over the engine
-// (tree_engine.cpp, tree_balance.h), its iterators and its printing.
+// (tree_engine.cpp), its iterators and its printing.
 #include "tree/tree.h"
 
 #include <cstdio>
@@ -10,7 +10,6 @@
 #include "lists/linked_list.h"
 #include "ombrix/utf8.h"
 #include "tree/key_order.h"
-#include "tree/tree_balance.h"
 #include "tree/tree_engine.h"
 
 using Node = OmbrixTreeNode;
@@ -62,26 +61,15 @@ QVStatus addToTree(Tree *tree, const void *key, int32_t keySize) {
 // walk from the root, so removing keys in order costs O(1) amortised before
 // the rebalancing. Keys in a tree that keeps a finger are unique under its
 // order, so a finger that equals the key is the node the walk would find.
-// The successor is taken before the unlink, while the removed node's links
-// still place it, and stays linked: the unlink moves a node with two
-// children's successor into its place whole. The walk, the unlink and the
-// fix-up are the inline ones of tree_balance.h, so that this removal runs
-// in one frame.
+// The successor the engine hands back stays linked: the unlink moves a node
+// with two children's successor into its place whole.
 QVStatus removeFromTree(Tree *tree, const void *key, int32_t keySize) {
     if (!tree || !key) return OMBRIX_OK;
     omb::TreeState *state = omb::treeStateOf(tree);
     omb::SentinelBlock *block = omb::sentinelBlockOf(state);
-    const Parms &parms = *tree->parms;
-    keySize = resolveKeySize(tree, key, keySize);
-    Node *node = omb::withKeyOrder(parms, [&](const auto &order) {
-        auto probe = omb::probeFor(order, key, keySize);
-        if (block->finger && probe.compare(block->finger) == 0) return block->finger;
-        return omb::rb::findNode(state->root, state->sentinel, probe);
-    });
-    if (!node) return OMBRIX_OK;
-    Node *next = block->keepsFinger ? omb::rb::nextInOrder(node, state->sentinel) : nullptr;
-    omb::rb::dropNode(state->pool, &state->root, state->sentinel, parms, node);
-    block->finger = next;
+    omb::removeKey(state->pool, &state->root, state->sentinel, *tree->parms, key,
+                   resolveKeySize(tree, key, keySize), block->finger,
+                   block->keepsFinger ? &block->finger : nullptr);
     return OMBRIX_OK;
 }
 

@@ -1,7 +1,6 @@
 // The engine's entry points for the container (tree.cpp); the exported
 // engine routines (ombrix/tree.h) check their arguments and call the same.
-// Each picks the key order once per call. The container's removal works
-// with the inline walk and unlink of tree_balance.h directly.
+// Each picks the key order once per call.
 #pragma once
 
 #include <cstdint>
@@ -21,5 +20,16 @@ QVStatus addKey(QVWord *pool, OmbrixTreeNode **root, OmbrixTreeNode *sentinel,
 // root, or null.
 OmbrixTreeNode *equalNode(OmbrixTreeNode *root, OmbrixTreeNode *sentinel,
                           const OmbrixTreeParms &parms, const void *key, int32_t keySize);
+
+// Unlinks the node whose key equals `key` and frees it unless it came from a
+// block; false, with the tree untouched, when no node equals it. `first`
+// (may be null) is tried before the walk from the root. `next`, when given,
+// receives the removed node's in-order successor (null after the last); it
+// is written only when a node was removed. One call does the find, the
+// successor and the unlink, so that the container's removal, the hottest
+// use, crosses into this file once.
+bool removeKey(QVWord *pool, OmbrixTreeNode **root, OmbrixTreeNode *sentinel,
+               const OmbrixTreeParms &parms, const void *key, int32_t keySize,
+               OmbrixTreeNode *first = nullptr, OmbrixTreeNode **next = nullptr);
 
 }  // namespace omb
