@@ -14,7 +14,8 @@
 // random order (hit), find of as many absent keys (miss), erase of every key,
 // and one full iteration. The ombrix map is driven through its object, as a
 // host drives it, in the unlocked pool it makes for itself (flags bit 0) on
-// the reference host with scribbling off.
+// the reference host with scribbling off. Every contender's memory is
+// advised for transparent huge pages (reexecWithHugePages).
 //
 // Bytes per entry: the ombrix map's pool statistics (bytes asked for), a counting allocator for the std and absl peers, and
 // malloc's own count (mallinfo2) for GLib.
@@ -39,6 +40,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <numeric>
@@ -50,6 +52,7 @@
 #include <vector>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include "bench_support.h"
 #include "bench_host.h"
@@ -647,6 +650,26 @@ void BM_OpenLayoutFloor(benchmark::State &state, size_t n) {
     });
 }
 
+// The same for the open table and 16-byte string keys copied into the
+// map: the default hash of the key's bytes, then each member of the home
+// bucket's neighbourhood and of its chain compared by hash and key copy.
+void BM_OpenStrLayoutFloor(benchmark::State &state, size_t n) {
+    const Workload &w = workload(n);
+    layoutFloorRun<OmbrixOpen>(state, n, kStr, [&](const omb::HashMapState &s, OmbrixOpen &, uint32_t i) {
+        const unsigned char *key = reinterpret_cast<const unsigned char *>(w.strs[i].data());
+        uint32_t hash = omb::defaultHash(*s.keyLayout, key, 16);
+        auto holds = [&](const OmbrixHashMapEntry &entry) {
+            return entry.hash == hash && omb::sameKeyBytes(entry.key, key, 16);
+        };
+        uint32_t home = hash & uint32_t(s.mask);
+        for (uint32_t hop = s.slots[home].hop; hop; hop &= hop - 1)
+            if (holds(s.slots[home + uint32_t(std::countr_zero(hop))])) return true;
+        for (const OmbrixHashMapEntry *node = s.slots[home].next; node; node = node->next)
+            if (holds(*node)) return true;
+        return false;
+    });
+}
+
 // The floors of a full iteration of a chained map of n int keys. The
 // layout floor walks the real table inline: the bucket counts for the next
 // non-empty bucket, its primary slot, its chain (tree buckets, a handful at
@@ -829,6 +852,17 @@ class Reporter : public bench::RatioReporter {
                         perFind(caseName("find_hit", kPtr, n) + "/open_mix"),
                         perFind(caseName("find_hit", kPtr, n) + "/hopscotch"));
         }
+        std::printf("\nfind_hit/str against the layout floors of both tables (ns per find, CPU)\n");
+        for (size_t n : kSizes) {
+            auto perFind = [&](const std::string &name) { return cpuTimeOf(name) * 1e3 / double(n); };
+            std::string size = std::to_string(n);
+            std::printf("%-10zu layout %6.1f   ombrix %6.1f   open layout %6.1f   open %6.1f   std %6.1f\n",
+                        n, perFind("floor_layout/str/" + size),
+                        perFind(caseName("find_hit", kStr, n) + "/ombrix"),
+                        perFind("floor_layout_open/str/" + size),
+                        perFind(caseName("find_hit", kStr, n) + "/open"),
+                        perFind(caseName("find_hit", kStr, n) + "/std"));
+        }
         std::printf("\n");
         for (const char *op : {"insert", "find"}) {
             std::string prefix = std::string("collision_") + op;
@@ -841,9 +875,28 @@ class Reporter : public bench::RatioReporter {
     }
 };
 
+// Runs the program again with glibc's malloc advising all its memory for
+// transparent huge pages, unless GLIBC_TUNABLES is already set (set it to
+// anything, say "glibc.malloc.hugetlb=0", to run on the pages malloc
+// chooses). The reference host advises its blocks of 2 MiB and more for huge
+// pages; once such a block is freed malloc hands its range on, still
+// advised, to whichever contender allocates next, so without this a peer's
+// table lands on huge pages or not depending on which rows ran before it.
+// With it every contender's memory is backed alike, as a production host
+// backs its own.
+void reexecWithHugePages(char **argv) {
+    if (std::getenv("GLIBC_TUNABLES")) return;
+    setenv("GLIBC_TUNABLES", "glibc.malloc.hugetlb=1", 1);
+    execv("/proc/self/exe", argv);
+    unsetenv("GLIBC_TUNABLES");  // exec failed: run as started
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+    reexecWithHugePages(argv);
+    const char *tunables = std::getenv("GLIBC_TUNABLES");
+    benchmark::AddCustomContext("GLIBC_TUNABLES", tunables ? tunables : "(unset)");
     registerContender<Ombrix>("ombrix");
     registerContender<OmbrixOpen>("open");
     registerContender<OmbrixMixed>("ombrix_mix", {kPtr});
@@ -860,6 +913,9 @@ int main(int argc, char **argv) {
         benchmark::RegisterBenchmark(("floor_layout/ptr/" + std::to_string(n)).c_str(), BM_OpenLayoutFloor, n)
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("floor_layout/str/" + std::to_string(n)).c_str(), BM_StrLayoutFloor, n)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("floor_layout_open/str/" + std::to_string(n)).c_str(),
+                                     BM_OpenStrLayoutFloor, n)
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("floor_call/int/" + std::to_string(n)).c_str(), BM_CallFloor, n)
             ->Unit(benchmark::kMicrosecond);
