@@ -634,6 +634,19 @@ void BM_CallFloor(benchmark::State &state, size_t n) {
     });
 }
 
+// Whether an entry of the open table that `holds` is found where a key of
+// `hash` may be: the home bucket's neighbourhood, the members its bits name,
+// then the home's chain.
+template <typename Holds>
+bool openBucketHolds(const omb::HashMapState &s, uint32_t hash, Holds holds) {
+    uint32_t home = hash & uint32_t(s.mask);
+    for (uint32_t hop = s.slots[home].hop; hop; hop &= hop - 1)
+        if (holds(s.slots[home + uint32_t(std::countr_zero(hop))])) return true;
+    for (const OmbrixHashMapEntry *node = s.slots[home].next; node; node = node->next)
+        if (holds(*node)) return true;
+    return false;
+}
+
 // The same for the open table and pointer keys under the default hash: the
 // home bucket's neighbourhood bits, each member they name compared by the
 // stored pointer, then the home's chain.
@@ -641,12 +654,8 @@ void BM_OpenLayoutFloor(benchmark::State &state, size_t n) {
     const Workload &w = workload(n);
     layoutFloorRun<OmbrixOpen>(state, n, kPtr, [&](const omb::HashMapState &s, OmbrixOpen &, uint32_t i) {
         const void *item = &w.ints[i];
-        uint32_t home = omb::defaultPointerHash(reinterpret_cast<uintptr_t>(item)) & uint32_t(s.mask);
-        for (uint32_t hop = s.slots[home].hop; hop; hop &= hop - 1)
-            if (s.slots[home + uint32_t(std::countr_zero(hop))].key == item) return true;
-        for (const OmbrixHashMapEntry *node = s.slots[home].next; node; node = node->next)
-            if (node->key == item) return true;
-        return false;
+        uint32_t hash = omb::defaultPointerHash(reinterpret_cast<uintptr_t>(item));
+        return openBucketHolds(s, hash, [&](const OmbrixHashMapEntry &entry) { return entry.key == item; });
     });
 }
 
@@ -658,15 +667,9 @@ void BM_OpenStrLayoutFloor(benchmark::State &state, size_t n) {
     layoutFloorRun<OmbrixOpen>(state, n, kStr, [&](const omb::HashMapState &s, OmbrixOpen &, uint32_t i) {
         const unsigned char *key = reinterpret_cast<const unsigned char *>(w.strs[i].data());
         uint32_t hash = omb::defaultHash(*s.keyLayout, key, 16);
-        auto holds = [&](const OmbrixHashMapEntry &entry) {
+        return openBucketHolds(s, hash, [&](const OmbrixHashMapEntry &entry) {
             return entry.hash == hash && omb::sameKeyBytes(entry.key, key, 16);
-        };
-        uint32_t home = hash & uint32_t(s.mask);
-        for (uint32_t hop = s.slots[home].hop; hop; hop &= hop - 1)
-            if (holds(s.slots[home + uint32_t(std::countr_zero(hop))])) return true;
-        for (const OmbrixHashMapEntry *node = s.slots[home].next; node; node = node->next)
-            if (holds(*node)) return true;
-        return false;
+        });
     });
 }
 
@@ -879,9 +882,9 @@ class Reporter : public bench::RatioReporter {
 // transparent huge pages, unless GLIBC_TUNABLES is already set (set it to
 // anything, say "glibc.malloc.hugetlb=0", to run on the pages malloc
 // chooses). The reference host advises its blocks of 2 MiB and more for huge
-// pages; once such a block is freed malloc hands its range on, still
+// pages; once such a block is freed malloc can hand its range on, still
 // advised, to whichever contender allocates next, so without this a peer's
-// table lands on huge pages or not depending on which rows ran before it.
+// table may land on huge pages or not depending on which rows ran before it.
 // With it every contender's memory is backed alike, as a production host
 // backs its own.
 void reexecWithHugePages(char **argv) {
