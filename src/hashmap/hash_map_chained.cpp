@@ -493,26 +493,47 @@ bool reinsert(HashMapState &state, const Entry &old) {
     return countIntoChain(state, primary, count);
 }
 
+// Re-inserts the chain of old bucket `primary` into new buckets `low` and
+// `low + oldSize`, the only two it feeds, and hands its entries to the
+// overflow supply. Both new buckets are still empty and the chain is
+// shorter than a tree, so this is reinsert without its questions: each
+// side's first entry takes the side's primary slot (already all zero), a
+// later one an overflow entry linked just behind it.
+void splitChain(HashMapState &state, Entry *primary, int32_t low, int32_t oldSize) {
+    Entry *sides[2] = {&state.slots[low], &state.slots[low + oldSize]};
+    int32_t counts[2] = {0, 0};
+    for (Entry *entry = primary; entry;) {
+        Entry *next = entry->next;
+        int side = (entry->hash & static_cast<uint32_t>(oldSize)) != 0;
+        Entry *target = sides[side];
+        if (counts[side]++ != 0) {
+            // Never empty: the old entries handed back so far cover every
+            // entry taken, since each side's first takes none.
+            target = takeOverflowEntry(state);
+            target->hop = 0;
+            linkAfterPrimary(sides[side], target);
+        }
+        copyEntryContents(*target, *entry);
+        appendOverflowEntry(state, entry);
+        entry = next;
+    }
+    state.bucketCounts[low] = counts[0];
+    state.bucketCounts[low + oldSize] = counts[1];
+}
+
 // Re-inserts every entry of old bucket `primary` and hands its entries to
 // the overflow supply. False when some tree node was refused.
-bool moveBucket(HashMapState &state, Entry *primary, int32_t count) {
-    bool complete = true;
+bool moveBucket(HashMapState &state, Entry *primary, int32_t index, int32_t oldSize,
+                int32_t count) {
     if (count == 0) {
         appendOverflowEntry(state, primary);
         return true;
     }
     if (count > 0) {
-        Entry *entry = primary->next;
-        complete &= reinsert(state, *primary);
-        appendOverflowEntry(state, primary);
-        while (entry) {
-            Entry *next = entry->next;
-            complete &= reinsert(state, *entry);
-            appendOverflowEntry(state, entry);
-            entry = next;
-        }
-        return complete;
+        splitChain(state, primary, index, oldSize);
+        return true;
     }
+    bool complete = true;
     Node *nil = state.keyLayout->treeNil;
     Node *root = treeRoot(primary);
     complete &= reinsert(state, *primary);
@@ -586,7 +607,7 @@ QVStatus hashMapListResize(HashMapState *state) {
         }
         const Entry &ahead = oldSlots[(i + kMoveLookahead) & (oldSize - 1)];
         __builtin_prefetch(ahead.next ? ahead.next : &ahead);
-        complete &= moveBucket(s, &oldSlots[i], oldCounts[i]);
+        complete &= moveBucket(s, &oldSlots[i], i, oldSize, oldCounts[i]);
     }
     poolFree(s.pool, oldCounts);
     if (blocks.records) {
