@@ -4,6 +4,9 @@
 // overflow chains for keys no neighbourhood can take.
 #include "hashmap/hash_map_open.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "core/export.h"
 
 namespace omb {
@@ -370,10 +373,48 @@ struct Doubling {
     int32_t recordCount = 0;
     bool madeRecordList = false;
     bool retiredRecords = false;
+    // The new array is not zero-filled when it is taken: the slots below
+    // lowCleared and from half to highCleared are (see clearAhead).
+    int32_t lowCleared = 0;
+    int32_t highCleared = 0;
+    bool oldHasChains = false;
 };
 
+// Zeroes the new array's slots [from, to), when to is beyond from.
+void clearSlots(Doubling &doubling, int32_t &from, int32_t to) {
+    if (to <= from) return;
+    std::memset(static_cast<void *>(&doubling.slots[from]), 0,
+                sizeof(Entry) * static_cast<size_t>(to - from));
+    from = to;
+}
+
+// The entries of old slot p have their home within 15 buckets before p, so
+// their new homes h and h + half lie at most p and p + half; a placement
+// reaches at most 255 slots beyond its home. Clearing that far ahead, a run
+// at a time while the lines are about to be written anyway, spares the new
+// array a zero fill of its own.
+void clearAhead(Doubling &doubling, int32_t p) {
+    constexpr int32_t kClearRun = 64;
+    int32_t half = doubling.tableSize / 2;
+    int32_t lowNeed = std::min(p + kSpareSlots, half);
+    int32_t highNeed = std::min(p + half + kSpareSlots, doubling.slotCapacity);
+    if (doubling.lowCleared < lowNeed)
+        clearSlots(doubling, doubling.lowCleared, std::min(lowNeed + kClearRun, half));
+    if (doubling.highCleared < highNeed)
+        clearSlots(doubling, doubling.highCleared,
+                   std::min(highNeed + kClearRun, doubling.slotCapacity));
+}
+
+void clearRest(Doubling &doubling) {
+    clearSlots(doubling, doubling.lowCleared, doubling.tableSize / 2);
+    clearSlots(doubling, doubling.highCleared, doubling.slotCapacity);
+}
+
 void dropDoubling(HashMapState &state, Doubling &doubling) {
-    if (doubling.slots) freeChains(state.pool, doubling.slots, doubling.slotCapacity);
+    if (doubling.slots) {
+        clearRest(doubling);
+        freeChains(state.pool, doubling.slots, doubling.slotCapacity);
+    }
     poolFree(state.pool, doubling.slots);
     poolFree(state.pool, doubling.records);
     if (doubling.retiredRecords) state.recordBlocks->count -= 1;
@@ -385,9 +426,10 @@ void dropDoubling(HashMapState &state, Doubling &doubling) {
 
 bool takeDoublingBlocks(HashMapState &state, Doubling &doubling) {
     const HashMapKeyLayout &layout = *state.keyLayout;
-    doubling.slots = static_cast<Entry *>(poolAllocateZeroed(
-        state.pool, sizeof(Entry) * static_cast<uint64_t>(doubling.slotCapacity)));
+    doubling.slots = static_cast<Entry *>(
+        poolAllocate(state.pool, sizeof(Entry) * static_cast<uint64_t>(doubling.slotCapacity), 0));
     if (!doubling.slots) return false;
+    doubling.highCleared = doubling.tableSize / 2;
     if (!state.records) return true;
     // The new block holds what the threshold grew by, and the old blocks'
     // free records stay on the list, so the supply always equals the
@@ -421,18 +463,22 @@ bool replace(QVWord *pool, const Doubling &doubling, const Entry &entry) {
 
 // Every entry of the old array, slot by slot (each slot's entry, then its
 // chain from the head), into the new one.
-bool replaceAll(const HashMapState &state, const Doubling &doubling) {
+bool replaceAll(const HashMapState &state, Doubling &doubling) {
     for (int32_t p = 0; p < state.slotCapacity; ++p) {
+        clearAhead(doubling, p);
         const Entry &slot = state.slots[p];
         if (slot.key && !replace(state.pool, doubling, slot)) return false;
-        for (const Entry *node = slot.next; node; node = node->next)
+        for (const Entry *node = slot.next; node; node = node->next) {
+            doubling.oldHasChains = true;
             if (!replace(state.pool, doubling, *node)) return false;
+        }
     }
+    clearRest(doubling);
     return true;
 }
 
 void installDoubling(HashMapState &state, Doubling &doubling) {
-    freeChains(state.pool, state.slots, state.slotCapacity);
+    if (doubling.oldHasChains) freeChains(state.pool, state.slots, state.slotCapacity);
     poolFree(state.pool, state.slots);
     state.slots = doubling.slots;
     state.tableSize = doubling.tableSize;
