@@ -368,8 +368,20 @@ OMBRIX_API void *hashMapFind(OmbrixHashMap *map, const void *key) {
     return findOtherKey(map, key);
 }
 
+// An integer field is removed with its hash taken from the field, as the
+// finds take it, without the general key steps: at 1M entries the shorter
+// path leaves more removals in flight (int erase 100 to 76-79 ms per 1M).
 OMBRIX_API QVStatus hashMapRemove(OmbrixHashMap *map, const void *key) {
     if (!map) return OMBRIX_OK;
+    HashMapState &state = *omb::hashMapStateOf(map);
+    if (omb::hasIntFieldKeys(state) && key != nullptr) {
+        const omb::HashMapKeyLayout &layout = *state.keyLayout;
+        omb::PreparedKey prepared;
+        omb::prepareItemKey(layout, key, omb::intFieldItemKey(layout, key).hash, prepared);
+        return state.shortFind == omb::kIntFieldChained
+                   ? omb::hashMapListRemovePrepared(state, *map->parms, prepared)
+                   : omb::hashMapOpenRemovePrepared(state, *map->parms, prepared);
+    }
     if (map->parms->tableKind == OMBRIX_TABLE_CHAINED)
         return hashMapListRemoveWithKeySize(map, key, 0);
     return map->removeWithKeySize ? map->removeWithKeySize(map, key, 0) : OMBRIX_OK;

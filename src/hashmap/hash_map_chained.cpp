@@ -558,6 +558,11 @@ void *findItemKeyFully(const HashMapState &state, const void *key, uint32_t hash
     return entry ? entry->value : nullptr;
 }
 
+QVStatus hashMapListRemovePrepared(HashMapState &state, const Parms &parms,
+                                   const PreparedKey &key) {
+    return removePrepared(state, parms, key);
+}
+
 void *hashMapListFindPlain(OmbrixHashMap *map, const void *key) {
     if (!key || map->parms->keyMode != OMBRIX_KEY_REFERENCE)
         return hashMapListFindWithKeySize(map, key, 0);
@@ -672,7 +677,7 @@ OMBRIX_API void *hashMapListFindWithKeySize(OmbrixHashMap *map, const void *key,
 OMBRIX_API QVStatus hashMapListRemoveWithKeySize(OmbrixHashMap *map, const void *key,
                                                  int32_t keySize) {
     return omb::removeByKey(map, key, keySize, [&](const omb::PreparedKey &prepared) {
-        return omb::removePrepared(*omb::hashMapStateOf(map), *map->parms, prepared);
+        return omb::hashMapListRemovePrepared(*omb::hashMapStateOf(map), *map->parms, prepared);
     });
 }
 

@@ -29,6 +29,10 @@ void *hashMapListFindPlain(OmbrixHashMap *map, const void *key);
 // An item key's bucket searched under the full match rule, its hash known.
 void *findItemKeyFully(const HashMapState &state, const void *key, uint32_t hash);
 
+// The remove of a prepared key: 0 whether or not the key was there.
+QVStatus hashMapListRemovePrepared(HashMapState &state, const OmbrixHashMapParms &parms,
+                                   const PreparedKey &key);
+
 // The find of an item key walks its bucket's chain for the item itself:
 // the primary slot is tested first, so an identity match is the answer, and
 // an empty bucket or a chain's end is a miss. An entry of the key's hash that

@@ -495,6 +495,11 @@ void installDoubling(HashMapState &state, Doubling &doubling) {
 
 }  // namespace
 
+QVStatus hashMapOpenRemovePrepared(HashMapState &state, const Parms &parms,
+                                   const PreparedKey &key) {
+    return removePrepared(state, parms, key);
+}
+
 // The new array is built whole, its overflow nodes fresh ones, before it
 // replaces the old: a refused block leaves the array, geometry, chains and
 // records as they were.
@@ -580,7 +585,7 @@ OMBRIX_API void *hashMapOpenFindWithKeySize(OmbrixHashMap *map, const void *key,
 OMBRIX_API QVStatus hashMapOpenRemoveWithKeySize(OmbrixHashMap *map, const void *key,
                                                  int32_t keySize) {
     return omb::removeByKey(map, key, keySize, [&](const omb::PreparedKey &prepared) {
-        return omb::removePrepared(*omb::hashMapStateOf(map), *map->parms, prepared);
+        return omb::hashMapOpenRemovePrepared(*omb::hashMapStateOf(map), *map->parms, prepared);
     });
 }
 

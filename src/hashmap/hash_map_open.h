@@ -37,6 +37,10 @@ QVStatus hashMapOpenProbe(HashMapState *state, uint32_t hash, int32_t distance,
 template <int32_t kSize>
 void *hashMapOpenFindCopiedField(const HashMapState &state, const void *item);
 
+// The remove of a prepared key: 0 whether or not the key was there.
+QVStatus hashMapOpenRemovePrepared(HashMapState &state, const OmbrixHashMapParms &parms,
+                                   const PreparedKey &key);
+
 // Gives the overflow nodes back to the pool and clears the chains.
 void hashMapOpenReleaseChains(HashMapState *state);
 
