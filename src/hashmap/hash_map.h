@@ -594,6 +594,15 @@ inline void prepareItemKey(const HashMapKeyLayout &layout, const void *key, uint
     prepared.hash = hash;
 }
 
+// The full form of an integer field's item key (see ShortFind), hashed as
+// the finds hash it: the add and remove of such a key skip the general
+// key steps.
+inline PreparedKey intFieldPreparedKey(const HashMapKeyLayout &layout, const void *key) {
+    PreparedKey prepared;
+    prepareItemKey(layout, key, intFieldItemKey(layout, key).hash, prepared);
+    return prepared;
+}
+
 // Prepares a mode-0 key built at `bytes`.
 inline void prepareBuiltKey(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
                             unsigned char *bytes, int32_t size, PreparedKey &prepared) {

@@ -558,6 +558,18 @@ void *findItemKeyFully(const HashMapState &state, const void *key, uint32_t hash
     return entry ? entry->value : nullptr;
 }
 
+// Only a refused growth leaves the count at the threshold: it is tried
+// again before the add takes a record, since the supply is then spent.
+inline void retryRefusedGrowth(HashMapState &state) {
+    if (state.count >= state.threshold) hashMapListResize(&state);
+}
+
+QVStatus hashMapListAddPrepared(HashMapState &state, const Parms &parms, const PreparedKey &key,
+                                const void *value) {
+    retryRefusedGrowth(state);
+    return addPrepared(state, parms, key, nullptr, value);
+}
+
 QVStatus hashMapListRemovePrepared(HashMapState &state, const Parms &parms,
                                    const PreparedKey &key) {
     return removePrepared(state, parms, key);
@@ -658,8 +670,7 @@ OMBRIX_API QVStatus hashMapListAddWithKeySize(OmbrixHashMap *map, const void *ke
     HashMapState &state = *omb::hashMapStateOf(map);
     const OmbrixHashMapParms &parms = *map->parms;
     if (!key) return omb::addNullKey(state, parms, value);
-    // Only a refused growth leaves the count at the threshold; try again.
-    if (state.count >= state.threshold) omb::hashMapListResize(&state);
+    omb::retryRefusedGrowth(state);
     return omb::withAddKey(state, parms, key, keySize,
                            [&](const omb::PreparedKey &prepared, void *record) {
                                return omb::addPrepared(state, parms, prepared, record, value);

@@ -29,6 +29,10 @@ void *hashMapListFindPlain(OmbrixHashMap *map, const void *key);
 // An item key's bucket searched under the full match rule, its hash known.
 void *findItemKeyFully(const HashMapState &state, const void *key, uint32_t hash);
 
+// The add of a prepared key that needs no key record (every mode but 0).
+QVStatus hashMapListAddPrepared(HashMapState &state, const OmbrixHashMapParms &parms,
+                                const PreparedKey &key, const void *value);
+
 // The remove of a prepared key: 0 whether or not the key was there.
 QVStatus hashMapListRemovePrepared(HashMapState &state, const OmbrixHashMapParms &parms,
                                    const PreparedKey &key);
