@@ -603,6 +603,12 @@ inline PreparedKey intFieldPreparedKey(const HashMapKeyLayout &layout, const voi
     return prepared;
 }
 
+// The full form of a copied field's key (see ShortFind), read in place in
+// the item.
+inline PreparedKey copiedFieldPreparedKey(const CopiedFieldKey &key) {
+    return {key.bytes, const_cast<unsigned char *>(key.bytes), key.size, key.hash, 0};
+}
+
 // Prepares a mode-0 key built at `bytes`.
 inline void prepareBuiltKey(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
                             unsigned char *bytes, int32_t size, PreparedKey &prepared) {
