@@ -175,9 +175,9 @@ inline Entry *locateKey(const HashMapState &state, const Parms &parms, const Pre
 // ---------------------------------------------------------------------------
 // Adding
 
-// Places the new entry `made`, not in the table, into a slot of its
-// neighbourhood or into its home bucket's chain.
-QVStatus placeNew(HashMapState &state, const Entry &made) {
+// Places the new entry `made`, not in the table and whose home slot is
+// taken, into a slot of its neighbourhood or into its home bucket's chain.
+[[gnu::noinline]] QVStatus placeCrowded(HashMapState &state, const Entry &made) {
     int32_t distance = firstFreeDistance(state.slots, homeOf(made.hash, state.mask));
     Entry *slot = nullptr;
     if (distance < kNeighbourhood) {
@@ -190,6 +190,14 @@ QVStatus placeNew(HashMapState &state, const Entry &made) {
     if (!slot)
         return hangInChain(state.pool, state.slots, bucket, made) ? OMBRIX_OK : OMBRIX_E_NO_MEMORY;
     fillSlot(state.slots, bucket, static_cast<int32_t>(slot - &state.slots[bucket]), made);
+    return OMBRIX_OK;
+}
+
+// Places the new entry `made`, not in the table: its home slot when free.
+inline QVStatus placeNew(HashMapState &state, const Entry &made) {
+    int32_t bucket = homeOf(made.hash, state.mask);
+    if (state.slots[bucket].key) return placeCrowded(state, made);
+    fillSlot(state.slots, bucket, 0, made);
     return OMBRIX_OK;
 }
 
@@ -447,11 +455,11 @@ bool takeDoublingBlocks(HashMapState &state, Doubling &doubling) {
     return doubling.retiredRecords;
 }
 
-// Places an entry of the old table into the new array: a slot of its
-// neighbourhood when one can be brought home, else a fresh node of its
-// chain. False when that node is refused.
-bool replace(QVWord *pool, const Doubling &doubling, const Entry &entry) {
-    int32_t bucket = homeOf(entry.hash, doubling.tableSize - 1);
+// Places an entry of the old table into the new array, whose home slot is
+// taken: a slot of its neighbourhood when one can be brought home, else a
+// fresh node of its chain. False when that node is refused.
+[[gnu::noinline]] bool replaceCrowded(QVWord *pool, const Doubling &doubling, int32_t bucket,
+                                      const Entry &entry) {
     int32_t distance = firstFreeDistance(doubling.slots, bucket);
     if (distance < kSpareSlots) distance = bringHome(doubling.slots, bucket, distance);
     if (distance >= 0 && distance < kSpareSlots) {
@@ -459,6 +467,15 @@ bool replace(QVWord *pool, const Doubling &doubling, const Entry &entry) {
         return true;
     }
     return hangInChain(pool, doubling.slots, bucket, entry);
+}
+
+// Most entries find their home slot free in the new array, which is half
+// as full as the old: those are placed without a call.
+inline bool replace(QVWord *pool, const Doubling &doubling, const Entry &entry) {
+    int32_t bucket = homeOf(entry.hash, doubling.tableSize - 1);
+    if (doubling.slots[bucket].key) return replaceCrowded(pool, doubling, bucket, entry);
+    fillSlot(doubling.slots, bucket, 0, entry);
+    return true;
 }
 
 // Every entry of the old array, slot by slot (each slot's entry, then its
