@@ -659,6 +659,42 @@ void BM_OpenLayoutFloor(benchmark::State &state, size_t n) {
     });
 }
 
+// The floor of an integer find-hit in the open table's own layout: the
+// home slot compared by the stored pointer first, then the members the home
+// bucket's bits name, then its chain; the value read as the find returns
+// it. Inline (layout) and as a function called through a pointer (call),
+// as the host calls the map's find.
+const void *openIntFloorFind(const omb::HashMapState &s, const IntItem *item) {
+    uint32_t home = uint32_t(item->key) & uint32_t(s.mask);
+    if (s.slots[home].key == item) return s.slots[home].value;
+    const void *value = nullptr;
+    openBucketHolds(s, uint32_t(item->key), [&](const OmbrixHashMapEntry &entry) {
+        return entry.key == item && (value = entry.value, true);
+    });
+    return value;
+}
+
+[[gnu::noinline]] const void *openIntFloorFindOutOfLine(const omb::HashMapState *s,
+                                                        const IntItem *item) {
+    return openIntFloorFind(*s, item);
+}
+const void *(*volatile gOpenIntFloorFind)(const omb::HashMapState *, const IntItem *) =
+    openIntFloorFindOutOfLine;
+
+void BM_OpenIntLayoutFloor(benchmark::State &state, size_t n) {
+    const Workload &w = workload(n);
+    layoutFloorRun<OmbrixOpen>(state, n, kInt, [&](const omb::HashMapState &s, OmbrixOpen &, uint32_t i) {
+        return openIntFloorFind(s, &w.ints[i]) != nullptr;
+    });
+}
+
+void BM_OpenIntCallFloor(benchmark::State &state, size_t n) {
+    const Workload &w = workload(n);
+    layoutFloorRun<OmbrixOpen>(state, n, kInt, [&](const omb::HashMapState &s, OmbrixOpen &, uint32_t i) {
+        return gOpenIntFloorFind(&s, &w.ints[i]) != nullptr;
+    });
+}
+
 // The same for the open table and 16-byte string keys copied into the
 // map: the default hash of the key's bytes, then each member of the home
 // bucket's neighbourhood and of its chain compared by hash and key copy.
@@ -846,6 +882,15 @@ class Reporter : public bench::RatioReporter {
                         perFind(caseName("find_hit", kInt, n) + "/ombrix"),
                         perFind(caseName("find_hit", kInt, n) + "/absl"));
         }
+        std::printf("\nfind_hit/int, open table, against its floors (ns per find, CPU)\n");
+        for (size_t n : kSizes) {
+            auto perFind = [&](const std::string &name) { return cpuTimeOf(name) * 1e3 / double(n); };
+            std::string size = std::to_string(n);
+            std::printf("%-10zu layout %6.1f   call %6.1f   open %6.1f   absl %6.1f\n", n,
+                        perFind("floor_layout_open/int/" + size), perFind("floor_call_open/int/" + size),
+                        perFind(caseName("find_hit", kInt, n) + "/open"),
+                        perFind(caseName("find_hit", kInt, n) + "/absl"));
+        }
         std::printf("\nfind_hit/ptr, open table, default hash, against its layout floor (ns per find, CPU)\n");
         for (size_t n : kSizes) {
             auto perFind = [&](const std::string &name) { return cpuTimeOf(name) * 1e3 / double(n); };
@@ -921,6 +966,12 @@ int main(int argc, char **argv) {
                                      BM_OpenStrLayoutFloor, n)
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("floor_call/int/" + std::to_string(n)).c_str(), BM_CallFloor, n)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("floor_layout_open/int/" + std::to_string(n)).c_str(),
+                                     BM_OpenIntLayoutFloor, n)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("floor_call_open/int/" + std::to_string(n)).c_str(),
+                                     BM_OpenIntCallFloor, n)
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("floor_iterate_layout/int/" + std::to_string(n)).c_str(),
                                      BM_IterateLayoutFloor, n)

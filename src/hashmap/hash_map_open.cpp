@@ -322,15 +322,15 @@ void *findFast(OmbrixHashMap *map, const void *key) {
 // entry of the key's hash that is not the item hands the search to the
 // full rule.
 inline void *findIntField(const HashMapState &state, ItemKey item) {
-    const Entry *slots = state.slots;
-    int32_t home = homeOf(item.hash, state.mask);
-    if (slots[home].key == item.stored) return slots[home].value;  // as locate does
-    for (uint32_t hop = slots[home].hop; hop; hop &= hop - 1) {
-        const Entry &entry = slots[home + std::countr_zero(hop)];
+    // The home index unsigned, so that it widens without an instruction.
+    const Entry *home = &state.slots[item.hash & static_cast<uint32_t>(state.mask)];
+    if (__builtin_expect(home->key == item.stored, 1)) return home->value;  // as locate does
+    for (uint32_t hop = home->hop; hop; hop &= hop - 1) {
+        const Entry &entry = home[std::countr_zero(hop)];
         if (entry.key == item.stored) return entry.value;
         if (entry.hash == item.hash) return findDirectKeyFully(state, item);
     }
-    for (const Entry *node = slots[home].next; node; node = node->next) {
+    for (const Entry *node = home->next; node; node = node->next) {
         if (node->key == item.stored) return node->value;
         if (node->hash == item.hash) return findDirectKeyFully(state, item);
     }
