@@ -381,7 +381,7 @@ OMBRIX_API QVStatus hashMapRemove(OmbrixHashMap *map, const void *key) {
     if (!map) return OMBRIX_OK;
     HashMapState &state = *omb::hashMapStateOf(map);
     bool chained = map->parms->tableKind == OMBRIX_TABLE_CHAINED;
-    if (state.shortFind != omb::kNoShortFind && key != nullptr) {
+    if (omb::hasFieldKeys(state) && key != nullptr) {
         const omb::HashMapKeyLayout &layout = *state.keyLayout;
         omb::PreparedKey prepared =
             omb::hasIntFieldKeys(state)

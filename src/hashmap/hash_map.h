@@ -231,8 +231,8 @@ struct PreparedKey {
 // The match test. Mode 0: same hash and key bytes. Other modes: the very
 // pointer an entry of this key would store, or the same hash and the same
 // bytes at both pointers; a string key matches only a key of its own size,
-// the same pointer included. `byIdentity` false (removal) skips the pointer
-// shortcut.
+// the same pointer included. `byIdentity` false (the chained table's
+// removal) skips the pointer shortcut.
 inline bool entryMatches(const OmbrixHashMapEntry &entry, const PreparedKey &key, uint32_t keyMode,
                          bool byIdentity) {
     if (keyMode == OMBRIX_KEY_COMPOSITE)
@@ -505,21 +505,27 @@ struct ItemKey {
 };
 
 // The plain finds that run without a call, after one test of the state's
-// shortFind, and in which table. Both serve keys that are one field of the
-// item under the default hash: an integer field of mode 2, whose hash is its
-// first four bytes and which an entry holds by pointer (the common item
-// key); or a field of mode 0, whose bytes are the key, compared at the
-// entries' key copies.
+// shortFind, and in which table. Each serves a key under the default hash:
+// an integer field of mode 2, whose hash is its first four bytes and which
+// an entry holds by pointer (the common item key); a field of mode 0, whose
+// bytes are the key, compared at the entries' key copies; or, in the open
+// table, the pointer itself (mode 2 without parts), hashed from its value
+// and matched by identity alone.
 enum ShortFind : uint8_t {
     kNoShortFind,
     kIntFieldChained,
     kIntFieldOpen,
     kCopiedFieldChained,
     kCopiedFieldOpen,
+    kPointerOpen,
 };
 
 inline ShortFind shortFindOf(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout) {
-    if (!layout.directKey || parms.hashFunction || layout.keySize <= 0) return kNoShortFind;
+    if (parms.hashFunction || layout.keySize <= 0) return kNoShortFind;
+    if (!layout.directKey)
+        return parms.keyMode == OMBRIX_KEY_REFERENCE && parms.tableKind == OMBRIX_TABLE_OPEN
+                   ? kPointerOpen
+                   : kNoShortFind;
     bool chained = parms.tableKind == OMBRIX_TABLE_CHAINED;
     if (parms.keyMode == OMBRIX_KEY_COMPOSITE)
         return chained ? kCopiedFieldChained : kCopiedFieldOpen;
@@ -530,6 +536,10 @@ inline ShortFind shortFindOf(const OmbrixHashMapParms &parms, const HashMapKeyLa
 
 inline bool hasIntFieldKeys(const HashMapState &state) {
     return state.shortFind == kIntFieldChained || state.shortFind == kIntFieldOpen;
+}
+
+inline bool hasFieldKeys(const HashMapState &state) {
+    return state.shortFind != kNoShortFind && state.shortFind != kPointerOpen;
 }
 
 // A mode-0 key read in place from the item's one field, at the map's key

@@ -337,6 +337,27 @@ inline void *findIntField(const HashMapState &state, ItemKey item) {
     return nullptr;
 }
 
+// The find of a pointer key under the default hash, as findIntField: the
+// pointer is the whole key, so identity is the whole match rule.
+inline void *findPointer(const HashMapState &state, const void *key) {
+    uint32_t hash = defaultPointerHash(reinterpret_cast<uintptr_t>(key));
+    const Entry *home = &state.slots[hash & static_cast<uint32_t>(state.mask)];
+    if (__builtin_expect(home->key == key, 1)) return home->value;
+    for (uint32_t hop = home->hop; hop; hop &= hop - 1) {
+        const Entry &entry = home[std::countr_zero(hop)];
+        if (entry.key == key) return entry.value;
+    }
+    for (const Entry *node = home->next; node; node = node->next)
+        if (node->key == key) return node->value;
+    return nullptr;
+}
+
+// hashMapOpenPtrFind's maps other than those findPointer serves.
+[[gnu::noinline]] void *findOtherPointerKey(OmbrixHashMap *map, const void *key) {
+    if (!servesFast(map, false, false)) return hashMapFind(map, key);
+    return findFast<samePointerKey>(map, key);
+}
+
 // hashMapOpenFind's keys other than an integer field, and maps its fast
 // form does not serve.
 [[gnu::noinline]] void *findOtherDirectKey(OmbrixHashMap *map, const void *item) {
@@ -347,9 +368,11 @@ inline void *findIntField(const HashMapState &state, ItemKey item) {
 // ---------------------------------------------------------------------------
 // Removing
 
+// The remove matches as the find does, the stored pointer first (the
+// chained table's remove compares by hash and bytes alone).
 QVStatus removePrepared(HashMapState &state, const Parms &parms, const PreparedKey &key) {
     Located found = locate(state.slots, homeOf(key.hash, state.mask), [&](const Entry &entry) {
-        return entryMatches(entry, key, parms.keyMode, false);
+        return entryMatches(entry, key, parms.keyMode, true);
     });
     if (!found.entry) return OMBRIX_OK;
     Entry leaving = *found.entry;
@@ -631,8 +654,10 @@ OMBRIX_API void *hashMapOpenFind(OmbrixHashMap *map, const void *item) {
 
 OMBRIX_API void *hashMapOpenPtrFind(OmbrixHashMap *map, const void *key) {
     if (!map) return nullptr;
-    if (!omb::servesFast(map, false, false)) return hashMapFind(map, key);
-    return omb::findFast<omb::samePointerKey>(map, key);
+    const HashMapState &state = *omb::hashMapStateOf(map);
+    if (__builtin_expect(state.shortFind == omb::kPointerOpen && key != nullptr, 1))
+        return omb::findPointer(state, key);
+    return omb::findOtherPointerKey(map, key);
 }
 
 }  // extern "C"

@@ -233,6 +233,54 @@ TEST_F(OpenTableTest, CrowdedBucketsDoubleWhileThatHelpsAndChainsTakeTheRest) {
     }
 }
 
+// The pointer add and find never read a pointer key, so made-up pointers can share the
+// default hash: a byte weighs 33 times its higher neighbour, so raising it by one and
+// lowering that neighbour by 33 keeps the hash. Forty of them: sixteen in the neighbourhood,
+// the rest in the home chain (no doubling separates one full hash), all found by pointer.
+// (The general remove compares the bytes at keys of equal hash, so it is not called here.)
+TEST_F(OpenTableTest, PointersOfOneDefaultHashAreFoundInTheNeighbourhoodAndTheChain) {
+    std::vector<const void *> keys;
+    for (uint64_t b5 = 0; b5 <= 7 && keys.size() < 41; ++b5)
+        for (uint64_t b6 = 0; b6 <= 255 && keys.size() < 41; ++b6) {
+            int64_t b7 = 7 * 33 * 33 - static_cast<int64_t>(b5 * 33 * 33 + b6 * 33);
+            if (b7 >= 0 && b7 <= 255)
+                keys.push_back(reinterpret_cast<const void *>(
+                    0x1040 | b5 << 40 | b6 << 48 | static_cast<uint64_t>(b7) << 56));
+        }
+    ASSERT_EQ(keys.size(), 41u);
+    for (const void *key : keys)
+        ASSERT_EQ(omb::defaultPointerHash(reinterpret_cast<uintptr_t>(key)),
+                  omb::defaultPointerHash(reinterpret_cast<uintptr_t>(keys[0])));
+    const void *missing = keys.back();
+    keys.pop_back();
+    Map *map = make(OMBRIX_KEY_REFERENCE, OMBRIX_VALUE_POINTER, nullptr, 0);
+    ASSERT_EQ(map->find, &hashMapOpenPtrFind);
+    std::vector<int32_t> values(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i) ASSERT_EQ(map->add(map, keys[i], &values[i]), OMBRIX_OK);
+    EXPECT_EQ(checkOpenTable(map), 24);
+    EXPECT_EQ(state(map).resizeCount, 1);  // the threshold's doubling at 24 keys
+    for (size_t i = 0; i < keys.size(); ++i) ASSERT_EQ(map->find(map, keys[i]), &values[i]) << i;
+    EXPECT_EQ(map->find(map, missing), nullptr);
+    EXPECT_EQ(map->find(map, nullptr), nullptr);
+    map->destroy(map);
+}
+
+// The remove matches as the find does: the very pointer an entry holds is its key, so an
+// item whose field changed since its add (5 to 37, the same home of 32) is found and removed.
+TEST_F(OpenTableTest, RemoveMatchesTheStoredPointerAsTheFindDoes) {
+    Map *map = make(OMBRIX_KEY_REFERENCE, OMBRIX_VALUE_POINTER, &intPart, 1);
+    int32_t item = 5, other = 5;
+    ASSERT_EQ(map->add(map, &item, &other), OMBRIX_OK);
+    item = 37;
+    EXPECT_EQ(map->find(map, &item), &other);
+    EXPECT_EQ(map->findWithKeySize(map, &item, 0), &other);
+    EXPECT_EQ(map->find(map, &other), nullptr) << "the bytes 5, another pointer, another hash";
+    ASSERT_EQ(map->remove(map, &item), OMBRIX_OK);
+    EXPECT_EQ(map->size(map), 0);
+    EXPECT_EQ(map->find(map, &item), nullptr);
+    map->destroy(map);
+}
+
 TEST_F(OpenTableTest, StatisticsCountRanksInTheChain) {
     Map *map = filled(oneHash, 18);
     testing::internal::CaptureStdout();
