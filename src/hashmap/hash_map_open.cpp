@@ -146,30 +146,31 @@ struct Located {
 };
 
 // The home slot is tried before its hop word is read, so that the likeliest
-// place of a key is compared without waiting for that word: an entry that
-// matches has the key's hash, so this is its home bucket and it comes first
-// in the walk anyway.
+// place of a key is compared without waiting for that word, and a hit there
+// is the fall-through: an entry that matches has the key's hash, so this is
+// its home bucket and it comes first in the walk anyway. `match` is asked
+// about the home slot even when it is empty (key null, hash 0).
 template <typename Match>
-inline Located locate(Entry *slots, int32_t bucket, Match match) {
-    Entry &home = slots[bucket];
-    if (home.key && match(home)) return {&home, nullptr, bucket, 0};
+inline Located locate(const HashMapState &state, uint32_t hash, Match match) {
+    uint32_t bucket = hash & static_cast<uint32_t>(state.mask);  // widens without an instruction
+    Entry &home = state.slots[bucket];
+    int32_t b = static_cast<int32_t>(bucket);
+    if (__builtin_expect(match(home), 1)) return {&home, nullptr, b, 0};
     for (uint32_t hop = home.hop & ~1u; hop; hop &= hop - 1) {
         int32_t bit = std::countr_zero(hop);
-        if (match(slots[bucket + bit])) return {&slots[bucket + bit], nullptr, bucket, bit};
+        if (match((&home)[bit])) return {&home + bit, nullptr, b, bit};
     }
     Entry *before = nullptr;
     for (Entry *node = home.next; node; before = node, node = node->next)
-        if (match(*node)) return {node, before, bucket, -1};
-    return {nullptr, nullptr, bucket, -1};
+        if (match(*node)) return {node, before, b, -1};
+    return {nullptr, nullptr, b, -1};
 }
 
 inline Entry *locateKey(const HashMapState &state, const Parms &parms, const PreparedKey &key,
                         bool byIdentity) {
-    return locate(state.slots, homeOf(key.hash, state.mask),
-                  [&](const Entry &entry) {
-                      return entryMatches(entry, key, parms.keyMode, byIdentity);
-                  })
-        .entry;
+    return locate(state, key.hash, [&](const Entry &entry) {
+               return entry.key && entryMatches(entry, key, parms.keyMode, byIdentity);
+           }).entry;
 }
 
 // ---------------------------------------------------------------------------
@@ -274,8 +275,8 @@ inline ItemKey fastItemKey(const HashMapState &state, const Parms &parms, const 
 template <SameItemKey Same>
 inline Entry *locateItemKey(const HashMapState &state, const ItemKey &key) {
     int32_t size = state.keyLayout->keySize;
-    return locate(state.slots, homeOf(key.hash, state.mask), [&](const Entry &entry) {
-               return Same(entry, key, size);
+    return locate(state, key.hash, [&](const Entry &entry) {
+               return entry.key && Same(entry, key, size);
            }).entry;
 }
 
@@ -322,34 +323,20 @@ void *findFast(OmbrixHashMap *map, const void *key) {
 // entry of the key's hash that is not the item hands the search to the
 // full rule.
 inline void *findIntField(const HashMapState &state, ItemKey item) {
-    // The home index unsigned, so that it widens without an instruction.
-    const Entry *home = &state.slots[item.hash & static_cast<uint32_t>(state.mask)];
-    if (__builtin_expect(home->key == item.stored, 1)) return home->value;  // as locate does
-    for (uint32_t hop = home->hop; hop; hop &= hop - 1) {
-        const Entry &entry = home[std::countr_zero(hop)];
-        if (entry.key == item.stored) return entry.value;
-        if (entry.hash == item.hash) return findDirectKeyFully(state, item);
-    }
-    for (const Entry *node = home->next; node; node = node->next) {
-        if (node->key == item.stored) return node->value;
-        if (node->hash == item.hash) return findDirectKeyFully(state, item);
-    }
-    return nullptr;
+    const Entry *entry = locate(state, item.hash, [&](const Entry &candidate) {
+                             return candidate.key == item.stored || candidate.hash == item.hash;
+                         }).entry;
+    if (__builtin_expect(entry && entry->key == item.stored, 1)) return entry->value;
+    return entry ? findDirectKeyFully(state, item) : nullptr;
 }
 
 // The find of a pointer key under the default hash, as findIntField: the
 // pointer is the whole key, so identity is the whole match rule.
 inline void *findPointer(const HashMapState &state, const void *key) {
-    uint32_t hash = defaultPointerHash(reinterpret_cast<uintptr_t>(key));
-    const Entry *home = &state.slots[hash & static_cast<uint32_t>(state.mask)];
-    if (__builtin_expect(home->key == key, 1)) return home->value;
-    for (uint32_t hop = home->hop; hop; hop &= hop - 1) {
-        const Entry &entry = home[std::countr_zero(hop)];
-        if (entry.key == key) return entry.value;
-    }
-    for (const Entry *node = home->next; node; node = node->next)
-        if (node->key == key) return node->value;
-    return nullptr;
+    const Entry *entry = locate(state, defaultPointerHash(reinterpret_cast<uintptr_t>(key)),
+                                [&](const Entry &candidate) { return candidate.key == key; })
+                             .entry;
+    return entry ? entry->value : nullptr;
 }
 
 // hashMapOpenPtrFind's maps other than those findPointer serves.
@@ -371,8 +358,8 @@ inline void *findPointer(const HashMapState &state, const void *key) {
 // The remove matches as the find does, the stored pointer first (the
 // chained table's remove compares by hash and bytes alone).
 QVStatus removePrepared(HashMapState &state, const Parms &parms, const PreparedKey &key) {
-    Located found = locate(state.slots, homeOf(key.hash, state.mask), [&](const Entry &entry) {
-        return entryMatches(entry, key, parms.keyMode, true);
+    Located found = locate(state, key.hash, [&](const Entry &entry) {
+        return entry.key && entryMatches(entry, key, parms.keyMode, true);
     });
     if (!found.entry) return OMBRIX_OK;
     Entry leaving = *found.entry;
@@ -584,8 +571,8 @@ QVStatus hashMapOpenProbe(HashMapState *state, uint32_t hash, int32_t distance, 
 template <int32_t kSize>
 void *hashMapOpenFindCopiedField(const HashMapState &state, const void *item) {
     CopiedFieldKey key = copiedFieldKey<kSize>(*state.keyLayout, item);
-    Entry *entry = locate(state.slots, homeOf(key.hash, state.mask), [&](const Entry &candidate) {
-                       return holdsCopiedField(candidate, key);
+    Entry *entry = locate(state, key.hash, [&](const Entry &candidate) {
+                       return candidate.key && holdsCopiedField(candidate, key);
                    }).entry;
     return entry ? entry->value : nullptr;
 }
