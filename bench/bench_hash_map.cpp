@@ -42,6 +42,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <numeric>
 #include <random>
@@ -825,6 +826,20 @@ void BM_IterateLayoutCallFloor(benchmark::State &state, size_t n) {
 
 class Reporter : public bench::RatioReporter {
   public:
+    using CaseOfSize = std::function<std::string(size_t)>;
+
+    // One line per size: each column's benchmark in ns per find, CPU.
+    void printPerFind(const char *title,
+                      std::initializer_list<std::pair<const char *, CaseOfSize>> columns) {
+        std::printf("\n%s (ns per find, CPU)\n", title);
+        for (size_t n : kSizes) {
+            std::printf("%-7zu", n);
+            for (const auto &[label, name] : columns)
+                std::printf("   %s %6.1f", label, cpuTimeOf(name(n)) * 1e3 / double(n));
+            std::printf("\n");
+        }
+    }
+
     // Each peer's CPU time over `base`'s, per case.
     void printRatiosOver(const char *base, std::initializer_list<const char *> peers) {
         std::printf("\npeer CPU time / %s CPU time (above 1: %s faster)\n%-22s", base, base,
@@ -872,45 +887,26 @@ class Reporter : public bench::RatioReporter {
                 }
                 std::printf("\n");
             }
-        std::printf("\nfind_hit/int against the floors (ns per find, CPU)\n");
-        for (size_t n : kSizes) {
-            auto perFind = [&](const std::string &name) { return cpuTimeOf(name) * 1e3 / double(n); };
-            std::string size = std::to_string(n);
-            std::printf("%-10zu slot %6.1f   layout %6.1f   call %6.1f   ombrix %6.1f   absl %6.1f\n", n,
-                        perFind("floor/int/" + size), perFind("floor_layout/int/" + size),
-                        perFind("floor_call/int/" + size),
-                        perFind(caseName("find_hit", kInt, n) + "/ombrix"),
-                        perFind(caseName("find_hit", kInt, n) + "/absl"));
-        }
-        std::printf("\nfind_hit/int, open table, against its floors (ns per find, CPU)\n");
-        for (size_t n : kSizes) {
-            auto perFind = [&](const std::string &name) { return cpuTimeOf(name) * 1e3 / double(n); };
-            std::string size = std::to_string(n);
-            std::printf("%-10zu layout %6.1f   call %6.1f   open %6.1f   absl %6.1f\n", n,
-                        perFind("floor_layout_open/int/" + size), perFind("floor_call_open/int/" + size),
-                        perFind(caseName("find_hit", kInt, n) + "/open"),
-                        perFind(caseName("find_hit", kInt, n) + "/absl"));
-        }
-        std::printf("\nfind_hit/ptr, open table, default hash, against its layout floor (ns per find, CPU)\n");
-        for (size_t n : kSizes) {
-            auto perFind = [&](const std::string &name) { return cpuTimeOf(name) * 1e3 / double(n); };
-            std::printf("%-10zu layout %6.1f   open %6.1f   open_mix %6.1f   hopscotch %6.1f\n", n,
-                        perFind("floor_layout/ptr/" + std::to_string(n)),
-                        perFind(caseName("find_hit", kPtr, n) + "/open"),
-                        perFind(caseName("find_hit", kPtr, n) + "/open_mix"),
-                        perFind(caseName("find_hit", kPtr, n) + "/hopscotch"));
-        }
-        std::printf("\nfind_hit/str against the layout floors of both tables (ns per find, CPU)\n");
-        for (size_t n : kSizes) {
-            auto perFind = [&](const std::string &name) { return cpuTimeOf(name) * 1e3 / double(n); };
-            std::string size = std::to_string(n);
-            std::printf("%-10zu layout %6.1f   ombrix %6.1f   open layout %6.1f   open %6.1f   std %6.1f\n",
-                        n, perFind("floor_layout/str/" + size),
-                        perFind(caseName("find_hit", kStr, n) + "/ombrix"),
-                        perFind("floor_layout_open/str/" + size),
-                        perFind(caseName("find_hit", kStr, n) + "/open"),
-                        perFind(caseName("find_hit", kStr, n) + "/std"));
-        }
+        auto floor = [](const char *name) {
+            return [name](size_t n) { return std::string(name) + "/" + std::to_string(n); };
+        };
+        auto hit = [](KeyKind kind, const char *contender) {
+            return [=](size_t n) { return caseName("find_hit", kind, n) + "/" + contender; };
+        };
+        printPerFind("find_hit/int against the floors",
+                     {{"slot", floor("floor/int")}, {"layout", floor("floor_layout/int")},
+                      {"call", floor("floor_call/int")}, {"ombrix", hit(kInt, "ombrix")},
+                      {"absl", hit(kInt, "absl")}});
+        printPerFind("find_hit/int, open table, against its floors",
+                     {{"layout", floor("floor_layout_open/int")}, {"call", floor("floor_call_open/int")},
+                      {"open", hit(kInt, "open")}, {"absl", hit(kInt, "absl")}});
+        printPerFind("find_hit/ptr, open table, default hash, against its layout floor",
+                     {{"layout", floor("floor_layout/ptr")}, {"open", hit(kPtr, "open")},
+                      {"open_mix", hit(kPtr, "open_mix")}, {"hopscotch", hit(kPtr, "hopscotch")}});
+        printPerFind("find_hit/str against the layout floors of both tables",
+                     {{"layout", floor("floor_layout/str")}, {"ombrix", hit(kStr, "ombrix")},
+                      {"open layout", floor("floor_layout_open/str")}, {"open", hit(kStr, "open")},
+                      {"std", hit(kStr, "std")}});
         std::printf("\n");
         for (const char *op : {"insert", "find"}) {
             std::string prefix = std::string("collision_") + op;
@@ -953,36 +949,23 @@ int main(int argc, char **argv) {
     registerContender<AbslFlat>("absl");
     registerContender<Hopscotch>("hopscotch");
     registerContender<Glib>("glib");
-    for (size_t n : kSizes) {
-        benchmark::RegisterBenchmark(("floor/int/" + std::to_string(n)).c_str(), BM_FloorEntryProbe, n)
-            ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(("floor_layout/int/" + std::to_string(n)).c_str(), BM_LayoutFloor, n)
-            ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(("floor_layout/ptr/" + std::to_string(n)).c_str(), BM_OpenLayoutFloor, n)
-            ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(("floor_layout/str/" + std::to_string(n)).c_str(), BM_StrLayoutFloor, n)
-            ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(("floor_layout_open/str/" + std::to_string(n)).c_str(),
-                                     BM_OpenStrLayoutFloor, n)
-            ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(("floor_call/int/" + std::to_string(n)).c_str(), BM_CallFloor, n)
-            ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(("floor_layout_open/int/" + std::to_string(n)).c_str(),
-                                     BM_OpenIntLayoutFloor, n)
-            ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(("floor_call_open/int/" + std::to_string(n)).c_str(),
-                                     BM_OpenIntCallFloor, n)
-            ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(("floor_iterate_layout/int/" + std::to_string(n)).c_str(),
-                                     BM_IterateLayoutFloor, n)
-            ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(("floor_iterate_call/int/" + std::to_string(n)).c_str(),
-                                     BM_IterateCallFloor, n)
-            ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(("floor_iterate_layout_call/int/" + std::to_string(n)).c_str(),
-                                     BM_IterateLayoutCallFloor, n)
-            ->Unit(benchmark::kMicrosecond);
-    }
+    const std::pair<const char *, void (*)(benchmark::State &, size_t)> floors[] = {
+        {"floor/int/", BM_FloorEntryProbe},
+        {"floor_layout/int/", BM_LayoutFloor},
+        {"floor_layout/ptr/", BM_OpenLayoutFloor},
+        {"floor_layout/str/", BM_StrLayoutFloor},
+        {"floor_layout_open/str/", BM_OpenStrLayoutFloor},
+        {"floor_call/int/", BM_CallFloor},
+        {"floor_layout_open/int/", BM_OpenIntLayoutFloor},
+        {"floor_call_open/int/", BM_OpenIntCallFloor},
+        {"floor_iterate_layout/int/", BM_IterateLayoutFloor},
+        {"floor_iterate_call/int/", BM_IterateCallFloor},
+        {"floor_iterate_layout_call/int/", BM_IterateLayoutCallFloor},
+    };
+    for (size_t n : kSizes)
+        for (const auto &[name, run] : floors)
+            benchmark::RegisterBenchmark((name + std::to_string(n)).c_str(), run, n)
+                ->Unit(benchmark::kMicrosecond);
     for (bool find : {false, true}) {
         std::string op = find ? "collision_find/" : "collision_insert/";
         benchmark::RegisterBenchmark((op + "ombrix").c_str(), BM_CollisionOmbrix, find)
