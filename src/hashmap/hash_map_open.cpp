@@ -321,7 +321,8 @@ void *findFast(OmbrixHashMap *map, const void *key) {
 // table walks its chain: an identity match is the answer (no entry before
 // it had the key's hash, so the full rule would stop there too), and an
 // entry of the key's hash that is not the item hands the search to the
-// full rule.
+// full rule (so does an empty home slot when the key's hash is 0; the full
+// rule then finds what there is).
 inline void *findIntField(const HashMapState &state, ItemKey item) {
     const Entry *entry = locate(state, item.hash, [&](const Entry &candidate) {
                              return candidate.key == item.stored || candidate.hash == item.hash;
