@@ -216,10 +216,11 @@ inline bool sameKeyBytes(const void *a, const void *b, int32_t size) {
     return size <= 0 || std::memcmp(a, b, static_cast<size_t>(size)) == 0;
 }
 
-// A key as the tables look it up. `bytes` are what is hashed; `stored` is
-// what an entry of this key holds in its `key` (mode 0: the key buffer or
-// record). For pointer keys without parts `bytes` are the pointer's own 8
-// bytes, held in `pointer`.
+// A key as the tables look it up. `bytes` are what is hashed, and in mode 0
+// what is compared; `stored` is what an entry of this key holds in its
+// `key` (mode 0: the key buffer or record, a copy of `bytes` or `bytes`
+// themselves). For pointer keys without parts `bytes` are the pointer's own
+// 8 bytes, held in `pointer`.
 struct PreparedKey {
     const unsigned char *bytes;
     void *stored;
@@ -236,7 +237,7 @@ struct PreparedKey {
 inline bool entryMatches(const OmbrixHashMapEntry &entry, const PreparedKey &key, uint32_t keyMode,
                          bool byIdentity) {
     if (keyMode == OMBRIX_KEY_COMPOSITE)
-        return entry.hash == key.hash && sameKeyBytes(entry.key, key.stored, key.size);
+        return entry.hash == key.hash && sameKeyBytes(entry.key, key.bytes, key.size);
     if (keyMode == OMBRIX_KEY_VARIABLE && entry.keySize != key.size) return false;
     if (byIdentity && entry.key == key.stored) return true;
     return entry.hash == key.hash && sameKeyBytes(entry.key, key.stored, key.size);
@@ -719,6 +720,21 @@ inline QVStatus withAddKey(HashMapState &state, const OmbrixHashMapParms &parms,
     buildCompositeKey(parms, layout, key, keySize, size, record);
     prepareBuiltKey(parms, layout, record, size, prepared);
     return add(prepared, record);
+}
+
+// Runs `add` on a copied field's key (see ShortFind) with the record the
+// key is copied into; 0x803fc002 when no record can be had. The key is
+// hashed and compared at the item's field, not at the copy just written,
+// which those loads would wait on.
+template <typename Add>
+inline QVStatus withCopiedFieldRecord(HashMapState &state, const void *item, Add add) {
+    const HashMapKeyLayout &layout = *state.keyLayout;
+    CopiedFieldKey field =
+        layout.keySize == 16 ? copiedFieldKey<16>(layout, item) : copiedFieldKey(layout, item);
+    auto *record = static_cast<unsigned char *>(takeRecord(state));
+    if (!record) return OMBRIX_E_NO_MEMORY;
+    std::memcpy(record, field.bytes, static_cast<size_t>(field.size));
+    return add(PreparedKey{field.bytes, record, field.size, field.hash, 0}, record);
 }
 
 // Appends {count, block} to a list of retired blocks, making the list on

@@ -570,6 +570,14 @@ QVStatus hashMapListAddPrepared(HashMapState &state, const Parms &parms, const P
     return addPrepared(state, parms, key, nullptr, value);
 }
 
+QVStatus hashMapListAddCopiedField(HashMapState &state, const Parms &parms, const void *item,
+                                   const void *value) {
+    retryRefusedGrowth(state);
+    return withCopiedFieldRecord(state, item, [&](const PreparedKey &key, void *record) {
+        return addPrepared(state, parms, key, record, value);
+    });
+}
+
 QVStatus hashMapListRemovePrepared(HashMapState &state, const Parms &parms,
                                    const PreparedKey &key) {
     return removePrepared(state, parms, key);

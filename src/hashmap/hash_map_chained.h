@@ -33,6 +33,11 @@ void *findItemKeyFully(const HashMapState &state, const void *key, uint32_t hash
 QVStatus hashMapListAddPrepared(HashMapState &state, const OmbrixHashMapParms &parms,
                                 const PreparedKey &key, const void *value);
 
+// The plain add of a mode-0 key that is one field of the item `item` (see
+// ShortFind).
+QVStatus hashMapListAddCopiedField(HashMapState &state, const OmbrixHashMapParms &parms,
+                                   const void *item, const void *value);
+
 // The remove of a prepared key: 0 whether or not the key was there.
 QVStatus hashMapListRemovePrepared(HashMapState &state, const OmbrixHashMapParms &parms,
                                    const PreparedKey &key);

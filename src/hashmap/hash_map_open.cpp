@@ -523,6 +523,15 @@ void installDoubling(HashMapState &state, Doubling &doubling) {
 
 }  // namespace
 
+QVStatus hashMapOpenAddCopiedField(HashMapState &state, const Parms &parms, const void *item,
+                                   const void *value) {
+    QVStatus status = roomForNew(state);
+    if (status != OMBRIX_OK) return status;
+    return withCopiedFieldRecord(state, item, [&](const PreparedKey &key, void *record) {
+        return addPrepared(state, parms, key, record, value);
+    });
+}
+
 QVStatus hashMapOpenRemovePrepared(HashMapState &state, const Parms &parms,
                                    const PreparedKey &key) {
     return removePrepared(state, parms, key);

@@ -37,6 +37,11 @@ QVStatus hashMapOpenProbe(HashMapState *state, uint32_t hash, int32_t distance,
 template <int32_t kSize>
 void *hashMapOpenFindCopiedField(const HashMapState &state, const void *item);
 
+// The plain add of a mode-0 key that is one field of the item `item` (see
+// ShortFind).
+QVStatus hashMapOpenAddCopiedField(HashMapState &state, const OmbrixHashMapParms &parms,
+                                   const void *item, const void *value);
+
 // The remove of a prepared key: 0 whether or not the key was there.
 QVStatus hashMapOpenRemovePrepared(HashMapState &state, const OmbrixHashMapParms &parms,
                                    const PreparedKey &key);
