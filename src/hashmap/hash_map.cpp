@@ -388,7 +388,7 @@ OMBRIX_API QVStatus hashMapRemove(OmbrixHashMap *map, const void *key) {
         omb::PreparedKey prepared =
             omb::hasIntFieldKeys(state)
                 ? omb::intFieldPreparedKey(layout, key)
-                : omb::copiedFieldPreparedKey(omb::copiedFieldKey(layout, key));
+                : omb::copiedFieldPreparedKey(omb::copiedFieldKeyOf(layout, key));
         return chained ? omb::hashMapListRemovePrepared(state, *map->parms, prepared)
                        : omb::hashMapOpenRemovePrepared(state, *map->parms, prepared);
     }

@@ -562,6 +562,11 @@ inline CopiedFieldKey copiedFieldKey(const HashMapKeyLayout &layout, const void 
     return {field, layout.keySize, defaultHash(layout, field, layout.keySize)};
 }
 
+// copiedFieldKey at the layout's key size, the common 16 bytes unrolled.
+inline CopiedFieldKey copiedFieldKeyOf(const HashMapKeyLayout &layout, const void *item) {
+    return layout.keySize == 16 ? copiedFieldKey<16>(layout, item) : copiedFieldKey(layout, item);
+}
+
 inline bool holdsCopiedField(const OmbrixHashMapEntry &entry, const CopiedFieldKey &key) {
     return entry.hash == key.hash && sameKeyBytes(entry.key, key.bytes, key.size);
 }
@@ -728,9 +733,7 @@ inline QVStatus withAddKey(HashMapState &state, const OmbrixHashMapParms &parms,
 // which those loads would wait on.
 template <typename Add>
 inline QVStatus withCopiedFieldRecord(HashMapState &state, const void *item, Add add) {
-    const HashMapKeyLayout &layout = *state.keyLayout;
-    CopiedFieldKey field =
-        layout.keySize == 16 ? copiedFieldKey<16>(layout, item) : copiedFieldKey(layout, item);
+    CopiedFieldKey field = copiedFieldKeyOf(*state.keyLayout, item);
     auto *record = static_cast<unsigned char *>(takeRecord(state));
     if (!record) return OMBRIX_E_NO_MEMORY;
     std::memcpy(record, field.bytes, static_cast<size_t>(field.size));
