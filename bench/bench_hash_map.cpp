@@ -53,6 +53,7 @@
 #include <vector>
 
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "bench_support.h"
@@ -350,17 +351,35 @@ void fill(Map &map, size_t n) {
     for (size_t i = 0; i < n; ++i) map.insert(i);
 }
 
+long minorFaults() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
+
+// Also counts the page faults taken while filling ("faults", per fill): a
+// contender whose blocks come back from malloc's heap takes none after the
+// first repetition, one whose blocks are mapped afresh pays the kernel's
+// zeroing of every page again.
 template <typename Map>
 void insertRun(benchmark::State &state, KeyKind kind, size_t n, const std::string &name) {
     const Workload &w = workload(n);
+    long faults = 0, before = 0;
     bench::timeOnFresh(
-        state, [&] { return new Map(w, kind); },
+        state,
+        [&] {
+            auto *map = new Map(w, kind);
+            before = minorFaults();
+            return map;
+        },
         [&](Map &map) {
             fill(map, n);
             state.PauseTiming();
+            faults += minorFaults() - before;
             gBytesPerEntry[name] = double(map.bytes()) / double(n);
             state.ResumeTiming();
         });
+    state.counters["faults"] = double(faults) / double(state.iterations());
     state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
 }
 
@@ -556,6 +575,44 @@ void BM_FloorEntryProbe(benchmark::State &state, size_t n) {
     state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
 }
 
+// The floor of the chained table's growth memory up to n int keys: each
+// doubling's new slot array (48-byte entries) and bucket counts, taken as
+// the reference host takes blocks (malloc below 2 MiB; above, a huge-page
+// aligned block advised for huge pages, which malloc maps afresh past its
+// 32 MiB mapping threshold) and written once, as the growth clears them;
+// the counts freed after the doubling, the slot arrays kept to the end as
+// retired overflow supply. No entry is moved: this is the memory alone.
+void *takeBlockAsTheHostDoes(size_t bytes) {
+    constexpr size_t kHuge = size_t{2} << 20;
+    if (bytes < kHuge) return std::malloc(bytes);
+    void *raw = nullptr;
+    size_t whole = (bytes + kHuge - 1) & ~(kHuge - 1);
+    if (posix_memalign(&raw, kHuge, whole) != 0) std::abort();
+    madvise(raw, whole, MADV_HUGEPAGE);
+    return raw;
+}
+
+void BM_GrowthMemoryFloor(benchmark::State &state, size_t n) {
+    std::vector<void *> retired;
+    for (auto _ : state) {
+        for (size_t table = 32; table * 3 / 4 <= n; table *= 2) {
+            size_t grown = table * 2;
+            void *slots = takeBlockAsTheHostDoes(grown * sizeof(OmbrixHashMapEntry));
+            void *counts = takeBlockAsTheHostDoes(grown * sizeof(int32_t));
+            std::memset(slots, 0, grown * sizeof(OmbrixHashMapEntry));
+            std::memset(counts, 0, grown * sizeof(int32_t));
+            benchmark::ClobberMemory();
+            std::free(counts);
+            retired.push_back(slots);
+        }
+        state.PauseTiming();
+        for (void *block : retired) std::free(block);
+        retired.clear();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+}
+
 // A map of n keys of `kind`, filled, and its private state: what the
 // floors walk.
 template <typename Map>
@@ -569,13 +626,15 @@ struct FullMap {
 
 // Runs `probe(map state, map, i)` for every key of a full map of n keys,
 // `Map` made over the `kind` keys; each probe answers whether it found key i.
+// A floor of finds that miss (`hit` false) expects no key found.
 template <typename Map, typename Probe>
-void layoutFloorRun(benchmark::State &state, size_t n, KeyKind kind, Probe probe) {
+void layoutFloorRun(benchmark::State &state, size_t n, KeyKind kind, Probe probe, bool hit = true) {
     FullMap<Map> full(n, kind);
     size_t found = 0;
     for (auto _ : state)
         for (uint32_t i : full.w.probeOrder) found += probe(full.s, full.map, i);
-    if (found != size_t(state.iterations()) * n) state.SkipWithError("a key was not found");
+    if (found != (hit ? size_t(state.iterations()) * n : 0))
+        state.SkipWithError("a find gave the wrong answer");
     state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
 }
 
@@ -602,17 +661,33 @@ void BM_LayoutFloor(benchmark::State &state, size_t n) {
 // The same floor for 16-byte string keys copied into the map: the default
 // hash of the key's bytes, the primary slot, then the chain, each entry of
 // the key's hash compared at its key copy in the record supply.
+bool strLayoutFloorFinds(const omb::HashMapState &s, const Key16 &bytes) {
+    const unsigned char *key = reinterpret_cast<const unsigned char *>(bytes.data());
+    uint32_t hash = omb::defaultHash(*s.keyLayout, key, 16);
+    uint32_t bucket = hash & uint32_t(s.mask);
+    if (s.bucketCounts[bucket] < 0) return false;  // a handful at 1M keys: see the callers
+    for (const OmbrixHashMapEntry *entry = &s.slots[bucket]; entry; entry = entry->next)
+        if (entry->hash == hash && omb::sameKeyBytes(entry->key, key, 16)) return true;
+    return false;
+}
+
 void BM_StrLayoutFloor(benchmark::State &state, size_t n) {
     const Workload &w = workload(n);
     layoutFloorRun<Ombrix>(state, n, kStr, [&](const omb::HashMapState &s, Ombrix &map, uint32_t i) {
-        const unsigned char *key = reinterpret_cast<const unsigned char *>(w.strs[i].data());
-        uint32_t hash = omb::defaultHash(*s.keyLayout, key, 16);
-        uint32_t bucket = hash & uint32_t(s.mask);
-        if (s.bucketCounts[bucket] < 0) return map.find(i);
-        for (const OmbrixHashMapEntry *entry = &s.slots[bucket]; entry; entry = entry->next)
-            if (entry->hash == hash && omb::sameKeyBytes(entry->key, key, 16)) return true;
-        return false;
+        return strLayoutFloorFinds(s, w.strs[i]) || map.find(i);
     });
+}
+
+// The same walk for absent string keys: the count, the primary slot and
+// the whole chain, every hash compared (a tree bucket counts as a miss).
+void BM_StrMissLayoutFloor(benchmark::State &state, size_t n) {
+    const Workload &w = workload(n);
+    layoutFloorRun<Ombrix>(
+        state, n, kStr,
+        [&](const omb::HashMapState &s, Ombrix &, uint32_t i) {
+            return strLayoutFloorFinds(s, w.missingStrs[i]);
+        },
+        false);
 }
 
 // The layout floor's walk as a function called through a pointer, as a
@@ -896,7 +971,7 @@ class Reporter : public bench::RatioReporter {
         printPerFind("find_hit/int against the floors",
                      {{"slot", floor("floor/int")}, {"layout", floor("floor_layout/int")},
                       {"call", floor("floor_call/int")}, {"ombrix", hit(kInt, "ombrix")},
-                      {"absl", hit(kInt, "absl")}});
+                      {"absl", hit(kInt, "absl")}, {"glib", hit(kInt, "glib")}});
         printPerFind("find_hit/int, open table, against its floors",
                      {{"layout", floor("floor_layout_open/int")}, {"call", floor("floor_call_open/int")},
                       {"open", hit(kInt, "open")}, {"absl", hit(kInt, "absl")}});
@@ -906,7 +981,13 @@ class Reporter : public bench::RatioReporter {
         printPerFind("find_hit/str against the layout floors of both tables",
                      {{"layout", floor("floor_layout/str")}, {"ombrix", hit(kStr, "ombrix")},
                       {"open layout", floor("floor_layout_open/str")}, {"open", hit(kStr, "open")},
-                      {"std", hit(kStr, "std")}});
+                      {"std", hit(kStr, "std")}, {"glib", hit(kStr, "glib")}});
+        auto miss = [](KeyKind kind, const char *contender) {
+            return [=](size_t n) { return caseName("find_miss", kind, n) + "/" + contender; };
+        };
+        printPerFind("find_miss/str against the chained table's layout floor",
+                     {{"layout", floor("floor_layout_miss/str")}, {"ombrix", miss(kStr, "ombrix")},
+                      {"glib", miss(kStr, "glib")}, {"std", miss(kStr, "std")}});
         std::printf("\n");
         for (const char *op : {"insert", "find"}) {
             std::string prefix = std::string("collision_") + op;
@@ -954,6 +1035,8 @@ int main(int argc, char **argv) {
         {"floor_layout/int/", BM_LayoutFloor},
         {"floor_layout/ptr/", BM_OpenLayoutFloor},
         {"floor_layout/str/", BM_StrLayoutFloor},
+        {"floor_layout_miss/str/", BM_StrMissLayoutFloor},
+        {"floor_growth_memory/int/", BM_GrowthMemoryFloor},
         {"floor_layout_open/str/", BM_OpenStrLayoutFloor},
         {"floor_call/int/", BM_CallFloor},
         {"floor_layout_open/int/", BM_OpenIntLayoutFloor},
