@@ -736,7 +736,11 @@ inline QVStatus withCopiedFieldRecord(HashMapState &state, const void *item, Add
     CopiedFieldKey field = copiedFieldKeyOf(*state.keyLayout, item);
     auto *record = static_cast<unsigned char *>(takeRecord(state));
     if (!record) return OMBRIX_E_NO_MEMORY;
-    std::memcpy(record, field.bytes, static_cast<size_t>(field.size));
+    // The common 16-byte key is copied in two moves, not by a call.
+    if (field.size == 16)
+        std::memcpy(record, field.bytes, 16);
+    else
+        std::memcpy(record, field.bytes, static_cast<size_t>(field.size));
     return add(PreparedKey{field.bytes, record, field.size, field.hash, 0}, record);
 }
 
