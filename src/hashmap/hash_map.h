@@ -368,7 +368,11 @@ inline void storeValue(uint32_t valueMode, int32_t valueSize, OmbrixHashMapEntry
         sum += add;
         std::memcpy(entry.value, &sum, sizeof sum);
     } else if (valueMode == OMBRIX_VALUE_COPY) {
-        if (valueSize > 0) std::memcpy(entry.value, value, static_cast<size_t>(valueSize));
+        // The common 8-byte value is copied in one move, not by a call.
+        if (valueSize == 8)
+            std::memcpy(entry.value, value, 8);
+        else if (valueSize > 0)
+            std::memcpy(entry.value, value, static_cast<size_t>(valueSize));
     } else {
         entry.value = const_cast<void *>(value);
     }
