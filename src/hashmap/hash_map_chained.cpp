@@ -20,11 +20,17 @@ using Layout = HashMapKeyLayout;
 // ---------------------------------------------------------------------------
 // The overflow supply
 
+// The next entry of the supply is asked for as one is taken: the take after
+// this one reads its link, and at 1M entries that read would otherwise
+// miss, a quarter of the adds apart.
 inline Entry *takeOverflowEntry(HashMapState &state) {
     Entry *entry = state.nodeFree;
     if (!entry) return nullptr;
     state.nodeFree = entry->next;
-    if (!state.nodeFree) state.nodeFreeTail = nullptr;
+    if (!state.nodeFree)
+        state.nodeFreeTail = nullptr;
+    else
+        __builtin_prefetch(state.nodeFree, 1);
     return entry;
 }
 
