@@ -216,6 +216,19 @@ inline bool sameKeyBytes(const void *a, const void *b, int32_t size) {
     return size <= 0 || std::memcmp(a, b, static_cast<size_t>(size)) == 0;
 }
 
+// Byte copies of a size known at run time, the common fixed sizes as moves
+// of known size instead of a call.
+inline void copyBytes(void *to, const void *from, int32_t size) {
+    if (size == 4)
+        std::memcpy(to, from, 4);
+    else if (size == 8)
+        std::memcpy(to, from, 8);
+    else if (size == 16)
+        std::memcpy(to, from, 16);
+    else if (size > 0)
+        std::memcpy(to, from, static_cast<size_t>(size));
+}
+
 // A key as the tables look it up. `bytes` are what is hashed, and in mode 0
 // what is compared; `stored` is what an entry of this key holds in its
 // `key` (mode 0: the key buffer or record, a copy of `bytes` or `bytes`
@@ -287,12 +300,8 @@ inline void buildCompositeKey(const OmbrixHashMapParms &parms, const HashMapKeyL
     if (!bytes) {
         // The parameter record begins with the key definition.
         ombrixGetKey(reinterpret_cast<const OmbrixKeyDefinition *>(&parms), 1, key, buffer, size);
-    } else if (size == 4) {
-        std::memcpy(buffer, bytes, 4);
-    } else if (size == 8) {
-        std::memcpy(buffer, bytes, 8);
     } else {
-        std::memcpy(buffer, bytes, static_cast<size_t>(size));
+        copyBytes(buffer, bytes, size);
     }
 }
 
@@ -368,11 +377,7 @@ inline void storeValue(uint32_t valueMode, int32_t valueSize, OmbrixHashMapEntry
         sum += add;
         std::memcpy(entry.value, &sum, sizeof sum);
     } else if (valueMode == OMBRIX_VALUE_COPY) {
-        // The common 8-byte value is copied in one move, not by a call.
-        if (valueSize == 8)
-            std::memcpy(entry.value, value, 8);
-        else if (valueSize > 0)
-            std::memcpy(entry.value, value, static_cast<size_t>(valueSize));
+        copyBytes(entry.value, value, valueSize);
     } else {
         entry.value = const_cast<void *>(value);
     }
@@ -457,7 +462,7 @@ inline QVStatus makeEntry(HashMapState &state, const OmbrixHashMapParms &parms,
     if (copiesKeys(parms)) {
         made.key = poolAllocate(state.pool, static_cast<uint64_t>(key.size), 0);
         if (!made.key) return OMBRIX_E_NO_MEMORY;
-        if (key.size > 0) std::memcpy(made.key, key.stored, static_cast<size_t>(key.size));
+        copyBytes(made.key, key.stored, key.size);
     }
     QVStatus status =
         assignValue(state, parms, made, recordValueStorage(parms, *state.keyLayout, made), value);
@@ -740,11 +745,7 @@ inline QVStatus withCopiedFieldRecord(HashMapState &state, const void *item, Add
     CopiedFieldKey field = copiedFieldKeyOf(*state.keyLayout, item);
     auto *record = static_cast<unsigned char *>(takeRecord(state));
     if (!record) return OMBRIX_E_NO_MEMORY;
-    // The common 16-byte key is copied in two moves, not by a call.
-    if (field.size == 16)
-        std::memcpy(record, field.bytes, 16);
-    else
-        std::memcpy(record, field.bytes, static_cast<size_t>(field.size));
+    copyBytes(record, field.bytes, field.size);
     return add(PreparedKey{field.bytes, record, field.size, field.hash, 0}, record);
 }
 
