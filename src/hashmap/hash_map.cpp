@@ -353,7 +353,7 @@ namespace {
 [[gnu::noinline]] void *findOtherKey(OmbrixHashMap *map, const void *key) {
     const HashMapState &state = *omb::hashMapStateOf(map);
     if (key) {
-        bool sixteen = state.keyLayout->keySize == 16;
+        bool sixteen = omb::isSixteenByteString(*state.keyLayout);
         if (state.shortFind == omb::kCopiedFieldChained)
             return sixteen ? omb::findCopiedField(map, omb::copiedFieldKey<16>(*state.keyLayout, key))
                            : omb::findCopiedField(map, omb::copiedFieldKey(*state.keyLayout, key));

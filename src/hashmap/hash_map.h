@@ -397,9 +397,10 @@ inline bool copiesKeys(const OmbrixHashMapParms &parms) {
 }
 
 // Values are pointers when there is no value storage: value mode 1, or
-// mode 0 with no bytes to copy.
+// entries that take no record. A mode-0 key's record holds the value after
+// the key even when the value has no bytes, and find returns that place.
 inline bool valuesArePointers(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout) {
-    return parms.valueMode == OMBRIX_VALUE_POINTER || layout.valueSize == 0;
+    return parms.valueMode == OMBRIX_VALUE_POINTER || layout.recordSize == 0;
 }
 
 // The value storage a mode-0 key's record carries after the key bytes.
@@ -493,6 +494,8 @@ inline QVStatus addNullKey(HashMapState &state, const OmbrixHashMapParms &parms,
     }
     void *storage = state.keyLayout->valueSize ? state.nullEntry + 1 : nullptr;
     if (created && storage) state.nullEntry->value = storage;
+    // A copied value of no bytes has no storage here, so its value stays null.
+    if (!storage && !valuesArePointers(parms, *state.keyLayout)) return OMBRIX_OK;
     return assignValue(state, parms, *state.nullEntry, storage, value);
 }
 
@@ -561,9 +564,15 @@ struct CopiedFieldKey {
     uint32_t hash;
 };
 
-// kSize, when given, is the layout's key size known to the caller, so that
-// the hash and the compares unroll; an integer part is never 16 bytes wide,
-// so a field of that size always hashes as a byte string.
+// Whether a copied field is 16 bytes hashed as a byte string, the common
+// shape whose hash and compares unroll. An integer part of that width hashes
+// by its first four bytes, as every other integer key does.
+inline bool isSixteenByteString(const HashMapKeyLayout &layout) {
+    return layout.keySize == 16 && !hashesAsInteger(layout, layout.keySize);
+}
+
+// kSize 16, given only where isSixteenByteString holds, unrolls the hash and
+// the compares.
 template <int32_t kSize = 0>
 inline CopiedFieldKey copiedFieldKey(const HashMapKeyLayout &layout, const void *item) {
     const unsigned char *field = directField(layout, item);
@@ -573,7 +582,8 @@ inline CopiedFieldKey copiedFieldKey(const HashMapKeyLayout &layout, const void 
 
 // copiedFieldKey at the layout's key size, the common 16 bytes unrolled.
 inline CopiedFieldKey copiedFieldKeyOf(const HashMapKeyLayout &layout, const void *item) {
-    return layout.keySize == 16 ? copiedFieldKey<16>(layout, item) : copiedFieldKey(layout, item);
+    return isSixteenByteString(layout) ? copiedFieldKey<16>(layout, item)
+                                       : copiedFieldKey(layout, item);
 }
 
 inline bool holdsCopiedField(const OmbrixHashMapEntry &entry, const CopiedFieldKey &key) {

@@ -145,17 +145,17 @@ struct Located {
     int32_t bit;
 };
 
-// The home slot is tried before its hop word is read, so that the likeliest
-// place of a key is compared without waiting for that word, and a hit there
-// is the fall-through: an entry that matches has the key's hash, so this is
-// its home bucket and it comes first in the walk anyway. `match` is asked
-// about the home slot even when it is empty (key null, hash 0).
+// The home slot is tried first, so that the likeliest place of a key is
+// compared at once and a hit there is the fall-through; bit 0 of its hop word
+// (in the same slot) must say it holds a member of this bucket, since it may
+// hold an entry moved there from an earlier bucket, which an identity match
+// would otherwise take. `match` is asked only about members.
 template <typename Match>
 inline Located locate(const HashMapState &state, uint32_t hash, Match match) {
     uint32_t bucket = hash & static_cast<uint32_t>(state.mask);  // widens without an instruction
     Entry &home = state.slots[bucket];
     int32_t b = static_cast<int32_t>(bucket);
-    if (__builtin_expect(match(home), 1)) return {&home, nullptr, b, 0};
+    if (__builtin_expect((home.hop & 1u) && match(home), 1)) return {&home, nullptr, b, 0};
     for (uint32_t hop = home.hop & ~1u; hop; hop &= hop - 1) {
         int32_t bit = std::countr_zero(hop);
         if (match((&home)[bit])) return {&home + bit, nullptr, b, bit};
@@ -321,8 +321,7 @@ void *findFast(OmbrixHashMap *map, const void *key) {
 // table walks its chain: an identity match is the answer (no entry before
 // it had the key's hash, so the full rule would stop there too), and an
 // entry of the key's hash that is not the item hands the search to the
-// full rule (so does an empty home slot when the key's hash is 0; the full
-// rule then finds what there is).
+// full rule.
 inline void *findIntField(const HashMapState &state, ItemKey item) {
     const Entry *entry = locate(state, item.hash, [&](const Entry &candidate) {
                              return candidate.key == item.stored || candidate.hash == item.hash;

@@ -399,6 +399,70 @@ TEST_F(HashMapTest, StringKeysShorterThanTheirPartsStayOutOfTrees) {
 // hashes it as the add did: a 2-byte integer field hashes its two bytes,
 // not the four its type suggests, on both table kinds. An item of an equal
 // key finds the stored one wherever it sits in its bucket.
+// A copied integer field of 16 bytes hashes by its first four bytes, as every integer key
+// does, on the plain paths too (which unroll 16-byte string keys): the plain and the sized
+// operations reach the same entries, at the bucket of those four bytes, in both tables.
+TEST_F(HashMapTest, AWideIntegerFieldHashesByItsFirstFourBytesOnEveryPath) {
+    using SizedFind = void *(*)(Map *, const void *, int32_t);
+    using SizedRemove = QVStatus (*)(Map *, const void *, int32_t);
+    const struct { uint32_t tableKind; uint32_t partType; SizedFind find; SizedRemove remove; } rows[] = {
+        {OMBRIX_TABLE_CHAINED, OMBRIX_PART_INT32, hashMapListFindWithKeySize, hashMapListRemoveWithKeySize},
+        {OMBRIX_TABLE_CHAINED, OMBRIX_PART_INT64, hashMapListFindWithKeySize, hashMapListRemoveWithKeySize},
+        {OMBRIX_TABLE_OPEN, OMBRIX_PART_INT32, hashMapOpenFindWithKeySize, hashMapOpenRemoveWithKeySize},
+        {OMBRIX_TABLE_OPEN, OMBRIX_PART_INT64, hashMapOpenFindWithKeySize, hashMapOpenRemoveWithKeySize}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << row.tableKind << "/" << row.partType);
+        OmbrixKeyPart part = {row.partType, 16, 1, {0, 0, 0, 0, 0}, 0};
+        OmbrixHashMapParms parms = {OMBRIX_KEY_COMPOSITE, 1, &part, 0, OMBRIX_VALUE_COPY,
+                                    8, 0, 0, row.tableKind, nullptr};
+        Map *map = hashMapNew(nullptr, parms);
+        ASSERT_NE(map, nullptr);
+        std::vector<std::array<int32_t, 4>> items(300);
+        for (int32_t i = 0; i < 300; ++i) items[i] = {i * 7, 1, 2, 3};
+        for (int32_t i = 0; i < 300; ++i) {
+            int64_t value = i;
+            ASSERT_EQ(map->add(map, items[i].data(), &value), OMBRIX_OK);
+        }
+        const omb::HashMapState &s = state(map);
+        const OmbrixHashMapEntry &home = s.slots[items[1][0] & s.mask];
+        EXPECT_EQ(home.hash, 7u) << "the hash is the first four bytes";
+        for (int32_t i = 0; i < 300; ++i) {
+            void *value = map->find(map, items[i].data());
+            ASSERT_NE(value, nullptr) << i;
+            ASSERT_EQ(row.find(map, items[i].data(), 0), value) << i;
+            int64_t stored;
+            std::memcpy(&stored, value, sizeof stored);
+            EXPECT_EQ(stored, i);
+        }
+        for (int32_t i = 0; i < 300; ++i)
+            ASSERT_EQ(i % 2 ? map->remove(map, items[i].data()) : row.remove(map, items[i].data(), 0),
+                      OMBRIX_OK);
+        EXPECT_EQ(map->size(map), 0);
+        map->destroy(map);
+    }
+}
+
+// A copied value of no bytes still has its place: after the key in a mode-0 key's record,
+// which find returns; the null key, which has no record, holds no value.
+TEST_F(HashMapTest, ACopiedValueOfNoBytesIsFoundAfterTheKeyInItsRecord) {
+    for (uint32_t tableKind : {OMBRIX_TABLE_CHAINED, OMBRIX_TABLE_OPEN}) {
+        SCOPED_TRACE(tableKind);
+        OmbrixHashMapParms parms = {OMBRIX_KEY_COMPOSITE, 1, &intKeyPart, 0, OMBRIX_VALUE_COPY,
+                                    0, 0, 0, tableKind, nullptr};
+        Map *map = hashMapNew(nullptr, parms);
+        ASSERT_NE(map, nullptr);
+        int32_t key = 7, given = 99;
+        ASSERT_EQ(map->add(map, &key, &given), OMBRIX_OK);
+        ASSERT_EQ(map->add(map, nullptr, &given), OMBRIX_OK);
+        const OmbrixHashMapEntry &slot = state(map).slots[7];
+        EXPECT_EQ(map->find(map, &key), static_cast<unsigned char *>(slot.key) + 4);
+        EXPECT_EQ(map->findWithKeySize(map, &key, 0), static_cast<unsigned char *>(slot.key) + 4);
+        EXPECT_EQ(map->find(map, nullptr), nullptr);
+        EXPECT_EQ(map->size(map), 2);
+        map->destroy(map);
+    }
+}
+
 TEST_F(HashMapTest, EveryFindOfAnItemKeyHashesItAsTheAddDid) {
     struct Item {
         int16_t field;

@@ -281,6 +281,37 @@ TEST_F(OpenTableTest, RemoveMatchesTheStoredPointerAsTheFindDoes) {
     map->destroy(map);
 }
 
+// A sized call looks only at its home bucket's members. Pointer keys whose hash depends on
+// the key size: a and b both have home 5 at 8 bytes, so b sits in slot 6; at 4 bytes b's
+// home is 6, whose slot holds b but no member of bucket 6. The very pointer there is not a
+// match: find misses, remove leaves the table alone, add places a new entry of home 6.
+uint32_t homeBySize(const void *, int32_t size) { return size == 4 ? 6u : 5u; }
+TEST_F(OpenTableTest, ASizedCallLooksOnlyAtItsHomeBucketsMembers) {
+    enum Operation { kFind, kRemove, kAdd };
+    const struct { Operation operation; int32_t size; uint32_t hop6; } rows[] = {
+        {kFind, 2, 0b00}, {kRemove, 2, 0b00}, {kAdd, 3, 0b10}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.operation);
+        Map *map = make(OMBRIX_KEY_REFERENCE, OMBRIX_VALUE_POINTER, nullptr, 0, homeBySize);
+        ASSERT_NE(map, nullptr);
+        int32_t a = 1, b = 2, va = 10, vb = 20, vc = 30;
+        ASSERT_EQ(map->add(map, &a, &va), OMBRIX_OK);
+        ASSERT_EQ(map->add(map, &b, &vb), OMBRIX_OK);
+        ASSERT_EQ(state(map).slots[6].key, &b);
+        switch (row.operation) {
+        case kFind: EXPECT_EQ(map->findWithKeySize(map, &b, 4), nullptr); break;
+        case kRemove: EXPECT_EQ(map->removeWithKeySize(map, &b, 4), OMBRIX_OK); break;
+        case kAdd: EXPECT_EQ(map->addWithKeySize(map, &b, 4, &vc), OMBRIX_OK); break;
+        }
+        EXPECT_EQ(map->size(map), row.size);
+        EXPECT_EQ(map->find(map, &b), &vb) << "b's 8-byte entry keeps its value";
+        EXPECT_EQ(state(map).slots[5].hop, 0b11u);
+        EXPECT_EQ(state(map).slots[6].hop, row.hop6);
+        checkOpenTable(map);
+        map->destroy(map);
+    }
+}
+
 TEST_F(OpenTableTest, StatisticsCountRanksInTheChain) {
     Map *map = filled(oneHash, 18);
     testing::internal::CaptureStdout();
