@@ -17,8 +17,9 @@ using Entry = OmbrixHashMapEntry;
 using Parms = OmbrixHashMapParms;
 
 // A doubling for placement is refused once the table has this many buckets
-// per entry (see doublingCanHelp).
+// per entry and at least kFreeDoublingSize buckets (see doublingCanHelp).
 constexpr int64_t kBucketsPerEntryBound = 8;
+constexpr int64_t kFreeDoublingSize = 1 << 16;
 // 2^30 buckets is the largest table whose slot counts stay in 32 bits.
 constexpr int32_t kLargestTableSize = 1 << 30;
 
@@ -114,16 +115,19 @@ void freeChains(QVWord *pool, Entry *slots, int32_t slotCount) {
 // doubling, so doubling for them would go on until memory runs out. A
 // placement therefore doubles only when (1) some entry of the 16 crowded
 // slots from the home bucket differs from the key in the hash bits above
-// the mask, so that some doubling takes it elsewhere, and (2) the table has
-// fewer than 8 buckets per entry and is below its largest size. Otherwise
-// the key goes into the overflow chain. Doublings for placement thus never
-// take the table past 16 × (count + 1) buckets, the threshold's past
+// the mask, so that some doubling takes it elsewhere, and (2) the table is
+// below 2^16 buckets (a 3 MiB slot array) or has fewer than 8 buckets per
+// entry, and is below its largest size. Otherwise the key goes into the
+// overflow chain. Doublings for placement thus never take the table past
+// 2^17 or 16 × (count + 1) buckets, whichever is more, the threshold's past
 // 8/3 × count or its initial size; the record blocks hold three quarters
-// of the buckets, and the overflow nodes at most one per entry.
+// of the buckets, and the overflow nodes at most one per entry. Below 2^16
+// buckets keys of one home bucket and different hashes always double apart.
 bool doublingCanHelp(const HashMapState &state, int32_t bucket, uint32_t hash) {
     if (state.tableSize >= kLargestTableSize) return false;
-    if (state.tableSize >= kBucketsPerEntryBound * (static_cast<int64_t>(state.count) + 1))
-        return false;
+    int64_t bound = std::max(kFreeDoublingSize,
+                             kBucketsPerEntryBound * (static_cast<int64_t>(state.count) + 1));
+    if (state.tableSize >= bound) return false;
     uint32_t above = ~static_cast<uint32_t>(state.mask);
     for (int32_t i = 0; i < kNeighbourhood; ++i) {
         const Entry &slot = state.slots[bucket + i];

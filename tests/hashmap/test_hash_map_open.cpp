@@ -67,9 +67,9 @@ int32_t checkOpenTable(Map *map, bool atThreshold = false) {
 
 struct Item { uint64_t tag; int32_t number, unused; const int64_t *wide; char text[16]; };
 struct Value { int32_t words[3]; };
-// Eight full hashes: past sixteen keys each, only chains take them.
-uint32_t eightHashes(const void *bytes, int32_t) {
-    return ((*static_cast<const unsigned char *>(bytes) >> 3) & 7u) * 0x01010101u;
+// Four full hashes: past sixteen keys each, only chains take them.
+uint32_t fourHashes(const void *bytes, int32_t) {
+    return ((*static_cast<const unsigned char *>(bytes) >> 3) & 3u) * 0x01010101u;
 }
 uint32_t hashByLength(const void *, int32_t size) { return size * 0x9e3779b9u; }
 uint32_t oneHash(const void *, int32_t) { return 0x5a5a5a40u; }
@@ -77,13 +77,13 @@ uint32_t oneHash(const void *, int32_t) { return 0x5a5a5a40u; }
 struct Shape { const char *name; uint32_t keyMode; int32_t parts; OmbrixHashFunction hash; };
 const Shape kShapes[] = {
     {"composite int32", OMBRIX_KEY_COMPOSITE, 1, nullptr},
-    {"composite int32 + int64, eight hashes", OMBRIX_KEY_COMPOSITE, 2, eightHashes},
+    {"composite int32 + int64, four hashes", OMBRIX_KEY_COMPOSITE, 2, fourHashes},
     {"string", OMBRIX_KEY_VARIABLE, 0, nullptr},
     {"string, one hash per length", OMBRIX_KEY_VARIABLE, 0, hashByLength},
     {"pointer", OMBRIX_KEY_REFERENCE, 0, nullptr},
-    {"pointer, eight hashes", OMBRIX_KEY_REFERENCE, 0, eightHashes},
+    {"pointer, four hashes", OMBRIX_KEY_REFERENCE, 0, fourHashes},
     {"direct int32", OMBRIX_KEY_REFERENCE, 1, nullptr},
-    {"direct int32, eight hashes", OMBRIX_KEY_REFERENCE, 1, eightHashes},
+    {"direct int32, four hashes", OMBRIX_KEY_REFERENCE, 1, fourHashes},
     {"unsummed direct tag", OMBRIX_KEY_REFERENCE_UNSUMMED, 1, nullptr},
 };
 
@@ -177,7 +177,7 @@ TEST_P(OpenTablePropertyTest, AgreesWithAModelAndKeepsItsInvariants) {
         }
         ASSERT_EQ(map->size(map), size);
     }
-    EXPECT_TRUE(chains > 0 || shape.hash != eightHashes) << "no key ever reached a chain";
+    EXPECT_TRUE(chains > 0 || shape.hash != fourHashes) << "no key ever reached a chain";
     EXPECT_GT(state(map).resizeCount, 0);
     hashMapDestroy(map);
     EXPECT_TRUE(!pool || poolStats(pool).liveBlocks == 0) << "blocks left in the caller's pool";
@@ -197,11 +197,12 @@ TEST_F(OpenTableTest, CrowdedBucketsDoubleWhileThatHelpsAndChainsTakeTheRest) {
         {"23 keys: no doubling", kInt, nullptr, 23, 1, 32, 0, 0},
         {"the 24th key doubles", kInt, nullptr, 24, 1, 64, 1, 0},
         {"17 of one home bucket part", kInt, nullptr, 17, 32, 64, 1, 0},
-        {"17 of one bucket to 2^20: 8 buckets a key", kInt, nullptr, 17, 1 << 20, 256, 3, 1},
+        {"17 of one home, hashes 4096 apart, double apart", kInt, nullptr, 17, 4096, 8192, 8, 0},
+        {"17 of one bucket to 2^20: doubled to 2^16", kInt, nullptr, 17, 1 << 20, 65536, 11, 1},
         {"20 of one hash: a chain at once", kInt, oneHash, 20, 1, 32, 0, 4},
         {"3000 of one hash: the threshold's doublings", kInt, oneHash, 3000, 1, 4096, 7, 2984},
         {"3000 pointers of one hash", kPointer, oneHash, 3000, 1, 4096, 7, 2984},
-        {"3000 of one bucket to 2^31", kInt, nullptr, 3000, 1 << 19, 32768, 10, 2984},
+        {"3000 of one bucket to 2^31", kInt, nullptr, 3000, 1 << 19, 65536, 11, 2984},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
