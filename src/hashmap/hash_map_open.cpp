@@ -173,7 +173,7 @@ inline Located locate(const HashMapState &state, uint32_t hash, Match match) {
 inline Entry *locateKey(const HashMapState &state, const Parms &parms, const PreparedKey &key,
                         bool byIdentity) {
     return locate(state, key.hash, [&](const Entry &entry) {
-               return entry.key && entryMatches(entry, key, parms.keyMode, byIdentity);
+               return entryMatches(entry, key, parms.keyMode, byIdentity);
            }).entry;
 }
 
@@ -280,7 +280,7 @@ template <SameItemKey Same>
 inline Entry *locateItemKey(const HashMapState &state, const ItemKey &key) {
     int32_t size = state.keyLayout->keySize;
     return locate(state, key.hash, [&](const Entry &entry) {
-               return entry.key && Same(entry, key, size);
+               return Same(entry, key, size);
            }).entry;
 }
 
@@ -363,7 +363,7 @@ inline void *findPointer(const HashMapState &state, const void *key) {
 // chained table's remove compares by hash and bytes alone).
 QVStatus removePrepared(HashMapState &state, const Parms &parms, const PreparedKey &key) {
     Located found = locate(state, key.hash, [&](const Entry &entry) {
-        return entry.key && entryMatches(entry, key, parms.keyMode, true);
+        return entryMatches(entry, key, parms.keyMode, true);
     });
     if (!found.entry) return OMBRIX_OK;
     Entry leaving = *found.entry;
@@ -585,7 +585,7 @@ template <int32_t kSize>
 void *hashMapOpenFindCopiedField(const HashMapState &state, const void *item) {
     CopiedFieldKey key = copiedFieldKey<kSize>(*state.keyLayout, item);
     Entry *entry = locate(state, key.hash, [&](const Entry &candidate) {
-                       return candidate.key && holdsCopiedField(candidate, key);
+                       return holdsCopiedField(candidate, key);
                    }).entry;
     return entry ? entry->value : nullptr;
 }
