@@ -174,8 +174,6 @@ int32_t collectInTableOrder(Map *map, Entry **out, int32_t room) {
 // iterator's pool. The array has a null pointer after the last entry, so the
 // walk ends there even if the map has changed since.
 QVStatus restartSortedOrder(IteratorState *state) {
-    omb::poolFree(state->pool, state->sorted);
-    state->sorted = nullptr;
     state->treeCursor = nullptr;
     const omb::HashMapState *map = omb::hashMapStateOf(state->map);
     state->current = map->nullEntry;
@@ -207,7 +205,11 @@ void advanceSortedOrder(IteratorState *state) {
 // ---------------------------------------------------------------------------
 // Restart and advance, under the operations of the record.
 
+// The previous walk's sorted array goes first, whichever order the map
+// (perhaps another one) is walked in now.
 QVStatus restart(OmbrixIterator *it, IteratorState *state) {
+    omb::poolFree(state->pool, state->sorted);
+    state->sorted = nullptr;
     QVStatus status = OMBRIX_OK;
     if (isSorted(state->map))
         status = restartSortedOrder(state);

@@ -53,9 +53,12 @@ class HashMapIterationTest : public HostTest {
         }
         return out;
     }
-    OmbrixHashMap *intMap(bool sorted, const std::vector<int32_t> &keys, uint32_t option = 0) {
+    OmbrixHashMap *intMap(bool sorted, const std::vector<int32_t> &keys, uint32_t option = 0,
+                          uint32_t tableKind = OMBRIX_TABLE_CHAINED) {
         part = directPart(OMBRIX_PART_INT32, 4, 0, option);
-        OmbrixHashMap *map = hashMapNew(nullptr, mapParms(OMBRIX_KEY_COMPOSITE, &part, 1, sorted));
+        OmbrixHashMapParms parms = mapParms(OMBRIX_KEY_COMPOSITE, &part, 1, sorted);
+        parms.tableKind = tableKind;
+        OmbrixHashMap *map = hashMapNew(nullptr, parms);
         for (int32_t k : keys) {
             items.push_back(Item{k});
             EXPECT_EQ(hashMapAdd(map, k == kNull ? nullptr : &items.back(), &items.back()),
@@ -154,6 +157,12 @@ TEST_F(HashMapIterationTest, ResetAndRefusedAllocations) {
                 EXPECT_TRUE(!it.hasNext && !it.next(&it) && poolStats(pool).liveBlocks == 1u) << n;
             });
         EXPECT_EQ(made, sorted ? 1u : 0u);
+        // Onto an open table walked in the other order: 40 and 8 share home 8.
+        EXPECT_EQ(it.reset(&it, intMap(!sorted, {40, 8}, 0, OMBRIX_TABLE_OPEN)), OMBRIX_OK);
+        EXPECT_EQ(poolStats(pool).liveBlocks, sorted ? 1u : 2u) << "only the new map's array";
+        seen.clear();
+        for (void *value : drain(it)) seen.push_back(static_cast<Item *>(value)->i32);
+        EXPECT_EQ(seen, (sorted ? std::vector<int32_t>{40, 8} : std::vector<int32_t>{8, 40}));
         it.release(&it);
     }
 }
