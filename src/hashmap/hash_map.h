@@ -243,16 +243,16 @@ struct PreparedKey {
 };
 
 // The match test. Mode 0: same hash and key bytes. Other modes: the very
-// pointer an entry of this key would store, or the same hash and the same
-// bytes at both pointers; a string key matches only a key of its own size,
-// the same pointer included. `byIdentity` false (the chained table's
-// removal) skips the pointer shortcut.
+// pointer an entry of this key would store, whatever the size it was stored
+// with, or the same hash and the same bytes at both pointers, for a string
+// key at the same size. `byIdentity` false (the chained table's removal)
+// skips the pointer shortcut.
 inline bool entryMatches(const OmbrixHashMapEntry &entry, const PreparedKey &key, uint32_t keyMode,
                          bool byIdentity) {
     if (keyMode == OMBRIX_KEY_COMPOSITE)
         return entry.hash == key.hash && sameKeyBytes(entry.key, key.bytes, key.size);
-    if (keyMode == OMBRIX_KEY_VARIABLE && entry.keySize != key.size) return false;
     if (byIdentity && entry.key == key.stored) return true;
+    if (keyMode == OMBRIX_KEY_VARIABLE && entry.keySize != key.size) return false;
     return entry.hash == key.hash && sameKeyBytes(entry.key, key.stored, key.size);
 }
 
@@ -410,18 +410,24 @@ inline void *recordValueStorage(const OmbrixHashMapParms &parms, const HashMapKe
     return static_cast<unsigned char *>(entry.key) + layout.keySize;
 }
 
-// The value rule for a new or existing entry. `fixedStorage` is where the
-// entry's value bytes always live (a mode-0 record, the null key's block),
-// or null when the entry holds a record of its own for them. A copied value
-// that is null needs no storage: an entry with a record of its own gives it
-// back and takes one again for its next value, so no record is lost while
-// the value is null. 0x803fc002 when that record is refused, the entry as
-// it was.
+// The value rule for an existing entry, and for a new one that takes a
+// record. `fixedStorage` is where the entry's value bytes always live (a
+// mode-0 record, the null key's block), or null when the entry holds a
+// record of its own for them. A copied value that is null needs no storage:
+// an entry with a record of its own gives it back and takes one again for
+// its next value, so no record is lost while the value is null. A copied
+// value of no bytes in an entry without a record copies nothing over the
+// pointer the entry was made with. 0x803fc002 when a record is refused, the
+// entry as it was.
 inline QVStatus assignValue(HashMapState &state, const OmbrixHashMapParms &parms,
                             OmbrixHashMapEntry &entry, void *fixedStorage, const void *value) {
     const HashMapKeyLayout &layout = *state.keyLayout;
-    if (valuesArePointers(parms, layout)) {
+    if (parms.valueMode == OMBRIX_VALUE_POINTER) {
         entry.value = const_cast<void *>(value);
+        return OMBRIX_OK;
+    }
+    if (valuesArePointers(parms, layout)) {
+        if (!value) entry.value = nullptr;
         return OMBRIX_OK;
     }
     if (parms.valueMode == OMBRIX_VALUE_COPY && !value) {
@@ -465,6 +471,11 @@ inline QVStatus makeEntry(HashMapState &state, const OmbrixHashMapParms &parms,
         if (!made.key) return OMBRIX_E_NO_MEMORY;
         copyBytes(made.key, key.stored, key.size);
     }
+    // An entry that takes no record holds the caller's pointer.
+    if (valuesArePointers(parms, *state.keyLayout)) {
+        made.value = const_cast<void *>(value);
+        return OMBRIX_OK;
+    }
     QVStatus status =
         assignValue(state, parms, made, recordValueStorage(parms, *state.keyLayout, made), value);
     if (status != OMBRIX_OK && copiesKeys(parms)) poolFree(state.pool, made.key);
@@ -495,7 +506,7 @@ inline QVStatus addNullKey(HashMapState &state, const OmbrixHashMapParms &parms,
     void *storage = state.keyLayout->valueSize ? state.nullEntry + 1 : nullptr;
     if (created && storage) state.nullEntry->value = storage;
     // A copied value of no bytes has no storage here, so its value stays null.
-    if (!storage && !valuesArePointers(parms, *state.keyLayout)) return OMBRIX_OK;
+    if (!storage && parms.valueMode == OMBRIX_VALUE_COPY) return OMBRIX_OK;
     return assignValue(state, parms, *state.nullEntry, storage, value);
 }
 

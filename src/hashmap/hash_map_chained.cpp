@@ -189,17 +189,19 @@ inline void copyEntryContents(Entry &to, const Entry &from) {
 // Whether descending a bucket tree settles a lookup of `key`: the trees'
 // order must be total (a double part makes a NaN equal every key, so a
 // descent can pass a matching entry by), and every entry that matches the
-// key must compare equal to it in that order. That holds for strings, which
-// match only keys of their own size, and for part keys looked up at the
-// layout's full size; a pointer key without parts, or a shorter key size,
-// may match an entry the order ranks apart. And the key must be as long as
-// the order reads.
-inline bool treeDescentDecides(const Layout &layout, const PreparedKey &key, uint32_t keyMode) {
+// key must compare equal to it in that order. That holds for part keys
+// looked up at the layout's full size, and for strings when the lookup
+// compares bytes alone (the removal): a string's own pointer stored at
+// another size also matches, and the order ranks it apart. A pointer key
+// without parts, or a shorter key size, may match an entry the order ranks
+// apart too. And the key must be as long as the order reads.
+inline bool treeDescentDecides(const Layout &layout, const PreparedKey &key, uint32_t keyMode,
+                               bool byIdentity) {
     const OmbrixTreeParms &order = layout.treeParms;
     if (!treeOrderFits(layout, key.size)) return false;
     for (int32_t i = 0; i < order.keyPartCount; ++i)
         if (order.keyParts[i].partType == OMBRIX_PART_DOUBLE) return false;
-    if (order.keyMode == OMBRIX_KEY_VARIABLE) return keyMode == OMBRIX_KEY_VARIABLE;
+    if (order.keyMode == OMBRIX_KEY_VARIABLE) return keyMode == OMBRIX_KEY_VARIABLE && !byIdentity;
     return layout.keySize > 0 && key.size == layout.keySize;
 }
 
@@ -222,7 +224,7 @@ Entry *findInTree(const HashMapState &state, Entry *primary, const PreparedKey &
                   uint32_t keyMode, bool byIdentity) {
     const Layout &layout = *state.keyLayout;
     Node *nil = layout.treeNil;
-    if (treeDescentDecides(layout, key, keyMode)) {
+    if (treeDescentDecides(layout, key, keyMode, byIdentity)) {
         Entry *found = treeEqualEntry(layout, primary, key);
         if (!found) return nullptr;
         if (entryMatches(*found, key, keyMode, byIdentity)) return found;

@@ -444,23 +444,70 @@ TEST_F(HashMapTest, AWideIntegerFieldHashesByItsFirstFourBytesOnEveryPath) {
 
 // A copied value of no bytes still has its place: after the key in a mode-0 key's record,
 // which find returns; the null key, which has no record, holds no value.
-TEST_F(HashMapTest, ACopiedValueOfNoBytesIsFoundAfterTheKeyInItsRecord) {
+// A copied value of no bytes: a mode-0 key's record holds it after the key;
+// an entry without a record keeps the pointer it was made with, since a
+// later add copies no bytes over it. A null value clears either, and the
+// null key, with no storage for it, holds no value.
+TEST_F(HashMapTest, ACopiedValueOfNoBytesLivesInTheRecordOrKeepsTheFirstPointer) {
+    for (uint32_t tableKind : {OMBRIX_TABLE_CHAINED, OMBRIX_TABLE_OPEN})
+        for (uint32_t keyMode : {OMBRIX_KEY_COMPOSITE, OMBRIX_KEY_REFERENCE}) {
+            SCOPED_TRACE(testing::Message() << tableKind << "/" << keyMode);
+            OmbrixHashMapParms parms = {keyMode, 1, &intKeyPart, 0, OMBRIX_VALUE_COPY,
+                                        0, 0, 0, tableKind, nullptr};
+            Map *map = hashMapNew(nullptr, parms);
+            ASSERT_NE(map, nullptr);
+            int32_t key = 7, first = 99, second = 98;
+            ASSERT_EQ(map->add(map, &key, &first), OMBRIX_OK);
+            ASSERT_EQ(map->add(map, &key, &second), OMBRIX_OK);
+            ASSERT_EQ(map->add(map, nullptr, &first), OMBRIX_OK);
+            const OmbrixHashMapEntry &slot = state(map).slots[7];
+            void *expected = keyMode == OMBRIX_KEY_COMPOSITE
+                                 ? static_cast<void *>(static_cast<unsigned char *>(slot.key) + 4)
+                                 : &first;
+            EXPECT_EQ(map->find(map, &key), expected);
+            EXPECT_EQ(map->findWithKeySize(map, &key, 0), expected);
+            EXPECT_EQ(map->find(map, nullptr), nullptr);
+            EXPECT_EQ(map->size(map), 2);
+            ASSERT_EQ(map->add(map, &key, nullptr), OMBRIX_OK);
+            EXPECT_EQ(map->find(map, &key), nullptr);
+            map->destroy(map);
+        }
+}
+
+// A string key is matched by its own pointer whatever size its entry was
+// stored with, where the lookup's bucket holds it: "identity" at sizes 6 and
+// 5 hashes to one bucket, at size 3 to another. The chained table's removal
+// compares bytes alone, the open table's matches as its find does. In a
+// tree bucket the find walks the tree for the pointer.
+TEST_F(HashMapTest, AStringKeyIsMatchedByItsOwnPointerAtAnySize) {
+    char text[] = "identity";
+    int first = 1, second = 2;
     for (uint32_t tableKind : {OMBRIX_TABLE_CHAINED, OMBRIX_TABLE_OPEN}) {
         SCOPED_TRACE(tableKind);
-        OmbrixHashMapParms parms = {OMBRIX_KEY_COMPOSITE, 1, &intKeyPart, 0, OMBRIX_VALUE_COPY,
+        OmbrixHashMapParms parms = {OMBRIX_KEY_VARIABLE, 0, nullptr, 0, OMBRIX_VALUE_POINTER,
                                     0, 0, 0, tableKind, nullptr};
         Map *map = hashMapNew(nullptr, parms);
-        ASSERT_NE(map, nullptr);
-        int32_t key = 7, given = 99;
-        ASSERT_EQ(map->add(map, &key, &given), OMBRIX_OK);
-        ASSERT_EQ(map->add(map, nullptr, &given), OMBRIX_OK);
-        const OmbrixHashMapEntry &slot = state(map).slots[7];
-        EXPECT_EQ(map->find(map, &key), static_cast<unsigned char *>(slot.key) + 4);
-        EXPECT_EQ(map->findWithKeySize(map, &key, 0), static_cast<unsigned char *>(slot.key) + 4);
-        EXPECT_EQ(map->find(map, nullptr), nullptr);
-        EXPECT_EQ(map->size(map), 2);
+        ASSERT_EQ(map->addWithKeySize(map, text, 6, &first), OMBRIX_OK);
+        EXPECT_EQ(map->findWithKeySize(map, text, 5), &first);
+        EXPECT_EQ(map->findWithKeySize(map, text, 3), nullptr);
+        ASSERT_EQ(map->addWithKeySize(map, text, 5, &second), OMBRIX_OK);
+        EXPECT_EQ(map->size(map), 1);
+        EXPECT_EQ(map->findWithKeySize(map, text, 6), &second);
+        ASSERT_EQ(map->removeWithKeySize(map, text, 5), OMBRIX_OK);
+        EXPECT_EQ(map->size(map), tableKind == OMBRIX_TABLE_CHAINED ? 1 : 0);
         map->destroy(map);
     }
+    OmbrixHashMapParms oneBucket = {OMBRIX_KEY_VARIABLE, 0, nullptr, 0, OMBRIX_VALUE_POINTER, 0, 0, 0, 0,
+                                    [](const void *, int32_t) -> uint32_t { return 0; }};
+    Map *map = hashMapNew(nullptr, oneBucket);
+    std::vector<std::string> others = {"k0", "k1", "k2", "k3", "k4", "k5", "k6", "k7"};
+    for (const std::string &other : others)
+        ASSERT_EQ(map->addWithKeySize(map, other.data(), 2, &second), OMBRIX_OK);
+    ASSERT_EQ(map->addWithKeySize(map, text, 6, &first), OMBRIX_OK);
+    ASSERT_LT(state(map).bucketCounts[0], 0) << "a tree";
+    EXPECT_EQ(map->findWithKeySize(map, text, 5), &first);
+    EXPECT_EQ(map->findWithKeySize(map, text, 7), &first);
+    map->destroy(map);
 }
 
 TEST_F(HashMapTest, EveryFindOfAnItemKeyHashesItAsTheAddDid) {
