@@ -112,7 +112,13 @@ void hashMapDestroy(OmbrixHashMap *map);
  * an absent key is 0); find returns the value (a pointer to the stored
  * bytes or double for value modes 0 and 2) or null, also for a key whose
  * copied value was added as null. A keyMode 0 key size beyond the map's key
- * size is ignored: add and remove 0, find null. */
+ * size is ignored: add and remove 0, find null. In the other key modes a key
+ * matches the entry that stores its very pointer, whatever size that entry
+ * was added with, or an entry of the same hash and bytes (a string key at
+ * its own size); the chained table's remove compares hash and bytes alone.
+ * A copied value of no bytes in a map without records (keyMode 1 to 3) is
+ * the pointer the entry was added with: a later add copies nothing over it,
+ * a null one clears it. */
 QVStatus hashMapAdd(OmbrixHashMap *map, const void *key, const void *value);
 void *hashMapFind(OmbrixHashMap *map, const void *key);
 QVStatus hashMapRemove(OmbrixHashMap *map, const void *key);
