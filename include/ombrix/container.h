@@ -59,6 +59,16 @@ typedef struct OmbrixKeyDefinition {
     uint8_t reverseOrder;
 } OmbrixKeyDefinition;
 
+/* The hash map's and the tree's parameter records begin with the four
+ * members of a key definition and go on where a whole definition ends, at
+ * byte 24: their next member is placed there, past the definition's
+ * padding. */
+#ifdef __cplusplus
+#define OMBRIX_AFTER_KEY_DEFINITION alignas(8)
+#else
+#define OMBRIX_AFTER_KEY_DEFINITION _Alignas(8)
+#endif
+
 typedef struct OmbrixIterator OmbrixIterator;
 struct OmbrixIterator {
     uint8_t hasNext;

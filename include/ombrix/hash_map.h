@@ -49,7 +49,7 @@ typedef struct OmbrixHashMapParms {
     int32_t keyPartCount;
     OmbrixKeyPart *keyParts;  /* in the map's copy: the map's own copy (modes 0, 2) */
     uint8_t reverseOrder;     /* sorted iteration of whole keys runs backwards */
-    uint32_t valueMode;
+    OMBRIX_AFTER_KEY_DEFINITION uint32_t valueMode;
     int32_t valueSize;        /* in the map's copy: 0 for mode 1, 8 for mode 2 */
     uint32_t flags;
     int32_t capacity;         /* initial table size; 1 or less selects 32 */

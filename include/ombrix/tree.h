@@ -37,7 +37,7 @@ typedef struct OmbrixTreeParms {
     int32_t keyPartCount;
     OmbrixKeyPart *keyParts;  /* in the tree's copy: the tree's own copy */
     uint8_t reverseOrder;     /* inverts variable-length and pointer keys */
-    int32_t nodesPerBlock;    /* nodes per allocation; 0 = one at a time */
+    OMBRIX_AFTER_KEY_DEFINITION int32_t nodesPerBlock;    /* nodes per allocation; 0 = one at a time */
     uint32_t flags;           /* bit 0: own pool unlocked; bit 8: normalised */
 } OmbrixTreeParms;
 

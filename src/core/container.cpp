@@ -11,6 +11,7 @@ static_assert(sizeof(OmbrixKeyPart) == 36);
 static_assert(offsetof(OmbrixKeyPart, partSize) == 4 && offsetof(OmbrixKeyPart, levels) == 8);
 static_assert(offsetof(OmbrixKeyPart, offsets) == 12 && offsetof(OmbrixKeyPart, partOption) == 32);
 static_assert(sizeof(OmbrixKeyDefinition) == 24);
+static_assert(offsetof(OmbrixKeyDefinition, keyPartCount) == 4);
 static_assert(offsetof(OmbrixKeyDefinition, keyParts) == 8);
 static_assert(offsetof(OmbrixKeyDefinition, reverseOrder) == 16);
 static_assert(sizeof(OmbrixIterator) == 48);

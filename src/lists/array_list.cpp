@@ -154,7 +154,8 @@ struct IteratorState {
     List *list;
     QVWord *pool;
 };
-static_assert(offsetof(IteratorState, list) == 8 && offsetof(IteratorState, pool) == 16);
+static_assert(offsetof(IteratorState, count) == 4 && offsetof(IteratorState, list) == 8);
+static_assert(offsetof(IteratorState, pool) == 16 && sizeof(IteratorState) == 24);
 
 using Iterators = omb::IteratorRules<IteratorState, List, &IteratorState::list, &IteratorState::pool>;
 

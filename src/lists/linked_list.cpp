@@ -186,7 +186,7 @@ struct IteratorState {
     QVWord *pool;
 };
 static_assert(offsetof(IteratorState, count) == 8 && offsetof(IteratorState, list) == 16 &&
-              offsetof(IteratorState, pool) == 24);
+              offsetof(IteratorState, pool) == 24 && sizeof(IteratorState) == 32);
 
 using Iterators = omb::IteratorRules<IteratorState, List, &IteratorState::list, &IteratorState::pool>;
 

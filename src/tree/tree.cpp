@@ -89,7 +89,8 @@ struct IteratorState {
     Tree *tree;
     QVWord *iterPool;
 };
-static_assert(offsetof(IteratorState, tree) == 8 && offsetof(IteratorState, iterPool) == 16);
+static_assert(offsetof(IteratorState, tree) == 8 && offsetof(IteratorState, iterPool) == 16 &&
+              sizeof(IteratorState) == 24);
 
 using Iterators =
     omb::IteratorRules<IteratorState, Tree, &IteratorState::tree, &IteratorState::iterPool>;

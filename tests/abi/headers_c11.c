@@ -1,4 +1,6 @@
 /* Every public header must compile as strict C11 on its own and together. */
+#include <stddef.h>
+
 #include "ombrix/ombrix.h"
 #include "ombrix/container.h"
 #include "ombrix/extension.h"
@@ -31,7 +33,9 @@ _Static_assert(sizeof(OmbrixStorage) == 64 + 16 * 8, "storage");
 _Static_assert(sizeof(OmbrixTreeParms) == 32, "tree parameters");
 _Static_assert(sizeof(OmbrixTreeNode) == 48, "tree node");
 _Static_assert(sizeof(OmbrixTree) == 19 * 8, "tree handle");
-_Static_assert(sizeof(OmbrixHashMapParms) == 48, "hash map parameters");
+_Static_assert(sizeof(OmbrixHashMapParms) == 56, "hash map parameters");
+_Static_assert(offsetof(OmbrixHashMapParms, valueMode) == 24, "after the key definition");
+_Static_assert(offsetof(OmbrixTreeParms, nodesPerBlock) == 24, "after the key definition");
 _Static_assert(sizeof(OmbrixHashMapEntry) == 48, "hash map entry");
 _Static_assert(sizeof(OmbrixHashMap) == 19 * 8, "hash map handle");
 
