@@ -264,7 +264,11 @@ inline Entry *findInBucket(const HashMapState &state, int32_t bucket, const Prep
 
 // Places a new entry into bucket `primary`. 0x803fc002 (and nothing
 // placed) when the overflow supply is empty or the tree refuses a node.
-QVStatus placeEntry(HashMapState &state, Entry *primary, int32_t &count, const Entry &made) {
+// `leavesTree`: the entry may not join the bucket's tree, which turns back
+// into a chain once nothing can fail any more; the chain then holds an entry
+// no tree may hold, so it stays a chain.
+QVStatus placeEntry(HashMapState &state, Entry *primary, int32_t &count, const Entry &made,
+                    bool leavesTree) {
     if (count == 0) {
         *primary = made;
         count = 1;
@@ -273,9 +277,12 @@ QVStatus placeEntry(HashMapState &state, Entry *primary, int32_t &count, const E
     Entry *entry = takeOverflowEntry(state);
     if (!entry) return OMBRIX_E_NO_MEMORY;
     *entry = made;
+    if (leavesTree) {
+        count = treeBackToChain(state, primary, count) + 1;
+        linkAfterPrimary(primary, entry);
+        return OMBRIX_OK;
+    }
     if (count < 0) {
-        // The caller turned the tree into a chain if it may not hold this
-        // entry.
         if (changeTree(primary, [&](Node **root) { return placeInTree(state, root, entry); }) !=
             TreePlacement::placed) {
             giveBackOverflowEntry(state, entry);
@@ -302,20 +309,21 @@ QVStatus addPrepared(HashMapState &state, const Parms &parms, const PreparedKey 
     Entry *primary = &state.slots[bucket];
     int32_t &count = state.bucketCounts[bucket];
     Entry *existing = nullptr;
+    bool leavesTree = false;
     if (count > 0) {
         existing = findInBucket(state, bucket, key, parms.keyMode, true, nullptr);
     } else if (count < 0 && !treeOrderFits(*state.keyLayout, key.size)) {
         // Too short for the tree: the walk finds it, or it joins the bucket
         // as a chain.
         existing = findInBucket(state, bucket, key, parms.keyMode, true, nullptr);
-        if (!existing) count = treeBackToChain(state, primary, count);
+        leavesTree = !existing;
     } else if (count < 0) {
         existing = entryMatches(*primary, key, parms.keyMode, true) ? primary : nullptr;
         Entry *orderEqual = existing ? nullptr : treeEqualEntry(*state.keyLayout, primary, key);
         if (orderEqual && entryMatches(*orderEqual, key, parms.keyMode, true))
             existing = orderEqual;
         else if (orderEqual)
-            count = treeBackToChain(state, primary, count);
+            leavesTree = true;
     }
     if (existing) {
         if (record) giveBackRecord(state, record);
@@ -325,7 +333,7 @@ QVStatus addPrepared(HashMapState &state, const Parms &parms, const PreparedKey 
     Entry made;
     QVStatus status = makeEntry(state, parms, key, value, made);
     if (status == OMBRIX_OK) {
-        status = placeEntry(state, primary, count, made);
+        status = placeEntry(state, primary, count, made, leavesTree);
         if (status != OMBRIX_OK) unmakeEntry(state, parms, made);
     }
     if (status != OMBRIX_OK) {
@@ -504,9 +512,9 @@ bool reinsert(HashMapState &state, const Entry &old) {
 // Re-inserts the chain of old bucket `primary` into new buckets `low` and
 // `low + oldSize`, the only two it feeds, and hands its entries to the
 // overflow supply. Both new buckets are still empty and the chain is
-// shorter than a tree, so this is reinsert without its questions: each
-// side's first entry takes the side's primary slot (already all zero), a
-// later one an overflow entry linked just behind it.
+// shorter than a tree (moveBucket sees to it), so this is reinsert without
+// its questions: each side's first entry takes the side's primary slot
+// (already all zero), a later one an overflow entry linked just behind it.
 void splitChain(HashMapState &state, Entry *primary, int32_t low, int32_t oldSize) {
     Entry *sides[2] = {&state.slots[low], &state.slots[low + oldSize]};
     int32_t counts[2] = {0, 0};
@@ -537,21 +545,34 @@ bool moveBucket(HashMapState &state, Entry *primary, int32_t index, int32_t oldS
         appendOverflowEntry(state, primary);
         return true;
     }
-    if (count > 0) {
+    if (count > 0 && count < kTreeBucketEntries) {
         splitChain(state, primary, index, oldSize);
         return true;
     }
+    // A tree, or a chain of seven or more (it holds an entry no tree may
+    // hold, or a growth was refused a node): entry by entry, so that a new
+    // bucket of seven becomes a tree as an add's does.
     bool complete = true;
+    auto move = [&](Entry *entry) {
+        complete &= reinsert(state, *entry);
+        appendOverflowEntry(state, entry);
+    };
+    Entry *chain = primary->next;
     Node *nil = state.keyLayout->treeNil;
     Node *root = treeRoot(primary);
-    complete &= reinsert(state, *primary);
-    appendOverflowEntry(state, primary);
+    move(primary);
+    if (count > 0) {
+        for (Entry *entry = chain; entry;) {
+            Entry *next = entry->next;
+            move(entry);
+            entry = next;
+        }
+        return complete;
+    }
     // The walk reads only nodes, so an entry handed to the supply (and
     // perhaps taken again) does not disturb it.
-    for (Node *node = treeMinimum(root, nil); node; node = treeSuccessor(node, nil)) {
-        complete &= reinsert(state, *entryOf(node));
-        appendOverflowEntry(state, entryOf(node));
-    }
+    for (Node *node = treeMinimum(root, nil); node; node = treeSuccessor(node, nil))
+        move(entryOf(node));
     freeTreeNodes(state.pool, root, nil);
     return complete;
 }

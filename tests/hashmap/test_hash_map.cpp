@@ -395,6 +395,52 @@ TEST_F(HashMapTest, StringKeysShorterThanTheirPartsStayOutOfTrees) {
     }
 }
 
+// A growth rebuilds each bucket from its entries: a chain that held 0.0
+// and -0.0 (no tree can hold both) splits into a bucket of eight keys the
+// order ranks, which becomes a tree, and -0.0 alone.
+TEST_F(HashMapTest, AGrowthTurnsEveryBucketOfSevenIntoATree) {
+    OmbrixKeyPart doublePart = {OMBRIX_PART_DOUBLE, 8, 1, {0, 0, 0, 0, 0}, 0};
+    OmbrixHashMapParms parms = {OMBRIX_KEY_REFERENCE, 1, &doublePart, 0, OMBRIX_VALUE_POINTER, 0, 0, 0, 0,
+                                [](const void *bytes, int32_t) -> uint32_t {
+                                    uint64_t bits;
+                                    std::memcpy(&bits, bytes, sizeof bits);
+                                    double d = std::bit_cast<double>(bits);
+                                    return bits == uint64_t{1} << 63 ? 32 : d >= 100 ? uint32_t(d) : 0;
+                                }};
+    std::vector<double> items = {1, 2, 3, 4, 5, 6, 7, 0.0, -0.0};
+    for (double d = 101; d <= 115; ++d) items.push_back(d);  // buckets 5 .. 19, then 37 .. 51
+    Map *map = hashMapNew(nullptr, parms);
+    for (double &item : items) ASSERT_EQ(map->add(map, &item, &item), OMBRIX_OK);
+    ASSERT_EQ(state(map).resizeCount, 1);
+    EXPECT_EQ(std::vector<int32_t>({state(map).bucketCounts[0], state(map).bucketCounts[32]}),
+              std::vector<int32_t>({-8, 1}));
+    checkChainedTable(map);
+    map->destroy(map);
+}
+
+// An add refused its key copy leaves a tree bucket a tree, even when the
+// key (shorter than the order reads) would have turned it into a chain.
+TEST_F(HashMapTest, ARefusedKeyCopyLeavesATreeBucketAsItWas) {
+    OmbrixKeyPart bytesPart = {OMBRIX_PART_BYTES, 16, 1, {0, 0, 0, 0, 0}, 0};
+    OmbrixHashMapParms parms = {OMBRIX_KEY_VARIABLE, 1, &bytesPart, 0, OMBRIX_VALUE_POINTER, 0,
+                                OMBRIX_HASH_MAP_COPY_KEYS, 0, 0,
+                                [](const void *, int32_t) -> uint32_t { return 0; }};
+    Map *map = hashMapNew(nullptr, parms);
+    std::vector<std::string> keys;
+    for (char c = 'a'; c < 'h'; ++c) keys.push_back(std::string(15, 'x') + c);
+    for (const std::string &key : keys) ASSERT_EQ(map->add(map, key.c_str(), nullptr), OMBRIX_OK);
+    ASSERT_EQ(state(map).bucketCounts[0], -7);
+    char shorter[] = "short";
+    uint64_t made = sweepAllocationFailures(
+        host, [&] { return map->add(map, shorter, shorter) == OMBRIX_OK; },
+        [&](uint64_t n) {
+            EXPECT_EQ(state(map).bucketCounts[0], -7) << n;
+            EXPECT_EQ(map->size(map), 7);
+        });
+    EXPECT_EQ(made, 1u);
+    map->destroy(map);
+}
+
 // Every find of an item key (the object's, the plain and the sized form)
 // hashes it as the add did: a 2-byte integer field hashes its two bytes,
 // not the four its type suggests, on both table kinds. An item of an equal
