@@ -47,13 +47,35 @@ inline int32_t firstFreeDistance(const Entry *slots, int32_t bucket) {
     return kSpareSlots;
 }
 
+// One move of a displacement: the entry at member i of bucket `free` - j
+// went to member j, the free slot.
+struct Move {
+    int32_t free;
+    int8_t j, i;
+};
+
+// The moves of one displacement, at most one per slot it crosses, so that
+// a refused doubling after it can put them back.
+struct MoveLog {
+    Move moves[kSpareSlots];
+    int32_t count = 0;
+    void undo(Entry *slots) {
+        while (count > 0) {
+            const Move &m = moves[--count];
+            Entry &owner = slots[m.free - m.j];
+            moveEntry(slots[m.free - m.j + m.i], slots[m.free]);
+            owner.hop = (owner.hop & ~(1u << m.j)) | (1u << m.i);
+        }
+    }
+};
+
 // Brings the free slot at distance `distance` from `bucket` into its
 // neighbourhood: an entry of a bucket B in the 15 buckets before the free
 // slot E, lying before E and within B's own neighbourhood of E, moves into
 // E, and its old slot is the new free one. Returns the final distance, or
 // -1 when no bucket has such an entry (the moves so far keep every
-// invariant).
-int32_t bringHome(Entry *slots, int32_t bucket, int32_t distance) {
+// invariant). Each move brings the free slot at least one slot closer.
+int32_t bringHome(Entry *slots, int32_t bucket, int32_t distance, MoveLog *log = nullptr) {
     while (distance >= kNeighbourhood) {
         int32_t free = bucket + distance;
         bool moved = false;
@@ -64,6 +86,7 @@ int32_t bringHome(Entry *slots, int32_t bucket, int32_t distance) {
             int32_t i = std::countr_zero(before);
             moveEntry(slots[free], slots[free - j + i]);
             owner.hop = (owner.hop & ~(1u << i)) | (1u << j);
+            if (log) log->moves[log->count++] = {free, static_cast<int8_t>(j), static_cast<int8_t>(i)};
             distance = free - j + i - bucket;
             moved = true;
         }
@@ -214,8 +237,10 @@ inline QVStatus countNew(HashMapState &state) {
 }
 
 // Only a refused doubling leaves the count at the threshold. The next add
-// tries the doubling first and, refused again, changes nothing: the count
-// stays below the threshold, and a mode-0 key finds a record for its key.
+// of a new key tries the doubling first and, refused again, changes
+// nothing, so the count stays below the threshold. A present key's add
+// needs no room, except in mode 0, whose key is built in a record: it tries
+// first too.
 inline QVStatus roomForNew(HashMapState &state) {
     return state.count >= state.threshold ? hashMapOpenResize(&state) : OMBRIX_OK;
 }
@@ -231,7 +256,8 @@ QVStatus addPrepared(HashMapState &state, const Parms &parms, const PreparedKey 
                            value);
     }
     Entry made;
-    QVStatus status = makeEntry(state, parms, key, value, made);
+    QVStatus status = roomForNew(state);
+    if (status == OMBRIX_OK) status = makeEntry(state, parms, key, value, made);
     if (status == OMBRIX_OK) {
         status = placeNew(state, made);
         if (status != OMBRIX_OK) unmakeEntry(state, parms, made);
@@ -255,14 +281,18 @@ inline bool servesFast(const OmbrixHashMap *map, bool direct, bool adds) {
 }
 
 // The fast forms' tests: a direct key by its hash, then the same field or
-// equal field bytes; a pointer key by the pointer alone, from which its
-// hash follows.
+// equal field bytes; a pointer key's find by the pointer alone, its add by
+// the hash too (a sized add may have stored the same pointer under the
+// hash of another size, in the same home bucket).
 inline bool sameDirectKey(const Entry &entry, const ItemKey &key, int32_t size) {
     return entry.hash == key.hash &&
            (entry.key == key.stored || sameKeyBytes(entry.key, key.stored, size));
 }
 inline bool samePointerKey(const Entry &entry, const ItemKey &key, int32_t) {
     return entry.key == key.stored;
+}
+inline bool samePointerAndHash(const Entry &entry, const ItemKey &key, int32_t) {
+    return entry.hash == key.hash && entry.key == key.stored;
 }
 using SameItemKey = bool (*)(const Entry &, const ItemKey &, int32_t);
 
@@ -289,13 +319,14 @@ template <SameItemKey Same>
 QVStatus addFast(OmbrixHashMap *map, const void *key, const void *value) {
     HashMapState &state = *hashMapStateOf(map);
     if (!key) return addNullKey(state, *map->parms, value);
-    QVStatus status = roomForNew(state);
-    if (status != OMBRIX_OK) return status;
     ItemKey item = fastItemKey<Same>(state, *map->parms, key);
-    if (Entry *existing = locateItemKey<Same>(state, item)) {
+    constexpr SameItemKey kAddSame = Same == samePointerKey ? samePointerAndHash : Same;
+    if (Entry *existing = locateItemKey<kAddSame>(state, item)) {
         existing->value = const_cast<void *>(value);
         return OMBRIX_OK;
     }
+    QVStatus status = roomForNew(state);
+    if (status != OMBRIX_OK) return status;
     Entry made = {};
     made.hash = item.hash;
     made.key = item.stored;
@@ -321,14 +352,12 @@ void *findFast(OmbrixHashMap *map, const void *key) {
 }
 
 // The find of an integer field, the common item key, walks the home
-// bucket's neighbourhood and chain for the item itself, as the chained
-// table walks its chain: an identity match is the answer (no entry before
-// it had the key's hash, so the full rule would stop there too), and an
-// entry of the key's hash that is not the item hands the search to the
-// full rule.
+// bucket's neighbourhood and chain for the first entry of the key's hash:
+// when it holds the item itself it is the answer (the full rule would stop
+// there too), and otherwise the full rule takes over.
 inline void *findIntField(const HashMapState &state, ItemKey item) {
     const Entry *entry = locate(state, item.hash, [&](const Entry &candidate) {
-                             return candidate.key == item.stored || candidate.hash == item.hash;
+                             return candidate.hash == item.hash;
                          }).entry;
     if (__builtin_expect(entry && entry->key == item.stored, 1)) return entry->value;
     return entry ? findDirectKeyFully(state, item) : nullptr;
@@ -564,10 +593,12 @@ QVStatus hashMapOpenProbe(HashMapState *state, uint32_t hash, int32_t distance, 
     HashMapState &s = *state;
     *slotOut = nullptr;
     if (resizedOut) *resizedOut = 0;
+    MoveLog log;
     for (;;) {
         int32_t bucket = homeOf(hash, s.mask);
         if (distance < kSpareSlots) {
-            int32_t home = bringHome(s.slots, bucket, distance);
+            log.count = 0;
+            int32_t home = bringHome(s.slots, bucket, distance, &log);
             if (home >= 0) {
                 *slotOut = &s.slots[bucket + home];
                 return OMBRIX_OK;
@@ -575,7 +606,13 @@ QVStatus hashMapOpenProbe(HashMapState *state, uint32_t hash, int32_t distance, 
         }
         if (!doublingCanHelp(s, bucket, hash)) return OMBRIX_OK;
         QVStatus status = hashMapOpenResize(state);
-        if (status != OMBRIX_OK) return status;
+        if (status != OMBRIX_OK) {
+            // The moves that led nowhere go back: the table is as the
+            // last completed step left it.
+            log.undo(s.slots);
+            return status;
+        }
+        log.count = 0;
         if (resizedOut) *resizedOut = 1;
         distance = firstFreeDistance(s.slots, homeOf(hash, s.mask));
     }
@@ -608,8 +645,10 @@ OMBRIX_API QVStatus hashMapOpenAddWithKeySize(OmbrixHashMap *map, const void *ke
     HashMapState &state = *omb::hashMapStateOf(map);
     const OmbrixHashMapParms &parms = *map->parms;
     if (!key) return omb::addNullKey(state, parms, value);
-    QVStatus status = omb::roomForNew(state);
-    if (status != OMBRIX_OK) return status;
+    if (parms.keyMode == OMBRIX_KEY_COMPOSITE) {
+        QVStatus status = omb::roomForNew(state);
+        if (status != OMBRIX_OK) return status;
+    }
     return omb::withAddKey(state, parms, key, keySize,
                            [&](const omb::PreparedKey &prepared, void *record) {
                                return omb::addPrepared(state, parms, prepared, record, value);

@@ -73,6 +73,12 @@ uint32_t fourHashes(const void *bytes, int32_t) {
 }
 uint32_t hashByLength(const void *, int32_t size) { return size * 0x9e3779b9u; }
 uint32_t oneHash(const void *, int32_t) { return 0x5a5a5a40u; }
+// Key 0 at home 2, every other key k at home 0 of 32 (hash 32 k).
+uint32_t homeTwoThenZero(const void *bytes, int32_t) {
+    int32_t k;
+    std::memcpy(&k, bytes, sizeof k);
+    return k ? 32u * static_cast<uint32_t>(k) : 2u;
+}
 // Key parts: the number (the tag when unsummed), then an int64 through a pointer.
 struct Shape { const char *name; uint32_t keyMode; int32_t parts; OmbrixHashFunction hash; };
 const Shape kShapes[] = {
@@ -266,14 +272,15 @@ TEST_F(OpenTableTest, PointersOfOneDefaultHashAreFoundInTheNeighbourhoodAndTheCh
     map->destroy(map);
 }
 
-// The remove matches as the find does: the very pointer an entry holds is its key, so an
-// item whose field changed since its add (5 to 37, the same home of 32) is found and removed.
+// The remove matches as the sized find does: the very pointer an entry holds is its key, so
+// an item whose field changed since its add (5 to 37, the same home of 32) is found and
+// removed; the fast find asks for the stored hash first and misses it.
 TEST_F(OpenTableTest, RemoveMatchesTheStoredPointerAsTheFindDoes) {
     Map *map = make(OMBRIX_KEY_REFERENCE, OMBRIX_VALUE_POINTER, &intPart, 1);
     int32_t item = 5, other = 5;
     ASSERT_EQ(map->add(map, &item, &other), OMBRIX_OK);
     item = 37;
-    EXPECT_EQ(map->find(map, &item), &other);
+    EXPECT_EQ(map->find(map, &item), nullptr) << "the fast find tests the stored hash first";
     EXPECT_EQ(map->findWithKeySize(map, &item, 0), &other);
     EXPECT_EQ(map->find(map, &other), nullptr) << "the bytes 5, another pointer, another hash";
     ASSERT_EQ(map->remove(map, &item), OMBRIX_OK);
@@ -313,6 +320,46 @@ TEST_F(OpenTableTest, ASizedCallLooksOnlyAtItsHomeBucketsMembers) {
     }
 }
 
+// The fast forms compare the stored hash before the pointer: an entry a sized add made for
+// the same pointer under another hash of the same home is not theirs. Direct int32 63 at two
+// bytes hashes to 2143 (home 31, as 63's); a pointer hashes to 0x25 at 4 bytes, 0x5 at 8.
+uint32_t homeFiveBySize(const void *, int32_t size) { return size == 4 ? 0x25u : 0x5u; }
+TEST_F(OpenTableTest, TheFastFormsTestTheHashBeforeThePointer) {
+    const struct { const char *what; bool direct; OmbrixHashFunction hash; int32_t sized;
+                   bool findsSized; } rows[] = {
+        {"hashMapOpenAdd, then hashMapOpenFind", true, nullptr, 2, false},
+        {"hashMapOpenPtrAdd, then hashMapOpenPtrFind", false, homeFiveBySize, 4, true}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        Map *map = make(OMBRIX_KEY_REFERENCE, OMBRIX_VALUE_POINTER, row.direct ? &intPart : nullptr,
+                        row.direct, row.hash);
+        int32_t item = 63, sized = 1, fast = 2;
+        ASSERT_EQ(map->addWithKeySize(map, &item, row.sized, &sized), OMBRIX_OK);
+        ASSERT_EQ(map->add(map, &item, &fast), OMBRIX_OK);
+        EXPECT_EQ(map->size(map), 2) << "the fast add makes its own entry";
+        EXPECT_EQ(map->find(map, &item), row.findsSized ? &sized : &fast);
+        map->destroy(map);
+    }
+}
+
+// A present key needs no block: its value is replaced while the doubling that a refused
+// threshold add left pending is refused again.
+TEST_F(OpenTableTest, APresentKeyIsReplacedWhileThePendingDoublingIsRefused) {
+    Map *map = make(OMBRIX_KEY_REFERENCE, OMBRIX_VALUE_POINTER, &intPart, 1);
+    int32_t keys[24];
+    for (int32_t i = 0; i < 24; ++i) {
+        if (i == 23) qvhostFailAllocationsFrom(host, 1);
+        ASSERT_EQ(map->add(map, &(keys[i] = i), &keys[0]), i == 23 ? OMBRIX_E_NO_MEMORY : OMBRIX_OK);
+    }
+    EXPECT_EQ(map->add(map, &keys[0], &keys[1]), OMBRIX_OK);
+    EXPECT_EQ(map->addWithKeySize(map, &keys[2], 0, &keys[1]), OMBRIX_OK);
+    qvhostFailAllocation(host, 0);
+    EXPECT_EQ(map->find(map, &keys[0]), &keys[1]);
+    EXPECT_EQ(map->find(map, &keys[2]), &keys[1]);
+    EXPECT_EQ(map->size(map), 24);
+    map->destroy(map);
+}
+
 TEST_F(OpenTableTest, StatisticsCountRanksInTheChain) {
     Map *map = filled(oneHash, 18);
     testing::internal::CaptureStdout();
@@ -340,6 +387,8 @@ TEST_F(OpenTableTest, ARefusedAddDoublingOrIteratorLeavesTheTableAsItWas) {
         {"the threshold's doubling tried again", 24, 1, nullptr, kAdd, true, 4},
         {"an iterator", 20, 1, oneHash, kIterate, false, 1},
         {"a sorted iterator", 20, 1, oneHash, kIterateSorted, false, 2},
+        // Slots 0-15 home 0, slot 16 key 0 of home 2: it moves to 17 before the doubling.
+        {"the doubling after a displacement", 17, 1, homeTwoThenZero, kAdd, false, 4},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
