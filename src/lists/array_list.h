@@ -32,3 +32,17 @@ static_assert(offsetof(OmbrixArrayList, pool) == 32 + 19 * 8);
 static_assert(offsetof(OmbrixArrayList, ownsPool) == 32 + 20 * 8);
 static_assert(offsetof(OmbrixArrayList, lock) == 32 + 21 * 8);
 static_assert(sizeof(OmbrixArrayList) == 32 + 22 * 8);
+static_assert(offsetof(OmbrixArrayListParms, keyType) == 4 &&
+              offsetof(OmbrixArrayListParms, flags) == 8);
+static_assert(offsetof(OmbrixArrayList, add) == 32 + 1 * 8 &&
+              offsetof(OmbrixArrayList, addWithKeySize) == 32 + 2 * 8);
+static_assert(offsetof(OmbrixArrayList, addLast) == 32 + 3 * 8 &&
+              offsetof(OmbrixArrayList, addLastWithKeySize) == 32 + 4 * 8);
+static_assert(offsetof(OmbrixArrayList, remove) == 32 + 5 * 8 &&
+              offsetof(OmbrixArrayList, removeLast) == 32 + 6 * 8);
+static_assert(offsetof(OmbrixArrayList, get) == 32 + 7 * 8 &&
+              offsetof(OmbrixArrayList, getLast) == 32 + 8 * 8);
+static_assert(offsetof(OmbrixArrayList, find) == 32 + 9 * 8 &&
+              offsetof(OmbrixArrayList, size) == 32 + 12 * 8);
+static_assert(offsetof(OmbrixArrayList, reset) == 32 + 13 * 8 &&
+              offsetof(OmbrixArrayList, iterator) == 32 + 14 * 8);

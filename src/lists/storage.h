@@ -20,3 +20,14 @@ static_assert(offsetof(OmbrixStorage, pointerArray) == 64 + 13 * 8);
 static_assert(offsetof(OmbrixStorage, list) == 64 + 14 * 8);
 static_assert(offsetof(OmbrixStorage, ownsPool) == 64 + 15 * 8);
 static_assert(sizeof(OmbrixStorage) == 64 + 16 * 8);
+static_assert(offsetof(OmbrixStorageParms, keyType) == 44);
+static_assert(offsetof(OmbrixStorage, compare) == 64 + 1 * 8 &&
+              offsetof(OmbrixStorage, add) == 64 + 2 * 8);
+static_assert(offsetof(OmbrixStorage, addLast) == 64 + 3 * 8 &&
+              offsetof(OmbrixStorage, remove) == 64 + 4 * 8);
+static_assert(offsetof(OmbrixStorage, removeLast) == 64 + 5 * 8 &&
+              offsetof(OmbrixStorage, get) == 64 + 6 * 8);
+static_assert(offsetof(OmbrixStorage, getLast) == 64 + 7 * 8 &&
+              offsetof(OmbrixStorage, size) == 64 + 8 * 8);
+static_assert(offsetof(OmbrixStorage, iterator) == 64 + 9 * 8 &&
+              offsetof(OmbrixStorage, reset) == 64 + 10 * 8);

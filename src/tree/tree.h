@@ -78,3 +78,17 @@ static_assert(offsetof(OmbrixTree, size) == 8 + 7 * 8);
 static_assert(offsetof(OmbrixTree, reset) == 8 + 12 * 8);
 static_assert(offsetof(OmbrixTree, clone) == 8 + 15 * 8);
 static_assert(offsetof(OmbrixTree, print) == 8 + 17 * 8);
+static_assert(offsetof(omb::TreeState, root) == 0 && sizeof(omb::TreeState) == 48);
+static_assert(offsetof(OmbrixTree, add) == 8 + 1 * 8 &&
+              offsetof(OmbrixTree, remove) == 8 + 2 * 8);
+static_assert(offsetof(OmbrixTree, find) == 8 + 3 * 8 &&
+              offsetof(OmbrixTree, addWithKeySize) == 8 + 4 * 8);
+static_assert(offsetof(OmbrixTree, removeWithKeySize) == 8 + 5 * 8 &&
+              offsetof(OmbrixTree, findWithKeySize) == 8 + 6 * 8);
+static_assert(offsetof(OmbrixTree, toBlob) == 8 + 8 * 8 &&
+              offsetof(OmbrixTree, getBlobSize) == 8 + 9 * 8);
+static_assert(offsetof(OmbrixTree, merge) == 8 + 10 * 8 &&
+              offsetof(OmbrixTree, mergeFromBlob) == 8 + 11 * 8);
+static_assert(offsetof(OmbrixTree, iterator) == 8 + 13 * 8 &&
+              offsetof(OmbrixTree, entryIterator) == 8 + 14 * 8);
+static_assert(offsetof(OmbrixTree, stat) == 8 + 16 * 8);
