@@ -272,23 +272,6 @@ TEST_F(OpenTableTest, PointersOfOneDefaultHashAreFoundInTheNeighbourhoodAndTheCh
     map->destroy(map);
 }
 
-// The remove matches as the sized find does: the very pointer an entry holds is its key, so
-// an item whose field changed since its add (5 to 37, the same home of 32) is found and
-// removed; the fast find asks for the stored hash first and misses it.
-TEST_F(OpenTableTest, RemoveMatchesTheStoredPointerAsTheFindDoes) {
-    Map *map = make(OMBRIX_KEY_REFERENCE, OMBRIX_VALUE_POINTER, &intPart, 1);
-    int32_t item = 5, other = 5;
-    ASSERT_EQ(map->add(map, &item, &other), OMBRIX_OK);
-    item = 37;
-    EXPECT_EQ(map->find(map, &item), nullptr) << "the fast find tests the stored hash first";
-    EXPECT_EQ(map->findWithKeySize(map, &item, 0), &other);
-    EXPECT_EQ(map->find(map, &other), nullptr) << "the bytes 5, another pointer, another hash";
-    ASSERT_EQ(map->remove(map, &item), OMBRIX_OK);
-    EXPECT_EQ(map->size(map), 0);
-    EXPECT_EQ(map->find(map, &item), nullptr);
-    map->destroy(map);
-}
-
 // A sized call looks only at its home bucket's members. Pointer keys whose hash depends on
 // the key size: a and b both have home 5 at 8 bytes, so b sits in slot 6; at 4 bytes b's
 // home is 6, whose slot holds b but no member of bucket 6. The very pointer there is not a

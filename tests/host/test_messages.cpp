@@ -8,7 +8,6 @@
 #include <cstring>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "host_fixture.h"
 #include "ombrix/messages.h"
@@ -104,20 +103,6 @@ TEST_F(Journals, EchoClearAndTheHandlesOwnJournal) {
 
     EXPECT_EQ(host[QV_HOST_DEFAULT_JOURNAL], qvhostDefaultJournal(host));
     EXPECT_NE(qvhostDefaultJournal(host), journal);
-}
-
-TEST_F(Journals, TwoThreadsLoseNoEntry) {
-    constexpr int kEach = 2000;
-    auto work = [this](uintptr_t facility) {
-        for (int i = 0; i < kEach; ++i) qvlStatusToJnl(journal, facility, uintptr_t(i));
-    };
-    std::thread a(work, 1), b(work, 2);
-    a.join(), b.join();
-    ASSERT_EQ(qvhostJournalCount(journal), 2u * kEach);
-    int fromA = 0;
-    for (size_t i = 0; i < 2u * kEach; ++i)
-        fromA += std::strncmp(qvhostJournalEntry(journal, i), "status facility 1 ", 18) == 0;
-    EXPECT_EQ(fromA, kEach);
 }
 
 // The formatter through the host's default context; `text` receives the
