@@ -173,16 +173,20 @@ struct Located {
 };
 
 // The home slot is tried first, so that the likeliest place of a key is
-// compared at once and a hit there is the fall-through; bit 0 of its hop word
-// (in the same slot) must say it holds a member of this bucket, since it may
-// hold an entry moved there from an earlier bucket, which an identity match
-// would otherwise take. `match` is asked only about members.
-template <typename Match>
+// compared at once and a hit there is the fall-through. It may hold an entry
+// moved there from an earlier bucket, which an identity match would
+// otherwise take, so bit 0 of its hop word must say it holds a member. A
+// `match` that requires the key's hash (kMatchTestsHash) needs only an
+// occupied slot: an entry of the key's hash in its home slot is a member,
+// and the hop word, at the slot's end, may lie in another cache line.
+// `match` is asked only about members.
+template <bool kMatchTestsHash = false, typename Match>
 inline Located locate(const HashMapState &state, uint32_t hash, Match match) {
     uint32_t bucket = hash & static_cast<uint32_t>(state.mask);  // widens without an instruction
     Entry &home = state.slots[bucket];
     int32_t b = static_cast<int32_t>(bucket);
-    if (__builtin_expect((home.hop & 1u) && match(home), 1)) return {&home, nullptr, b, 0};
+    bool homeMember = kMatchTestsHash ? home.key != nullptr : (home.hop & 1u) != 0;
+    if (__builtin_expect(homeMember && match(home), 1)) return {&home, nullptr, b, 0};
     for (uint32_t hop = home.hop & ~1u; hop; hop &= hop - 1) {
         int32_t bit = std::countr_zero(hop);
         if (match((&home)[bit])) return {&home + bit, nullptr, b, bit};
@@ -309,7 +313,7 @@ inline ItemKey fastItemKey(const HashMapState &state, const Parms &parms, const 
 template <SameItemKey Same>
 inline Entry *locateItemKey(const HashMapState &state, const ItemKey &key) {
     int32_t size = state.keyLayout->keySize;
-    return locate(state, key.hash, [&](const Entry &entry) {
+    return locate<Same != samePointerKey>(state, key.hash, [&](const Entry &entry) {
                return Same(entry, key, size);
            }).entry;
 }
@@ -351,15 +355,18 @@ void *findFast(OmbrixHashMap *map, const void *key) {
     return entry ? entry->value : nullptr;
 }
 
-// The find of an integer field, the common item key, walks the home
-// bucket's neighbourhood and chain for the first entry of the key's hash:
-// when it holds the item itself it is the answer (the full rule would stop
-// there too), and otherwise the full rule takes over.
+// The find of an integer field, the common item key. The item itself in
+// its home slot under its own hash is the first entry the full rule would
+// take there, and the likeliest answer. Otherwise the walk finds the first
+// entry of the key's hash: when it holds the item itself it is the answer,
+// and otherwise the full rule takes over.
 inline void *findIntField(const HashMapState &state, ItemKey item) {
-    const Entry *entry = locate(state, item.hash, [&](const Entry &candidate) {
+    const Entry &home = state.slots[item.hash & static_cast<uint32_t>(state.mask)];
+    if (__builtin_expect(home.key == item.stored && home.hash == item.hash, 1)) return home.value;
+    const Entry *entry = locate<true>(state, item.hash, [&](const Entry &candidate) {
                              return candidate.hash == item.hash;
                          }).entry;
-    if (__builtin_expect(entry && entry->key == item.stored, 1)) return entry->value;
+    if (entry && entry->key == item.stored) return entry->value;
     return entry ? findDirectKeyFully(state, item) : nullptr;
 }
 
@@ -621,7 +628,7 @@ QVStatus hashMapOpenProbe(HashMapState *state, uint32_t hash, int32_t distance, 
 template <int32_t kSize>
 void *hashMapOpenFindCopiedField(const HashMapState &state, const void *item) {
     CopiedFieldKey key = copiedFieldKey<kSize>(*state.keyLayout, item);
-    Entry *entry = locate(state, key.hash, [&](const Entry &candidate) {
+    Entry *entry = locate<true>(state, key.hash, [&](const Entry &candidate) {
                        return holdsCopiedField(candidate, key);
                    }).entry;
     return entry ? entry->value : nullptr;
