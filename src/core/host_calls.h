@@ -52,11 +52,10 @@ inline QVWord *hostTextServices(QVWord *host) {
     return host ? slotValue<QVWord *>(host, QV_HOST_TEXT_SERVICES) : nullptr;
 }
 
-// The context the host keeps for callers that bring none, or null.
-inline void *hostDefaultMessageContext(QVWord *host) {
-    if (!host) return nullptr;
-    void **word = slotValue<void **>(host, QV_HOST_DEFAULT_MSG_CONTEXT);
-    return word ? *word : nullptr;
+// The word in which the host keeps the context for callers that bring
+// none, or null when the host keeps no such word.
+inline void **hostDefaultMessageContextWord(QVWord *host) {
+    return host ? slotValue<void **>(host, QV_HOST_DEFAULT_MSG_CONTEXT) : nullptr;
 }
 
 // The handle a message context belongs to, reached through its owner.

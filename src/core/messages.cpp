@@ -156,13 +156,16 @@ OMBRIX_API QVStatus qvzRender2Fmt(void **holder, uintptr_t v1, uintptr_t v2, uin
     return status;
 }
 
-// A caller without a context borrows the host's default one. A host with no
-// default context word, or one holding null, leaves nothing to format with:
-// both give OMBRIX_E_NO_CONTEXT before the host is called.
+// A caller without a context borrows the host's default one, where the
+// host keeps that word; a word holding null leaves nothing to format with:
+// OMBRIX_E_NO_CONTEXT before the host is called. A host without the word
+// is called with the null context and answers for itself.
 OMBRIX_API QVStatus qvzStatusBuffV(void *context, QVStatus status, uintptr_t v1, uintptr_t v2,
                                    uintptr_t v3, va_list ap) {
     QVWord *host = hostOfContext(context);
-    if (!context && !(context = omb::hostDefaultMessageContext(host))) return OMBRIX_E_NO_CONTEXT;
+    if (!host) return OMBRIX_E_NO_CONTEXT;
+    if (void **word = context ? nullptr : omb::hostDefaultMessageContextWord(host))
+        if (!(context = *word)) return OMBRIX_E_NO_CONTEXT;
     ContextRecord record = {context, nullptr};
     return omb::hostStatusBuff(host, &record, status, v1, v2, v3, ap);
 }
@@ -177,17 +180,15 @@ OMBRIX_API QVStatus qvzStatusBuff(void *context, QVStatus status, uintptr_t v1, 
 }
 
 // As qvzStatusBuffV; the default context found is also left in the caller's
-// holder, so later calls through it need not look again. With no holder at
-// all the host receives the address of a holder of our own.
+// holder, so later calls through it need not look again. The host receives
+// the holder as given, null included.
 OMBRIX_API QVStatus qvzStatus2BuffV(void **holder, QVStatus status, uintptr_t v1, uintptr_t v2,
                                     uintptr_t v3, va_list ap) {
     QVWord *host = hostOfHolder(holder);
-    void *local = nullptr;
-    if (!holder || !*holder) {
-        void *context = omb::hostDefaultMessageContext(host);
-        if (!context) return OMBRIX_E_NO_CONTEXT;
-        if (!holder) holder = &local;
-        *holder = context;
+    if (!host) return OMBRIX_E_NO_CONTEXT;
+    if (void **word = holder && *holder ? nullptr : omb::hostDefaultMessageContextWord(host)) {
+        if (!*word) return OMBRIX_E_NO_CONTEXT;
+        if (holder) *holder = *word;
     }
     return omb::hostStatusBuff(host, holder, status, v1, v2, v3, ap);
 }
