@@ -51,7 +51,10 @@ QVStatus qvzRender2Fmt(void **holder, uintptr_t v1, uintptr_t v2, uintptr_t v3, 
 QVStatus qvzRender2FmtV(void **holder, uintptr_t v1, uintptr_t v2, uintptr_t v3, va_list ap);
 
 /* Status texts. With no context from the caller they use the host's default
- * message context, and return OMBRIX_E_NO_CONTEXT when there is none. */
+ * message context, and return OMBRIX_E_NO_CONTEXT without calling the host
+ * when its default word holds none; a host that keeps no such word is called
+ * with the null context. The holder form leaves the default context in the
+ * caller's holder and hands the host the holder as given, null included. */
 QVStatus qvzStatusBuff(void *context, QVStatus status, uintptr_t v1, uintptr_t v2, uintptr_t v3,
                        ...);
 QVStatus qvzStatusBuffV(void *context, QVStatus status, uintptr_t v1, uintptr_t v2, uintptr_t v3,
