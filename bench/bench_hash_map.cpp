@@ -683,7 +683,7 @@ struct InsertLayoutFloor {
         return false;
     }
 
-    void grow() {
+    [[gnu::noinline]] void grow() {
         Entry *old = slots;
         uint32_t oldSize = size;
         spare.emplace(oldSize * sizeof(int32_t), counts);

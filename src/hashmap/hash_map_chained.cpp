@@ -511,10 +511,11 @@ bool reinsert(HashMapState &state, const Entry &old) {
 
 // Re-inserts the chain of old bucket `primary` into new buckets `low` and
 // `low + oldSize`, the only two it feeds, and hands its entries to the
-// overflow supply. Both new buckets are still empty and the chain is
+// overflow supply. Both new buckets are still unwritten and the chain is
 // shorter than a tree (moveBucket sees to it), so this is reinsert without
-// its questions: each side's first entry takes the side's primary slot
-// (already all zero), a later one an overflow entry linked just behind it.
+// its questions: each side's first entry fills the side's primary slot
+// whole, a later one an overflow entry linked just behind it, and a side
+// that got none is written empty.
 void splitChain(HashMapState &state, Entry *primary, int32_t low, int32_t oldSize) {
     Entry *sides[2] = {&state.slots[low], &state.slots[low + oldSize]};
     int32_t counts[2] = {0, 0};
@@ -528,25 +529,35 @@ void splitChain(HashMapState &state, Entry *primary, int32_t low, int32_t oldSiz
             target = takeOverflowEntry(state);
             target->hop = 0;
             linkAfterPrimary(sides[side], target);
+            copyEntryContents(*target, *entry);
+        } else {
+            *target = Entry{entry->hash, entry->key, entry->keySize, entry->value, nullptr, 0};
         }
-        copyEntryContents(*target, *entry);
         appendOverflowEntry(state, entry);
         entry = next;
     }
+    for (int side = 0; side < 2; ++side)
+        if (counts[side] == 0) *sides[side] = Entry{};
     state.bucketCounts[low] = counts[0];
     state.bucketCounts[low + oldSize] = counts[1];
 }
 
-// Re-inserts every entry of old bucket `primary` and hands its entries to
-// the overflow supply. False when some tree node was refused.
+// Re-inserts every entry of old bucket `primary` into new buckets `index`
+// and `index` + `oldSize`, which it writes whole (an empty bucket's primary
+// slot all zero, its count 0), and hands its entries to the overflow supply.
+// False when some tree node was refused.
 bool moveBucket(HashMapState &state, Entry *primary, int32_t index, int32_t oldSize,
                 int32_t count) {
-    if (count == 0) {
-        appendOverflowEntry(state, primary);
-        return true;
-    }
     if (count > 0 && count < kTreeBucketEntries) {
         splitChain(state, primary, index, oldSize);
+        return true;
+    }
+    for (int32_t bucket : {index, index + oldSize}) {
+        state.slots[bucket] = Entry{};
+        state.bucketCounts[bucket] = 0;
+    }
+    if (count == 0) {
+        appendOverflowEntry(state, primary);
         return true;
     }
     // A tree, or a chain of seven or more (it holds an entry no tree may
@@ -596,6 +607,15 @@ inline void retryRefusedGrowth(HashMapState &state) {
 QVStatus hashMapListAddPrepared(HashMapState &state, const Parms &parms, const PreparedKey &key,
                                 const void *value) {
     retryRefusedGrowth(state);
+    int32_t bucket = static_cast<int32_t>(key.hash & static_cast<uint32_t>(state.mask));
+    int32_t &count = state.bucketCounts[bucket];
+    if (count == 0 && valuesArePointers(parms, *state.keyLayout) && !copiesKeys(parms)) {
+        state.slots[bucket] = Entry{key.hash, key.stored, key.size, const_cast<void *>(value), nullptr, 0};
+        count = 1;
+        state.count += 1;
+        if (state.count >= state.threshold) return hashMapListResize(&state);
+        return OMBRIX_OK;
+    }
     return addPrepared(state, parms, key, nullptr, value);
 }
 
@@ -644,21 +664,13 @@ QVStatus hashMapListResize(HashMapState *state) {
     s.resizeCount += 1;
     bool complete = true;
     // The entries of old bucket i go to new buckets i and i + oldSize, and
-    // only there, so those two are cleared (an empty bucket's primary slot
-    // is all zero) before it moves, a run of kClearRun at a time while the
-    // lines are about to be written anyway: the new arrays need no zero
-    // fill of their own. The old chains sit in the overflow supply in the
-    // order they were taken; each bucket asks for the chain kMoveLookahead
-    // on.
-    constexpr int32_t kClearRun = 64, kMoveLookahead = 16;
+    // only there, so moving it writes both new primary slots and counts
+    // whole (moveBucket): the new arrays need no zero fill of their own, and
+    // each of their lines is written once. The old chains sit in the
+    // overflow supply in the order they were taken; each bucket asks for
+    // the chain kMoveLookahead on.
+    constexpr int32_t kMoveLookahead = 16;
     for (int32_t i = 0; i < oldSize; ++i) {
-        if (i % kClearRun == 0) {
-            size_t run = static_cast<size_t>(std::min(kClearRun, oldSize - i));
-            for (int32_t first : {i, i + oldSize}) {
-                std::memset(&s.slots[first], 0, sizeof(Entry) * run);
-                std::memset(&s.bucketCounts[first], 0, sizeof(int32_t) * run);
-            }
-        }
         const Entry &ahead = oldSlots[(i + kMoveLookahead) & (oldSize - 1)];
         __builtin_prefetch(ahead.next ? ahead.next : &ahead);
         complete &= moveBucket(s, &oldSlots[i], i, oldSize, oldCounts[i]);
