@@ -335,9 +335,14 @@ OMBRIX_API void hashMapDestroy(OmbrixHashMap *map) {
 OMBRIX_API QVStatus hashMapAdd(OmbrixHashMap *map, const void *key, const void *value) {
     if (!map) return OMBRIX_OK;
     HashMapState &state = *omb::hashMapStateOf(map);
-    if (state.shortFind == omb::kIntFieldChained && key != nullptr)
+    if (state.shortFind == omb::kIntFieldChained && key != nullptr) {
+        QVStatus status;
+        if (omb::addItemKeyToEmptyBucket(state, *map->parms,
+                                         omb::intFieldItemKey(*state.keyLayout, key), value, status))
+            return status;
         return omb::hashMapListAddPrepared(
             state, *map->parms, omb::intFieldPreparedKey(*state.keyLayout, key), value);
+    }
     if (state.shortFind == omb::kCopiedFieldChained && key != nullptr)
         return omb::hashMapListAddCopiedField(state, *map->parms, key, value);
     if (state.shortFind == omb::kCopiedFieldOpen && key != nullptr)

@@ -607,15 +607,6 @@ inline void retryRefusedGrowth(HashMapState &state) {
 QVStatus hashMapListAddPrepared(HashMapState &state, const Parms &parms, const PreparedKey &key,
                                 const void *value) {
     retryRefusedGrowth(state);
-    int32_t bucket = static_cast<int32_t>(key.hash & static_cast<uint32_t>(state.mask));
-    int32_t &count = state.bucketCounts[bucket];
-    if (count == 0 && valuesArePointers(parms, *state.keyLayout) && !copiesKeys(parms)) {
-        state.slots[bucket] = Entry{key.hash, key.stored, key.size, const_cast<void *>(value), nullptr, 0};
-        count = 1;
-        state.count += 1;
-        if (state.count >= state.threshold) return hashMapListResize(&state);
-        return OMBRIX_OK;
-    }
     return addPrepared(state, parms, key, nullptr, value);
 }
 

@@ -33,6 +33,27 @@ void *findItemKeyFully(const HashMapState &state, const void *key, uint32_t hash
 QVStatus hashMapListAddPrepared(HashMapState &state, const OmbrixHashMapParms &parms,
                                 const PreparedKey &key, const void *value);
 
+// The add of an item key (see ShortFind) whose bucket is empty, the common
+// case below three quarters load: the primary slot is filled at once,
+// without the general add's steps. False, with nothing done, when the
+// bucket is taken or the entry needs more than its slot (a key copy, a
+// value record) or a refused growth is pending; then the general add runs.
+inline bool addItemKeyToEmptyBucket(HashMapState &state, const OmbrixHashMapParms &parms,
+                                    ItemKey item, const void *value, QVStatus &status) {
+    if (state.count >= state.threshold || copiesKeys(parms) ||
+        !valuesArePointers(parms, *state.keyLayout))
+        return false;
+    uint32_t bucket = item.hash & static_cast<uint32_t>(state.mask);
+    int32_t &count = state.bucketCounts[bucket];
+    if (count != 0) return false;
+    state.slots[bucket] = OmbrixHashMapEntry{item.hash, item.stored, state.keyLayout->keySize,
+                                             const_cast<void *>(value), nullptr, 0};
+    count = 1;
+    state.count += 1;
+    status = state.count >= state.threshold ? hashMapListResize(&state) : OMBRIX_OK;
+    return true;
+}
+
 // The plain add of a mode-0 key that is one field of the item `item` (see
 // ShortFind).
 QVStatus hashMapListAddCopiedField(HashMapState &state, const OmbrixHashMapParms &parms,
