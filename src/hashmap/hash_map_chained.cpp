@@ -448,8 +448,8 @@ bool takeGrowthBlocks(HashMapState &state, int32_t newSize, int32_t newThreshold
     QVWord *pool = state.pool;
     const Layout &layout = *state.keyLayout;
     bool nodeRetired = false, recordRetired = false;
-    // Not zero-filled: the move clears each new bucket just before the old
-    // bucket that feeds it (see hashMapListResize).
+    // Not zero-filled: moving an old bucket writes the two new buckets it
+    // feeds whole (see hashMapListResize).
     blocks.slots = static_cast<Entry *>(
         poolAllocate(pool, sizeof(Entry) * static_cast<uint64_t>(newSize), 0));
     if (blocks.slots)
