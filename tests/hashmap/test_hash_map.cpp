@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <numeric>
 #include <random>
 #include <string>
 
@@ -287,6 +288,31 @@ TEST_F(HashMapTest, ARefusedGrowthKeepsEveryKeyAndIsTriedAgain) {
     }
 }
 
+
+// An integer field's key into an empty bucket is added inline; the growth
+// that add reaches, refused, still reports 0x803fc002 and keeps the entry,
+// and the next add grows the table.
+TEST_F(HashMapTest, ARefusedGrowthReachedByAnInlineAddKeepsItsEntry) {
+    OmbrixHashMapParms parms = intKeyParms(0, OMBRIX_KEY_REFERENCE);
+    parms.valueMode = OMBRIX_VALUE_POINTER;
+    parms.valueSize = 0;
+    Map *map = hashMapNew(nullptr, parms);
+    omb::HashMapState &s = state(map);
+    std::vector<int32_t> items(32);
+    std::iota(items.begin(), items.end(), 0);  // key k in bucket k: every add meets an empty one
+    int32_t last = s.threshold - 1;
+    for (int32_t k = 0; k < last; ++k) ASSERT_EQ(map->add(map, &items[k], &items[k]), OMBRIX_OK);
+    qvhostFailAllocation(host, 1);
+    EXPECT_EQ(map->add(map, &items[last], &items[last]), OMBRIX_E_NO_MEMORY);
+    qvhostFailAllocation(host, 0);
+    EXPECT_EQ(s.tableSize, 32);
+    EXPECT_EQ(map->size(map), last + 1);
+    ASSERT_EQ(map->add(map, &items[last + 1], &items[last + 1]), OMBRIX_OK);
+    EXPECT_EQ(s.tableSize, 64);
+    for (int32_t k = 0; k <= last + 1; ++k) EXPECT_EQ(map->find(map, &items[k]), &items[k]) << k;
+    checkChainedTable(map);
+    map->destroy(map);
+}
 
 // Copied keys of one default hash, told apart only by their bytes: the
 // plain find, which reads the key from the item's field, and the sized find
