@@ -768,6 +768,25 @@ void layoutFloorRun(benchmark::State &state, size_t n, KeyKind kind, Probe probe
     state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
 }
 
+// The same walk for absent int keys: the primary slot, and behind it, when
+// the bucket holds more, its count and its whole chain (a tree bucket counts
+// as a miss, a handful at 1M keys).
+void BM_IntMissLayoutFloor(benchmark::State &state, size_t n) {
+    const Workload &w = workload(n);
+    layoutFloorRun<Ombrix>(
+        state, n, kInt,
+        [&](const omb::HashMapState &s, Ombrix &, uint32_t i) {
+            uint32_t hash = uint32_t(w.missingInts[i].key);
+            const OmbrixHashMapEntry *entry = &s.slots[hash & uint32_t(s.mask)];
+            if (entry->hash == hash && entry->key) return true;
+            if (!entry->next || s.bucketCounts[hash & uint32_t(s.mask)] < 0) return false;
+            for (entry = entry->next; entry; entry = entry->next)
+                if (entry->hash == hash) return true;
+            return false;
+        },
+        false);
+}
+
 // The floor of a find-hit in the map's own layout: the walk of a real
 // chained map's slot array and chains, inline, with no call, no key
 // preparation and no match rules beyond the stored pointer. The primary
@@ -838,6 +857,17 @@ void BM_CallFloor(benchmark::State &state, size_t n) {
     layoutFloorRun<Ombrix>(state, n, kInt, [&](const omb::HashMapState &s, Ombrix &map, uint32_t i) {
         return gLayoutFloorFind(&s, &w.ints[i]) != nullptr || map.find(i);
     });
+}
+
+// The same call for absent keys.
+void BM_CallMissFloor(benchmark::State &state, size_t n) {
+    const Workload &w = workload(n);
+    layoutFloorRun<Ombrix>(
+        state, n, kInt,
+        [&](const omb::HashMapState &s, Ombrix &, uint32_t i) {
+            return gLayoutFloorFind(&s, &w.missingInts[i]) != nullptr;
+        },
+        false);
 }
 
 // Whether an entry of the open table that `holds` is found where a key of
@@ -1115,6 +1145,10 @@ class Reporter : public bench::RatioReporter {
         auto miss = [](KeyKind kind, const char *contender) {
             return [=](size_t n) { return caseName("find_miss", kind, n) + "/" + contender; };
         };
+        printPerKey("find_miss/int against the chained table's floors",
+                     {{"layout", floor("floor_layout_miss/int")}, {"call", floor("floor_call_miss/int")},
+                      {"ombrix", miss(kInt, "ombrix")},
+                      {"glib", miss(kInt, "glib")}, {"std", miss(kInt, "std")}});
         printPerKey("find_miss/str against the chained table's layout floor",
                      {{"layout", floor("floor_layout_miss/str")}, {"ombrix", miss(kStr, "ombrix")},
                       {"glib", miss(kStr, "glib")}, {"std", miss(kStr, "std")}});
@@ -1173,6 +1207,8 @@ int main(int argc, char **argv) {
         {"floor_layout/ptr/", BM_OpenLayoutFloor},
         {"floor_layout/str/", BM_StrLayoutFloor},
         {"floor_layout_miss/str/", BM_StrMissLayoutFloor},
+        {"floor_layout_miss/int/", BM_IntMissLayoutFloor},
+        {"floor_call_miss/int/", BM_CallMissFloor},
         {"floor_growth_memory/int/", BM_GrowthMemoryFloor},
         {"floor_insert_layout/int/", BM_InsertLayoutFloor},
         {"floor_layout_open/str/", BM_OpenStrLayoutFloor},
