@@ -762,12 +762,15 @@ inline QVStatus withAddKey(HashMapState &state, const OmbrixHashMapParms &parms,
 // hashed and compared at the item's field, not at the copy just written,
 // which those loads would wait on.
 template <typename Add>
-inline QVStatus withCopiedFieldRecord(HashMapState &state, const void *item, Add add) {
-    CopiedFieldKey field = copiedFieldKeyOf(*state.keyLayout, item);
+inline QVStatus withCopiedFieldRecord(HashMapState &state, const CopiedFieldKey &field, Add add) {
     auto *record = static_cast<unsigned char *>(takeRecord(state));
     if (!record) return OMBRIX_E_NO_MEMORY;
     copyBytes(record, field.bytes, field.size);
     return add(PreparedKey{field.bytes, record, field.size, field.hash, 0}, record);
+}
+template <typename Add>
+inline QVStatus withCopiedFieldRecord(HashMapState &state, const void *item, Add add) {
+    return withCopiedFieldRecord(state, copiedFieldKeyOf(*state.keyLayout, item), add);
 }
 
 // Appends {count, block} to a list of retired blocks, making the list on

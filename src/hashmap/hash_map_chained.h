@@ -33,6 +33,17 @@ void *findItemKeyFully(const HashMapState &state, const void *key, uint32_t hash
 QVStatus hashMapListAddPrepared(HashMapState &state, const OmbrixHashMapParms &parms,
                                 const PreparedKey &key, const void *value);
 
+// Fills the primary slot of empty bucket `bucket` with a new entry and
+// counts it: the add that reaches the threshold grows the table and reports
+// the growth's status.
+inline QVStatus fillEmptyBucket(HashMapState &state, uint32_t bucket,
+                                const OmbrixHashMapEntry &entry) {
+    state.slots[bucket] = entry;
+    state.bucketCounts[bucket] = 1;
+    state.count += 1;
+    return state.count >= state.threshold ? hashMapListResize(&state) : OMBRIX_OK;
+}
+
 // The add of an item key (see ShortFind) whose bucket is empty, the common
 // case below three quarters load: the primary slot is filled at once,
 // without the general add's steps. False, with nothing done, when the
@@ -44,13 +55,10 @@ inline bool addItemKeyToEmptyBucket(HashMapState &state, const OmbrixHashMapParm
         !valuesArePointers(parms, *state.keyLayout))
         return false;
     uint32_t bucket = item.hash & static_cast<uint32_t>(state.mask);
-    int32_t &count = state.bucketCounts[bucket];
-    if (count != 0) return false;
-    state.slots[bucket] = OmbrixHashMapEntry{item.hash, item.stored, state.keyLayout->keySize,
-                                             const_cast<void *>(value), nullptr, 0};
-    count = 1;
-    state.count += 1;
-    status = state.count >= state.threshold ? hashMapListResize(&state) : OMBRIX_OK;
+    if (state.bucketCounts[bucket] != 0) return false;
+    status = fillEmptyBucket(state, bucket,
+                             OmbrixHashMapEntry{item.hash, item.stored, state.keyLayout->keySize,
+                                                const_cast<void *>(value), nullptr, 0});
     return true;
 }
 
