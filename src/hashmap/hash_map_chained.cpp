@@ -611,17 +611,18 @@ QVStatus hashMapListAddPrepared(HashMapState &state, const Parms &parms, const P
 }
 
 // The add of a copied field (see ShortFind) whose bucket is empty, the
-// common case below three quarters load: the record takes the key and the
-// value and the primary slot is filled at once. At 1M entries the general
-// add's many more steps keep one add's misses from overlapping the next
-// add's. False, with nothing done, when the bucket is taken, the value is
-// not a copy of bytes, or a refused growth is pending; then the general add
-// runs.
+// common case below three quarters load: the record takes the key, and a
+// copied value after it, and the primary slot is filled at once. At 1M
+// entries the general add's many more steps keep one add's misses from
+// overlapping the next add's. False, with nothing done, when the bucket is
+// taken, the value is an accumulator or a null copy (the value rule's own
+// cases), or a refused growth is pending; then the general add runs.
 inline bool addCopiedFieldToEmptyBucket(HashMapState &state, const Parms &parms,
                                         const CopiedFieldKey &field, const void *value,
                                         QVStatus &status) {
-    if (state.count >= state.threshold || parms.valueMode != OMBRIX_VALUE_COPY || !value)
-        return false;
+    bool pointer = parms.valueMode == OMBRIX_VALUE_POINTER;
+    bool copy = parms.valueMode == OMBRIX_VALUE_COPY && value;
+    if (state.count >= state.threshold || !(pointer || copy)) return false;
     uint32_t bucket = field.hash & static_cast<uint32_t>(state.mask);
     // Written here, or read by the general add only after the count: asked
     // for now, the slot's miss overlaps the count's.
@@ -629,12 +630,15 @@ inline bool addCopiedFieldToEmptyBucket(HashMapState &state, const Parms &parms,
     if (state.bucketCounts[bucket] != 0) return false;
     auto *record = static_cast<unsigned char *>(takeRecord(state));
     if (!record) return false;
-    const Layout &layout = *state.keyLayout;
     copyBytes(record, field.bytes, field.size);
-    unsigned char *storage = record + layout.keySize;
-    copyBytes(storage, value, layout.valueSize);
+    void *stored = const_cast<void *>(value);
+    if (!pointer) {
+        const Layout &layout = *state.keyLayout;
+        stored = record + layout.keySize;
+        copyBytes(stored, value, layout.valueSize);
+    }
     status = fillEmptyBucket(state, bucket,
-                             Entry{field.hash, record, field.size, storage, nullptr, 0});
+                             Entry{field.hash, record, field.size, stored, nullptr, 0});
     return true;
 }
 
