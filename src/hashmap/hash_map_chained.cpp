@@ -542,22 +542,23 @@ void splitChain(HashMapState &state, Entry *primary, int32_t low, int32_t oldSiz
     state.bucketCounts[low + oldSize] = counts[1];
 }
 
-// Moves old bucket `primary` of `count` 0 or 1 entries, nine in ten buckets
-// when the table grows, into new buckets `low` and `low + oldSize`: its
-// entry, or the all-zero slot of an empty bucket, goes to the side its hash
-// picks and the other side is written empty. Which side is chosen by
-// selecting addresses, not by a branch: at three quarters load the two
-// shapes and the two sides are about as common, so branches on them were
+// Moves old bucket `primary` of `count` 0 or 1 entries, about eight in ten
+// buckets when the table grows, into new buckets `low` and `low + oldSize`:
+// its entry, or the all-zero slot of an empty bucket, goes to the side its
+// hash picks and the other side is written empty. The side is chosen by
+// selecting indices, not by a branch: at three quarters load the two shapes
+// and the two sides are about as common, so branches on them were
 // mispredicted on most buckets.
 inline void moveSingle(HashMapState &state, Entry *primary, int32_t low, int32_t oldSize,
                        int32_t count) {
     bool high = (primary->hash & static_cast<uint32_t>(oldSize)) != 0;
-    Entry *taken = &state.slots[high ? low + oldSize : low];
-    Entry *left = &state.slots[high ? low : low + oldSize];
-    *taken = Entry{primary->hash, primary->key, primary->keySize, primary->value, nullptr, 0};
-    *left = Entry{};
-    state.bucketCounts[high ? low + oldSize : low] = count;
-    state.bucketCounts[high ? low : low + oldSize] = 0;
+    int32_t taken = high ? low + oldSize : low;
+    int32_t left = high ? low : low + oldSize;
+    state.slots[taken] =
+        Entry{primary->hash, primary->key, primary->keySize, primary->value, nullptr, 0};
+    state.slots[left] = Entry{};
+    state.bucketCounts[taken] = count;
+    state.bucketCounts[left] = 0;
     appendOverflowEntry(state, primary);
 }
 
