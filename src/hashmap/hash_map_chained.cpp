@@ -183,6 +183,11 @@ inline void copyEntryContents(Entry &to, const Entry &from) {
     to.value = from.value;
 }
 
+// `from`'s four members as a new primary slot: no chain, hop word clear.
+inline Entry unlinkedCopy(const Entry &from) {
+    return Entry{from.hash, from.key, from.keySize, from.value, nullptr, 0};
+}
+
 // ---------------------------------------------------------------------------
 // Lookup
 
@@ -531,7 +536,7 @@ void splitChain(HashMapState &state, Entry *primary, int32_t low, int32_t oldSiz
             linkAfterPrimary(sides[side], target);
             copyEntryContents(*target, *entry);
         } else {
-            *target = Entry{entry->hash, entry->key, entry->keySize, entry->value, nullptr, 0};
+            *target = unlinkedCopy(*entry);
         }
         appendOverflowEntry(state, entry);
         entry = next;
@@ -554,8 +559,7 @@ inline void moveSingle(HashMapState &state, Entry *primary, int32_t low, int32_t
     bool high = (primary->hash & static_cast<uint32_t>(oldSize)) != 0;
     int32_t taken = high ? low + oldSize : low;
     int32_t left = high ? low : low + oldSize;
-    state.slots[taken] =
-        Entry{primary->hash, primary->key, primary->keySize, primary->value, nullptr, 0};
+    state.slots[taken] = unlinkedCopy(*primary);
     state.slots[left] = Entry{};
     state.bucketCounts[taken] = count;
     state.bucketCounts[left] = 0;
