@@ -303,7 +303,7 @@ OMBRIX_API OmbrixHashMap *hashMapNew(QVWord *pool, OmbrixHashMapParms parms) {
                                                                   : omb::chainedSlotsFor(tableSize);
         if (omb::buildKeyLayout(owned.pool, object->head.parms, state.keyLayout) &&
             omb::allocateTable(owned.pool, &state, parms.tableKind == OMBRIX_TABLE_CHAINED)) {
-            state.shortFind = omb::shortFindOf(*object->head.parms, *state.keyLayout);
+            omb::setShortFind(state, *object->head.parms);
             omb::fillOperations(&object->head);
             return &object->head;
         }
@@ -338,10 +338,10 @@ OMBRIX_API QVStatus hashMapAdd(OmbrixHashMap *map, const void *key, const void *
     if (state.shortFind == omb::kIntFieldChained && key != nullptr) {
         QVStatus status;
         if (omb::addItemKeyToEmptyBucket(state, *map->parms,
-                                         omb::intFieldItemKey(*state.keyLayout, key), value, status))
+                                         omb::intFieldItemKey(state, key), value, status))
             return status;
         return omb::hashMapListAddPrepared(
-            state, *map->parms, omb::intFieldPreparedKey(*state.keyLayout, key), value);
+            state, *map->parms, omb::intFieldPreparedKey(state, key), value);
     }
     if (state.shortFind == omb::kCopiedFieldChained && key != nullptr)
         return omb::hashMapListAddCopiedField(state, *map->parms, key, value);
@@ -360,8 +360,8 @@ namespace {
     if (key) {
         bool sixteen = omb::isSixteenByteString(*state.keyLayout);
         if (state.shortFind == omb::kCopiedFieldChained)
-            return sixteen ? omb::findCopiedField(map, omb::copiedFieldKey<16>(*state.keyLayout, key))
-                           : omb::findCopiedField(map, omb::copiedFieldKey(*state.keyLayout, key));
+            return sixteen ? omb::findCopiedField(map, omb::copiedFieldKey<16>(state, key))
+                           : omb::findCopiedField(map, omb::copiedFieldKey(state, key));
         if (state.shortFind == omb::kCopiedFieldOpen)
             return sixteen ? omb::hashMapOpenFindCopiedField<16>(state, key)
                            : omb::hashMapOpenFindCopiedField<0>(state, key);
@@ -380,7 +380,7 @@ OMBRIX_API void *hashMapFind(OmbrixHashMap *map, const void *key) {
     if (!map) return nullptr;
     const HashMapState &state = *omb::hashMapStateOf(map);
     if (__builtin_expect(state.shortFind == omb::kIntFieldChained && key != nullptr, 1))
-        return omb::findItemKey(state, key, omb::intFieldItemKey(*state.keyLayout, key));
+        return omb::findItemKey(state, key, omb::intFieldItemKey(state, key));
     return findOtherKey(map, key);
 }
 
@@ -389,11 +389,10 @@ OMBRIX_API QVStatus hashMapRemove(OmbrixHashMap *map, const void *key) {
     HashMapState &state = *omb::hashMapStateOf(map);
     bool chained = map->parms->tableKind == OMBRIX_TABLE_CHAINED;
     if (omb::hasFieldKeys(state) && key != nullptr) {
-        const omb::HashMapKeyLayout &layout = *state.keyLayout;
         omb::PreparedKey prepared =
             omb::hasIntFieldKeys(state)
-                ? omb::intFieldPreparedKey(layout, key)
-                : omb::copiedFieldPreparedKey(omb::copiedFieldKeyOf(layout, key));
+                ? omb::intFieldPreparedKey(state, key)
+                : omb::copiedFieldPreparedKey(omb::copiedFieldKeyOf(state, key));
         return chained ? omb::hashMapListRemovePrepared(state, *map->parms, prepared)
                        : omb::hashMapOpenRemovePrepared(state, *map->parms, prepared);
     }

@@ -665,7 +665,7 @@ inline bool addCopiedFieldToEmptyBucket(HashMapState &state, const Parms &parms,
 QVStatus hashMapListAddCopiedField(HashMapState &state, const Parms &parms, const void *item,
                                    const void *value) {
     retryRefusedGrowth(state);
-    CopiedFieldKey field = copiedFieldKeyOf(*state.keyLayout, item);
+    CopiedFieldKey field = copiedFieldKeyOf(state, item);
     QVStatus status;
     if (addCopiedFieldToEmptyBucket(state, parms, field, value, status)) return status;
     return withCopiedFieldRecord(state, field, [&](const PreparedKey &key, void *record) {

@@ -627,7 +627,7 @@ QVStatus hashMapOpenProbe(HashMapState *state, uint32_t hash, int32_t distance, 
 
 template <int32_t kSize>
 void *hashMapOpenFindCopiedField(const HashMapState &state, const void *item) {
-    CopiedFieldKey key = copiedFieldKey<kSize>(*state.keyLayout, item);
+    CopiedFieldKey key = copiedFieldKey<kSize>(state, item);
     Entry *entry = locate<true>(state, key.hash, [&](const Entry &candidate) {
                        return holdsCopiedField(candidate, key);
                    }).entry;
@@ -694,7 +694,7 @@ OMBRIX_API void *hashMapOpenFind(OmbrixHashMap *map, const void *item) {
     if (!map) return nullptr;
     const HashMapState &state = *omb::hashMapStateOf(map);
     if (__builtin_expect(state.shortFind == omb::kIntFieldOpen && item != nullptr, 1))
-        return omb::findIntField(state, omb::intFieldItemKey(*state.keyLayout, item));
+        return omb::findIntField(state, omb::intFieldItemKey(state, item));
     return omb::findOtherDirectKey(map, item);
 }
 

@@ -582,6 +582,47 @@ TEST_F(HashMapTest, AStringKeyIsMatchedByItsOwnPointerAtAnySize) {
     map->destroy(map);
 }
 
+// The key field may sit anywhere in the item: near the item's start the
+// finds read it from the state beside the short-find tag, further out they
+// take the general path, and every path agrees.
+TEST_F(HashMapTest, AKeyFieldIsFoundAtAnyOffset) {
+    using SizedFind = void *(*)(Map *, const void *, int32_t);
+    const struct { uint32_t tableKind; SizedFind sizedFind; } tables[] = {
+        {OMBRIX_TABLE_CHAINED, hashMapListFindWithKeySize},
+        {OMBRIX_TABLE_OPEN, hashMapOpenFindWithKeySize}};
+    constexpr int32_t kItems = 200, kStride = 16;
+    for (const auto &table : tables)
+        for (uint32_t keyMode : {OMBRIX_KEY_REFERENCE, OMBRIX_KEY_COMPOSITE})
+            for (int32_t offset : {0, 13, 65535, 65536, 1 << 20}) {
+                SCOPED_TRACE(testing::Message() << table.tableKind << "/" << keyMode << "/" << offset);
+                bool bytes = keyMode == OMBRIX_KEY_COMPOSITE;
+                OmbrixKeyPart part = {bytes ? OMBRIX_PART_BYTES : OMBRIX_PART_INT32, bytes ? 16 : 4, 1,
+                                      {offset, 0, 0, 0, 0}, 0};
+                OmbrixHashMapParms parms = {keyMode, 1, &part, 0, OMBRIX_VALUE_POINTER,
+                                            0, 0, 0, table.tableKind, nullptr};
+                Map *map = hashMapNew(nullptr, parms);
+                ASSERT_NE(map, nullptr);
+                // Items overlap; each one's field is its own 16 bytes.
+                std::vector<unsigned char> buffer(offset + (kItems + 1) * kStride, 0xa5);
+                auto item = [&](int32_t i) { return buffer.data() + i * kStride; };
+                for (int32_t i = 0; i <= kItems; ++i) {
+                    int32_t key = i * 977 + 5;
+                    std::memcpy(item(i) + offset, &key, sizeof key);
+                }
+                for (int32_t i = 0; i < kItems; ++i) ASSERT_EQ(map->add(map, item(i), item(i)), OMBRIX_OK);
+                for (int32_t i = 0; i < kItems; ++i) {
+                    ASSERT_EQ(map->find(map, item(i)), item(i)) << i;
+                    ASSERT_EQ(table.sizedFind(map, item(i), 0), item(i)) << i;
+                }
+                EXPECT_EQ(map->find(map, item(kItems)), nullptr) << "an item never added";
+                for (int32_t i = 0; i < kItems; i += 2) ASSERT_EQ(map->remove(map, item(i)), OMBRIX_OK);
+                EXPECT_EQ(map->size(map), kItems / 2);
+                for (int32_t i = 0; i < kItems; ++i)
+                    ASSERT_EQ(map->find(map, item(i)), i % 2 ? item(i) : nullptr) << i;
+                map->destroy(map);
+            }
+}
+
 TEST_F(HashMapTest, EveryFindOfAnItemKeyHashesItAsTheAddDid) {
     struct Item {
         int16_t field;
