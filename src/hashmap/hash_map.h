@@ -571,20 +571,18 @@ inline ShortFind shortFindOf(const OmbrixHashMapParms &parms, const HashMapKeyLa
     return chained ? kIntFieldChained : kIntFieldOpen;
 }
 
-inline void setShortFind(HashMapState &state, const OmbrixHashMapParms &parms) {
-    const HashMapKeyLayout &layout = *state.keyLayout;
-    state.shortFind = shortFindOf(parms, layout);
-    state.fieldOffset = layout.directKey && state.shortFind != kNoShortFind
-                            ? static_cast<uint16_t>(layout.directOffset)
-                            : 0;
-}
-
 inline bool hasIntFieldKeys(const HashMapState &state) {
     return state.shortFind == kIntFieldChained || state.shortFind == kIntFieldOpen;
 }
 
 inline bool hasFieldKeys(const HashMapState &state) {
     return state.shortFind != kNoShortFind && state.shortFind != kPointerOpen;
+}
+
+inline void setShortFind(HashMapState &state, const OmbrixHashMapParms &parms) {
+    state.shortFind = shortFindOf(parms, *state.keyLayout);
+    state.fieldOffset =
+        hasFieldKeys(state) ? static_cast<uint16_t>(state.keyLayout->directOffset) : 0;
 }
 
 // A mode-0 key read in place from the item's one field, at the map's key
