@@ -52,20 +52,6 @@ void hashMapOpenReleaseChains(HashMapState *state);
 // The open table's operations in the map object's slots.
 void hashMapOpenInstall(OmbrixHashMap *map);
 
-// The first entry at a position from `position` on: the slot's entry if it
-// holds a key, else the head of its overflow chain; *found receives the
-// position. Null when no position below slotCapacity has one.
-inline OmbrixHashMapEntry *hashMapOpenFirstFrom(const HashMapState &state, int32_t position,
-                                                int32_t *found) {
-    for (int32_t p = position; p < state.slotCapacity; ++p) {
-        OmbrixHashMapEntry &slot = state.slots[p];
-        if (!slot.key && !slot.next) continue;
-        *found = p;
-        return slot.key ? &slot : slot.next;
-    }
-    return nullptr;
-}
-
 // The entries whose home is bucket b: its neighbourhood's, then its chain's.
 inline int32_t hashMapOpenMembers(const HashMapState &state, int32_t bucket) {
     int32_t members = std::popcount(state.slots[bucket].hop);

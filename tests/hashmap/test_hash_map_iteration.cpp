@@ -2,10 +2,13 @@
 // bucket and tree statistics, every allocation refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <deque>
 #include <functional>
 #include <numeric>
+#include <random>
+#include <set>
 #include <string>
 
 #include "chained_invariants.h"
@@ -54,10 +57,11 @@ class HashMapIterationTest : public HostTest {
         return out;
     }
     OmbrixHashMap *intMap(bool sorted, const std::vector<int32_t> &keys, uint32_t option = 0,
-                          uint32_t tableKind = OMBRIX_TABLE_CHAINED) {
+                          uint32_t tableKind = OMBRIX_TABLE_CHAINED, int32_t capacity = 0) {
         part = directPart(OMBRIX_PART_INT32, 4, 0, option);
         OmbrixHashMapParms parms = mapParms(OMBRIX_KEY_COMPOSITE, &part, 1, sorted);
         parms.tableKind = tableKind;
+        parms.capacity = capacity;
         OmbrixHashMap *map = hashMapNew(nullptr, parms);
         for (int32_t k : keys) {
             items.push_back(Item{k});
@@ -107,6 +111,53 @@ TEST_F(HashMapIterationTest, EdgeRowsInTableAndKeyOrder) {
     }
     EXPECT_TRUE(isZeroedRecord(hashMapIterator(nullptr)));
     EXPECT_TRUE(isZeroedRecord(hashMapEntryIterator(nullptr)));
+}
+
+// A table of 2^15 buckets, walked eight buckets a step: entries at either
+// edge of a step, at the table's ends and, in the open table, displaced past
+// its last bucket into the spare slots. Keys are their own buckets' hashes.
+TEST_F(HashMapIterationTest, LargeTablesWalkEveryBucketInOrder) {
+    constexpr int32_t kBuckets = 1 << 15;
+    const std::vector<int32_t> edges = {32767, 16384, 0, 9, 8, 7, 16, 15, 32760, 32759, 16383, 1};
+    std::vector<int32_t> edgesInOrder = edges;
+    std::sort(edgesInOrder.begin(), edgesInOrder.end());
+    const struct { const char *name; std::vector<int32_t> keys, chained, open; } rows[] = {
+        {"edges of the steps", edges, edgesInOrder, edgesInOrder},
+        {"only the first bucket", {0}, {0}, {0}},
+        {"only the last bucket", {32767}, {32767}, {32767}},
+        {"one bucket's three keys", {5, 32773, 65541}, {5, 65541, 32773}, {5, 32773, 65541}},
+        {"the last bucket's three keys", {32767, 65535, 98303}, {32767, 98303, 65535}, {32767, 65535, 98303}}};
+    for (uint32_t kind : {OMBRIX_TABLE_CHAINED, OMBRIX_TABLE_OPEN}) {
+        for (const auto &row : rows) {
+            SCOPED_TRACE(row.name);
+            OmbrixHashMap *map = intMap(false, row.keys, 0, kind, kBuckets);
+            ASSERT_EQ(omb::hashMapStateOf(map)->tableSize, kBuckets);
+            EXPECT_EQ(labels(map), kind == OMBRIX_TABLE_OPEN ? row.open : row.chained) << "kind " << kind;
+        }
+        // Random keys: each comes once, by bucket in the chained table and by
+        // slot in the open one.
+        std::mt19937 random(kind);
+        std::set<int32_t> keys;
+        while (keys.size() < 5000) keys.insert(static_cast<int32_t>(random() & 0x7fffffff));
+        OmbrixHashMap *map = intMap(false, std::vector<int32_t>(keys.begin(), keys.end()), 0, kind, kBuckets);
+        std::vector<void *> entries = drain(hashMapEntryIterator(map), true);
+        ASSERT_EQ(entries.size(), keys.size());
+        const omb::HashMapState &state = *omb::hashMapStateOf(map);
+        std::set<int32_t> seen;
+        int64_t lastBucket = -1, lastSlot = -1;
+        for (void *handed : entries) {
+            const Entry *entry = static_cast<const Entry *>(handed);
+            seen.insert(static_cast<const Item *>(entry->value)->i32);
+            if (kind == OMBRIX_TABLE_CHAINED) {
+                EXPECT_LE(lastBucket, entry->hash % kBuckets);
+                lastBucket = entry->hash % kBuckets;
+            } else if (entry >= state.slots && entry < state.slots + state.slotCapacity) {
+                EXPECT_LT(lastSlot, entry - state.slots);  // chain nodes lie elsewhere
+                lastSlot = entry - state.slots;
+            }
+        }
+        EXPECT_EQ(seen, keys);
+    }
 }
 
 // Each factory with each allocation refused in turn gives the zeroed record;
