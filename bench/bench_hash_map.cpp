@@ -60,6 +60,7 @@
 #include "bench_host.h"
 #include "ombrix/extension.h"
 #include "hashmap/hash_map.h"  // the map's private state, for the layout floor
+#include "hashmap/hash_map_scan.h"  // the walk floors step as the iterators do
 #include "ombrix/hash_map.h"
 #include "qvhost.h"
 
@@ -946,9 +947,10 @@ void BM_OpenStrLayoutFloor(benchmark::State &state, size_t n) {
 }
 
 // The floors of a full iteration of a chained map of n int keys. The
-// layout floor walks the real table inline: the bucket counts for the next
-// non-empty bucket, its primary slot, its chain (tree buckets, a handful at
-// 1M keys, counted without a walk). The call floor is the iterator record's
+// layout floor walks the real table inline, stepping from bucket to bucket
+// as the iterators step (the next non-empty bucket, the chains asked for
+// ahead): each primary slot and its chain (tree buckets, a handful at 1M
+// keys, counted without a walk). The call floor is the iterator record's
 // shape alone: `next` called through the record for every entry, its state
 // in memory, stepping through an array of the entries already in table
 // order; no walk of any layout can cost less through this record.
@@ -957,9 +959,10 @@ void BM_IterateLayoutFloor(benchmark::State &state, size_t n) {
     const omb::HashMapState &s = full.s;
     size_t visited = 0;
     for (auto _ : state)
-        for (int32_t b = 0; b < s.tableSize; ++b) {
+        for (int32_t b = omb::nextNonEmptyBucket(s, 0); b < s.tableSize;
+             b = omb::nextNonEmptyBucket(s, b + 1)) {
+            omb::askForChainsAhead(s, b);
             int32_t count = s.bucketCounts[b];
-            if (count == 0) continue;
             if (count < 0) {
                 visited += size_t(-count);
                 continue;
@@ -1018,11 +1021,9 @@ struct LayoutWalk {
 
 void layoutWalkFrom(LayoutWalk *walk, int32_t bucket) {
     const omb::HashMapState &s = *walk->s;
-    for (; bucket < s.tableSize; ++bucket) {
-        const OmbrixHashMapEntry &ahead = s.slots[(bucket + 16) & s.mask];
-        __builtin_prefetch(ahead.next ? ahead.next : &ahead);  // as the map reads ahead
-        if (s.bucketCounts[bucket] > 0) break;
-    }
+    for (bucket = omb::nextNonEmptyBucket(s, bucket); bucket < s.tableSize && s.bucketCounts[bucket] < 0;)
+        bucket = omb::nextNonEmptyBucket(s, bucket + 1);
+    omb::askForChainsAhead(s, bucket);
     walk->bucket = bucket;
     walk->entry = bucket < walk->s->tableSize ? &walk->s->slots[bucket] : nullptr;
 }

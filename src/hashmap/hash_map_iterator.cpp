@@ -6,9 +6,6 @@
 // key order. A sorted iterator collects the entries in table order (the
 // null-key entry left out), sorts them, and hands out the null-key entry
 // before them.
-#include <emmintrin.h>
-
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -16,6 +13,7 @@
 #include "core/export.h"
 #include "core/host_calls.h"
 #include "hashmap/hash_map.h"
+#include "hashmap/hash_map_scan.h"
 #include "ombrix/hash_map.h"
 #include "ombrix/tree.h"
 #include "tree/key_order.h"
@@ -50,77 +48,17 @@ bool isSorted(const Map *map) { return (map->parms->flags & OMBRIX_HASH_MAP_SORT
 // Table order. Each table kind has its walk; a kind without one yields no
 // entries.
 
-// The first index in [from, end) at which `occupied` holds, or end.
-//
-// A large table is tested eight indices a step, `group(i)` giving one bit
-// for each of i to i + 7, with no branch between them: at half load a
-// branch per index goes the other way about every other index, and each
-// misprediction costs more than the eight tests. A table of at most
-// 2^14 indices is tested one index at a time: walked again and again,
-// its pattern of empty indices fits the branch predictor, and a branch that
-// is predicted lets the next step start at once, where the eight-wide test
-// makes it wait for the answer (this machine's walks, ns per entry: 1K
-// entries 3.9 one at a time against 6.2 eight-wide, 16K 9.2 against 7.5).
-bool isLarge(int32_t indices) { return indices > (1 << 14); }
-
-template <typename Group, typename Occupied>
-int32_t firstOccupied(int32_t from, int32_t end, Group group, Occupied occupied) {
-    int32_t i = from;
-    if (isLarge(end))
-        for (; i <= end - 8; i += 8)
-            if (uint32_t found = group(i)) return i + std::countr_zero(found);
-    for (; i < end; ++i)
-        if (occupied(i)) return i;
-    return end;
-}
-
-// The bits of eight indices from i on, each tested on its own.
-template <typename Occupied>
-uint32_t eachOfEight(int32_t i, Occupied occupied) {
-    uint32_t found = 0;
-    for (int32_t k = 0; k < 8; ++k) found |= uint32_t(occupied(i + k)) << k;
-    return found;
-}
-
-// The non-empty buckets among the eight from `counts` on, one bit each, in
-// SSE2, which every x86-64 processor has. Packing keeps a count non-zero (it
-// saturates); the second pack puts the eight compares in eight bytes.
-uint32_t nonEmptyOfEight(const int32_t *counts) {
-    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i *>(counts));
-    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i *>(counts + 4));
-    const __m128i empty = _mm_cmpeq_epi16(_mm_packs_epi32(low, high), _mm_setzero_si128());
-    return ~uint32_t(_mm_movemask_epi8(_mm_packs_epi16(empty, empty))) & 0xffu;
-}
-
 struct ChainedWalk {
-    // The chains live in the overflow supply in the order they were taken,
-    // not in bucket order, so in a large table the walk asks, at each bucket
-    // it stops at, for the chains of the kChainsAhead buckets kChainLookahead
-    // on (wrapping at the table's end; an empty slot or a chain of one asks
-    // for its own line). Stops fall about two and a half buckets apart at
-    // half load, so four cover most buckets; one read the 1M walk 1.37x
-    // slower, eight the 64K walk 1.3x slower.
-    static constexpr int32_t kChainLookahead = 16;
-    static constexpr int32_t kChainsAhead = 4;
-
     // The primary slot of the first non-empty bucket at or after `bucket`.
     static void firstFrom(IteratorState *state, int32_t bucket) {
         const omb::HashMapState *map = omb::hashMapStateOf(state->map);
         state->treeCursor = nullptr;
-        const int32_t *counts = map->bucketCounts;
-        int32_t b = firstOccupied(
-            bucket, map->tableSize,
-            [&](int32_t i) { return nonEmptyOfEight(counts + i); },
-            [&](int32_t i) { return counts[i] != 0; });
+        int32_t b = omb::nextNonEmptyBucket(*map, bucket);
         if (b == map->tableSize) {
             state->current = nullptr;
             return;
         }
-        if (isLarge(map->tableSize))
-            for (int32_t k = 0; k < kChainsAhead; ++k) {
-                const Entry &ahead = map->slots[(b + kChainLookahead + k) & map->mask];
-                __builtin_prefetch(ahead.next ? ahead.next : &ahead);
-            }
+        omb::askForChainsAhead(*map, b);
         state->current = &map->slots[b];
         state->position = b;
     }
@@ -154,12 +92,7 @@ struct OpenWalk {
     static void firstFrom(IteratorState *state, int32_t position) {
         const omb::HashMapState *map = omb::hashMapStateOf(state->map);
         state->treeCursor = nullptr;
-        auto occupied = [&](int32_t i) {
-            return (map->slots[i].key != nullptr) | (map->slots[i].next != nullptr);
-        };
-        int32_t p = firstOccupied(
-            position, map->slotCapacity, [&](int32_t i) { return eachOfEight(i, occupied); },
-            occupied);
+        int32_t p = omb::nextOccupiedSlot(*map, position);
         if (p == map->slotCapacity) {
             state->current = nullptr;
             return;
