@@ -871,6 +871,39 @@ void BM_CallMissFloor(benchmark::State &state, size_t n) {
         false);
 }
 
+// The call floor with the checks every find of the map makes before and
+// around the walk: a null map and a null key answered, the key field read
+// at the map's offset, and the stored hash compared beside the pointer (an
+// entry of another item with an equal key has the key's hash). Only the
+// test of the map's kind of key is left out. A key of equal hash ends the
+// walk here; the map's find goes on under the full rule.
+[[gnu::noinline]] const void *checkedFloorFind(OmbrixHashMap *map, const void *key) {
+    if (!map || !key) return nullptr;
+    const omb::HashMapState &s = *omb::hashMapStateOf(map);
+    uint32_t hash;
+    std::memcpy(&hash, static_cast<const char *>(key) + s.fieldOffset, sizeof hash);
+    uint32_t bucket = hash & uint32_t(s.mask);
+    const OmbrixHashMapEntry *entry = &s.slots[bucket];
+    if (entry->key == key) return entry->value;
+    if (entry->hash == hash || !entry->next || s.bucketCounts[bucket] < 0) return nullptr;
+    for (entry = entry->next; entry; entry = entry->next) {
+        if (entry->key == key) return entry->value;
+        if (entry->hash == hash) return nullptr;
+    }
+    return nullptr;
+}
+const void *(*volatile gCheckedFloorFind)(OmbrixHashMap *, const void *) = checkedFloorFind;
+
+void BM_CheckedCallMissFloor(benchmark::State &state, size_t n) {
+    const Workload &w = workload(n);
+    layoutFloorRun<Ombrix>(
+        state, n, kInt,
+        [&](const omb::HashMapState &, Ombrix &map, uint32_t i) {
+            return gCheckedFloorFind(map.map, &w.missingInts[i]) != nullptr;
+        },
+        false);
+}
+
 // Whether an entry of the open table that `holds` is found where a key of
 // `hash` may be: the home bucket's neighbourhood, the members its bits name,
 // then the home's chain.
@@ -1148,6 +1181,7 @@ class Reporter : public bench::RatioReporter {
         };
         printPerKey("find_miss/int against the chained table's floors",
                      {{"layout", floor("floor_layout_miss/int")}, {"call", floor("floor_call_miss/int")},
+                      {"checked call", floor("floor_checked_call_miss/int")},
                       {"ombrix", miss(kInt, "ombrix")},
                       {"glib", miss(kInt, "glib")}, {"std", miss(kInt, "std")}});
         printPerKey("find_miss/str against the chained table's layout floor",
@@ -1210,6 +1244,7 @@ int main(int argc, char **argv) {
         {"floor_layout_miss/str/", BM_StrMissLayoutFloor},
         {"floor_layout_miss/int/", BM_IntMissLayoutFloor},
         {"floor_call_miss/int/", BM_CallMissFloor},
+        {"floor_checked_call_miss/int/", BM_CheckedCallMissFloor},
         {"floor_growth_memory/int/", BM_GrowthMemoryFloor},
         {"floor_insert_layout/int/", BM_InsertLayoutFloor},
         {"floor_layout_open/str/", BM_OpenStrLayoutFloor},
