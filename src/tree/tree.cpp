@@ -63,14 +63,27 @@ QVStatus addToTree(Tree *tree, const void *key, int32_t keySize) {
 // order, so a finger that equals the key is the node the walk would find.
 // The successor the engine hands back stays linked: the unlink moves a node
 // with two children's successor into its place whole.
-QVStatus removeFromTree(Tree *tree, const void *key, int32_t keySize) {
-    if (!tree || !key) return OMBRIX_OK;
+//
+// A string key measured here would keep the tree and the key alive across
+// that call, and so in saved registers on every removal; it is measured in
+// a call of its own, which then comes back with the length.
+QVStatus removeSizedFromTree(Tree *tree, const void *key, int32_t keySize) {
     omb::TreeState *state = omb::treeStateOf(tree);
     omb::SentinelBlock *block = omb::sentinelBlockOf(state);
-    omb::removeKey(state->pool, &state->root, state->sentinel, *tree->parms, key,
-                   resolveKeySize(tree, key, keySize), block->finger,
-                   block->keepsFinger ? &block->finger : nullptr);
+    omb::removeKey(state->pool, &state->root, state->sentinel, *tree->parms, key, keySize,
+                   block->finger, block->keepsFinger ? &block->finger : nullptr);
     return OMBRIX_OK;
+}
+
+[[gnu::noinline]] QVStatus removeStringFromTree(Tree *tree, const void *key) {
+    return removeSizedFromTree(tree, key, resolveKeySize(tree, key, 0));
+}
+
+QVStatus removeFromTree(Tree *tree, const void *key, int32_t keySize) {
+    if (!tree || !key) return OMBRIX_OK;
+    if (keySize == 0 && omb::isVariableLengthMode(tree->parms->keyMode))
+        return removeStringFromTree(tree, key);
+    return removeSizedFromTree(tree, key, resolveKeySize(tree, key, keySize));
 }
 
 void *findInTree(Tree *tree, const void *key, int32_t keySize) {
