@@ -11,6 +11,7 @@
 //   hashMapDestroy(counts);
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -316,10 +317,12 @@ inline void buildCompositeKey(const OmbrixHashMapParms &parms, const HashMapKeyL
     }
 }
 
-// Prepares the key of a mode other than 0: the string itself, the direct
-// part at its offset, or the pointer.
+// Prepares the key of a mode other than 0 at `size` bytes: the string
+// itself, the direct part at its offset, or the pointer, whose own eight
+// bytes are all it has: a larger size takes those eight.
 inline void prepareReferenceKey(const HashMapKeyLayout &layout, uint32_t keyMode, const void *key,
-                                PreparedKey *prepared) {
+                                int32_t size, PreparedKey *prepared) {
+    prepared->size = size;
     if (keyMode == OMBRIX_KEY_VARIABLE) {
         prepared->stored = const_cast<void *>(key);
         prepared->bytes = static_cast<const unsigned char *>(key);
@@ -330,6 +333,7 @@ inline void prepareReferenceKey(const HashMapKeyLayout &layout, uint32_t keyMode
         prepared->stored = const_cast<void *>(key);
         prepared->pointer = reinterpret_cast<uintptr_t>(key);
         prepared->bytes = reinterpret_cast<const unsigned char *>(&prepared->pointer);
+        prepared->size = std::min<int32_t>(size, sizeof prepared->pointer);
     }
 }
 
@@ -527,9 +531,8 @@ inline QVStatus addNullKey(HashMapState &state, const OmbrixHashMapParms &parms,
 // Prepares a lookup key of a mode other than 0.
 inline void prepareKey(const OmbrixHashMapParms &parms, const HashMapKeyLayout &layout,
                        const void *key, int32_t size, PreparedKey &prepared) {
-    prepareReferenceKey(layout, parms.keyMode, key, &prepared);
-    prepared.size = size;
-    prepared.hash = hashKey(parms, layout, prepared.bytes, size);
+    prepareReferenceKey(layout, parms.keyMode, key, size, &prepared);
+    prepared.hash = hashKey(parms, layout, prepared.bytes, prepared.size);
 }
 
 // A mode-2 item key as the short paths take it: what an entry of it stores
@@ -655,8 +658,7 @@ inline ItemKey itemKeyOf(const HashMapState &state, const OmbrixHashMapParms &pa
 inline void prepareItemKey(const HashMapKeyLayout &layout, const void *key, uint32_t hash,
                            PreparedKey &prepared) {
     prepared = {};
-    prepareReferenceKey(layout, OMBRIX_KEY_REFERENCE, key, &prepared);
-    prepared.size = layout.keySize;
+    prepareReferenceKey(layout, OMBRIX_KEY_REFERENCE, key, layout.keySize, &prepared);
     prepared.hash = hash;
 }
 

@@ -136,9 +136,11 @@ void freeChains(QVWord *pool, Entry *slots, int32_t slotCount) {
 // The bound on doubling: keys that share one hash, or share the hash bits
 // above the mask, keep their distances from one another through every
 // doubling, so doubling for them would go on until memory runs out. A
-// placement therefore doubles only when (1) some entry of the 16 crowded
-// slots from the home bucket differs from the key in the hash bits above
-// the mask, so that some doubling takes it elsewhere, and (2) the table is
+// placement therefore doubles only when (1) some entry of the occupied run
+// that ends at the free slot `bucket + distance` differs from the key in the
+// hash bits above the mask, so that some doubling takes it or the key
+// elsewhere (entries homed before the bucket count too: they crowd its
+// neighbourhood from below), and (2) the table is
 // below 2^16 buckets (a 3 MiB slot array) or has fewer than 8 buckets per
 // entry, and is below its largest size. Otherwise the key goes into the
 // overflow chain. Doublings for placement thus never take the table past
@@ -146,14 +148,16 @@ void freeChains(QVWord *pool, Entry *slots, int32_t slotCount) {
 // 8/3 × count or its initial size; the record blocks hold three quarters
 // of the buckets, and the overflow nodes at most one per entry. Below 2^16
 // buckets keys of one home bucket and different hashes always double apart.
-bool doublingCanHelp(const HashMapState &state, int32_t bucket, uint32_t hash) {
+bool doublingCanHelp(const HashMapState &state, int32_t bucket, int32_t distance, uint32_t hash) {
     if (state.tableSize >= kLargestTableSize) return false;
     int64_t bound = std::max(kFreeDoublingSize,
                              kBucketsPerEntryBound * (static_cast<int64_t>(state.count) + 1));
     if (state.tableSize >= bound) return false;
     uint32_t above = ~static_cast<uint32_t>(state.mask);
-    for (int32_t i = 0; i < kNeighbourhood; ++i) {
-        const Entry &slot = state.slots[bucket + i];
+    int32_t first = bucket;
+    while (first > 0 && state.slots[first - 1].key) --first;
+    for (int32_t p = first; p < bucket + distance; ++p) {
+        const Entry &slot = state.slots[p];
         if (slot.key && ((slot.hash ^ hash) & above)) return true;
     }
     return false;
@@ -611,11 +615,12 @@ QVStatus hashMapOpenProbe(HashMapState *state, uint32_t hash, int32_t distance, 
                 return OMBRIX_OK;
             }
         }
-        if (!doublingCanHelp(s, bucket, hash)) return OMBRIX_OK;
-        QVStatus status = hashMapOpenResize(state);
-        if (status != OMBRIX_OK) {
+        bool doubles = doublingCanHelp(s, bucket, distance, hash);
+        QVStatus status = doubles ? hashMapOpenResize(state) : OMBRIX_OK;
+        if (!doubles || status != OMBRIX_OK) {
             // The moves that led nowhere go back: the table is as the
-            // last completed step left it.
+            // last completed step left it, and a chain node refused after
+            // them leaves it so too.
             log.undo(s.slots);
             return status;
         }

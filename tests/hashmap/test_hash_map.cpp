@@ -568,6 +568,11 @@ TEST_F(HashMapTest, AStringKeyIsMatchedByItsOwnPointerAtAnySize) {
         ASSERT_EQ(map->removeWithKeySize(map, text, 5), OMBRIX_OK);
         EXPECT_EQ(map->size(map), tableKind == OMBRIX_TABLE_CHAINED ? 1 : 0);
         map->destroy(map);
+        parms.keyMode = OMBRIX_KEY_REFERENCE;  // a pointer has its own eight bytes and no more
+        map = hashMapNew(nullptr, parms);
+        ASSERT_EQ(map->addWithKeySize(map, text, 16, &first), OMBRIX_OK);
+        for (int32_t size : {0, 8, 9, 4096}) EXPECT_EQ(map->findWithKeySize(map, text, size), &first);
+        map->destroy(map);
     }
     OmbrixHashMapParms oneBucket = {OMBRIX_KEY_VARIABLE, 0, nullptr, 0, OMBRIX_VALUE_POINTER, 0, 0, 0, 0,
                                     [](const void *, int32_t) -> uint32_t { return 0; }};

@@ -79,6 +79,19 @@ uint32_t homeTwoThenZero(const void *bytes, int32_t) {
     std::memcpy(&k, bytes, sizeof k);
     return k ? 32u * static_cast<uint32_t>(k) : 2u;
 }
+// Keys 0-2 at hash 32, 3-15 at 0, the rest at 3: home 3's neighbourhood is full of keys no
+// doubling moves, but one doubling takes keys 0-2 from below it.
+uint32_t crowdedFromBelow(const void *bytes, int32_t) {
+    int32_t k;
+    std::memcpy(&k, bytes, sizeof k);
+    return k < 3 ? 32u : k < 16 ? 0u : 3u;
+}
+// Keys 16 and 17 at home 16, the others at home 0 (hash 0).
+uint32_t homeSixteenAmongZero(const void *bytes, int32_t) {
+    int32_t k;
+    std::memcpy(&k, bytes, sizeof k);
+    return k == 16 || k == 17 ? 16u : 0u;
+}
 // Key parts: the number (the tag when unsummed), then an int64 through a pointer.
 struct Shape { const char *name; uint32_t keyMode; int32_t parts; OmbrixHashFunction hash; };
 const Shape kShapes[] = {
@@ -205,6 +218,7 @@ TEST_F(OpenTableTest, CrowdedBucketsDoubleWhileThatHelpsAndChainsTakeTheRest) {
         {"17 of one home bucket part", kInt, nullptr, 17, 32, 64, 1, 0},
         {"17 of one home, hashes 4096 apart, double apart", kInt, nullptr, 17, 4096, 8192, 8, 0},
         {"17 of one bucket to 2^20: doubled to 2^16", kInt, nullptr, 17, 1 << 20, 65536, 11, 1},
+        {"crowded from below the home bucket", kInt, crowdedFromBelow, 20, 1, 64, 1, 0},
         {"20 of one hash: a chain at once", kInt, oneHash, 20, 1, 32, 0, 4},
         {"3000 of one hash: the threshold's doublings", kInt, oneHash, 3000, 1, 4096, 7, 2984},
         {"3000 pointers of one hash", kPointer, oneHash, 3000, 1, 4096, 7, 2984},
@@ -372,6 +386,8 @@ TEST_F(OpenTableTest, ARefusedAddDoublingOrIteratorLeavesTheTableAsItWas) {
         {"a sorted iterator", 20, 1, oneHash, kIterateSorted, false, 2},
         // Slots 0-15 home 0, slot 16 key 0 of home 2: it moves to 17 before the doubling.
         {"the doubling after a displacement", 17, 1, homeTwoThenZero, kAdd, false, 4},
+        // Key 16 moves from slot 16 to 18 before the chain node is asked for.
+        {"a chain node after a displacement", 18, 1, homeSixteenAmongZero, kAdd, false, 1},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
