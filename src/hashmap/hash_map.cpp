@@ -278,6 +278,7 @@ OMBRIX_API OmbrixHashMap *hashMapNew(QVWord *pool, OmbrixHashMapParms parms) {
     if (parms.valueSize < 0) return nullptr;
     int32_t tableSize = omb::tableSizeFor(parms.capacity);
     if (tableSize == 0) return nullptr;
+    if (parms.capacity <= 1) parms.capacity = tableSize;  // the default, for callers to read
 
     omb::ContainerPool owned =
         omb::acquireContainerPool(pool, parms.flags & OMBRIX_FLAG_NO_LOCK, omb::kPoolName);
