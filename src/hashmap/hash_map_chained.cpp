@@ -619,7 +619,10 @@ void *findItemKeyFully(const HashMapState &state, const void *key, uint32_t hash
 }
 
 // Only a refused growth leaves the count at the threshold: it is tried
-// again before the add takes a record, since the supply is then spent.
+// again before the add takes a record, since the supply is then spent. A
+// growth completed here stays when the add is then refused (its key copy or
+// a tree node): it keeps every entry and their values, and only the table's
+// size and the order of a walk differ from before.
 inline void retryRefusedGrowth(HashMapState &state) {
     if (state.count >= state.threshold) hashMapListResize(&state);
 }
