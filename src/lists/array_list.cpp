@@ -106,8 +106,15 @@ void shiftTail(List *list, int32_t from, int32_t by) {
 
 // The add itself, under the lock. `index` is at most count.
 QVStatus insertAt(List *list, int32_t index, const void *item, int32_t keySize) {
+    int64_t own = isByReference(list)
+                      ? -1
+                      : omb::offsetInSlots(item, list->elements, list->count, list->elementSize);
     if (!makeRoom(list, keySize)) return OMBRIX_E_NO_MEMORY;
     if (index < list->count) shiftTail(list, index, 1);
+    if (own >= 0) {
+        bool shifted = own >= static_cast<int64_t>(omb::slotBytes(index, list->elementSize));
+        item = static_cast<unsigned char *>(list->elements) + own + (shifted ? list->elementSize : 0);
+    }
     omb::storeSlot(slotAt(list, index), item, isByReference(list), list->elementSize);
     if (list->keySizes) list->keySizes[index] = keySize;
     list->count += 1;
@@ -205,8 +212,8 @@ void fillOperations(List *list) {
 extern "C" {
 
 OMBRIX_API List *arrayListNew(QVWord *pool, OmbrixArrayListParms parms) {
-    int32_t elementSize = parms.keyType == OMBRIX_BY_REFERENCE ? 8 : parms.keySize;
-    if (elementSize < 0) return nullptr;  // no slot size to lay an array out by
+    int32_t elementSize = omb::elementSizeFor(parms.keyType, parms.keySize);
+    if (elementSize < 0) return nullptr;
     if (!omb::keyPartsUsable(parms.keyParts, parms.keyPartCount)) return nullptr;
     omb::ContainerPool owned = omb::acquireContainerPool(pool, parms.flags, kPoolName);
     if (!owned.pool) return nullptr;

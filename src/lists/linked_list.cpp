@@ -8,6 +8,7 @@
 #include "core/container.h"
 #include "lists/key_search.h"
 #include "lists/list_object.h"
+#include "lists/slots.h"
 #include "ombrix/primitives.h"
 
 using Entry = OmbrixLinkedListEntry;
@@ -87,7 +88,7 @@ void *elementOf(const Entry *entry) { return entry ? entry->data : nullptr; }
 // entry freed) when the copy block is refused. Out of line, so that the
 // by-reference add keeps little across its one pool call.
 __attribute__((noinline)) Entry *attachCopy(List *list, Entry *entry, const void *item) {
-    uint64_t bytes = list->elementSize > 0 ? static_cast<uint64_t>(list->elementSize) : 0;
+    uint64_t bytes = static_cast<uint64_t>(list->elementSize);
     entry->data = omb::poolAllocate(list->pool, bytes, 0);
     if (!entry->data) {
         omb::poolFree(list->pool, entry);
@@ -246,12 +247,14 @@ void fillOperations(List *list) {
 extern "C" {
 
 OMBRIX_API List *linkedListNew(QVWord *pool, OmbrixLinkedListParms parms) {
+    int32_t elementSize = omb::elementSizeFor(parms.keyType, parms.keySize);
+    if (elementSize < 0) return nullptr;
     if (!omb::keyPartsUsable(parms.keyParts, parms.keyPartCount)) return nullptr;
     omb::ContainerPool owned = omb::acquireContainerPool(pool, parms.flags, kPoolName);
     if (!owned.pool) return nullptr;
     List *list = omb::newListObject<List>(owned, parms);
     if (!list) return omb::abandonContainer(owned, {});
-    list->elementSize = parms.keyType == OMBRIX_BY_REFERENCE ? 8 : parms.keySize;
+    list->elementSize = elementSize;
     if (!omb::createLockUnlessUnlocked(parms.flags, &list->lock))
         return omb::releaseListObject(list, {});
     fillOperations(list);

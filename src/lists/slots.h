@@ -1,13 +1,21 @@
-// The slots of the array lists, shared by the array list and the thin array
-// list: how the array grows and how an element goes into its slot.
+// The elements of the lists: their size, and for the array list and the thin
+// array list, how the array grows and how an element goes into its slot.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 
 #include "core/host_calls.h"
+#include "ombrix/container.h"
 
 namespace omb {
+
+// A list's element size: the item pointer's own 8 bytes by reference, else
+// the key size. A negative one gives nothing to lay out or copy elements by,
+// and the list is refused.
+inline int32_t elementSizeFor(uint32_t keyType, int32_t keySize) {
+    return keyType == OMBRIX_BY_REFERENCE ? 8 : keySize;
+}
 
 // The slot count after a full array of `capacity` slots: half as many again
 // plus one, so that appends stay amortised constant time (16 -> 25 -> 38 ->
@@ -35,6 +43,14 @@ inline void *allocateGrownSlots(QVWord *pool, const void *old, int32_t used, int
     if (kept) std::memcpy(block, old, kept);
     std::memset(block + kept, 0, bytes - kept);
     return block;
+}
+
+// An add may be handed one of the list's own elements, as Get returns it.
+// Its byte offset in `slots` (-1 for an item elsewhere) lets the add read it
+// where it is once the array has grown or the tail has moved up.
+inline int64_t offsetInSlots(const void *item, const void *slots, int32_t used, int32_t slotSize) {
+    uint64_t offset = reinterpret_cast<uintptr_t>(item) - reinterpret_cast<uintptr_t>(slots);
+    return offset < slotBytes(used, slotSize) ? static_cast<int64_t>(offset) : -1;
 }
 
 // Puts an element into its slot: by reference the item pointer's own 8

@@ -36,7 +36,7 @@ extern "C" {
 
 OMBRIX_API List *thinArrayListNew(QVWord *pool, uint32_t keyType, int32_t keySize,
                                   int32_t capacity) {
-    int32_t elementSize = keyType == OMBRIX_BY_REFERENCE ? 8 : keySize;
+    int32_t elementSize = omb::elementSizeFor(keyType, keySize);
     if (elementSize < 0) return nullptr;
     // The thin list never locks, so an own pool is unlocked too.
     omb::ContainerPool owned = omb::acquireContainerPool(pool, OMBRIX_FLAG_NO_LOCK, kPoolName);
@@ -56,10 +56,14 @@ OMBRIX_API List *thinArrayListNew(QVWord *pool, uint32_t keyType, int32_t keySiz
 
 OMBRIX_API QVStatus thinArrayListAdd(List *list, const void *item) {
     if (!list || !item) return OMBRIX_OK;
+    bool byReference = list->keyType == OMBRIX_BY_REFERENCE;
+    int64_t own =
+        byReference ? -1 : omb::offsetInSlots(item, list->elements, list->count, list->elementSize);
     if (list->count >= list->capacity && !grow(list)) return OMBRIX_E_NO_MEMORY;
+    if (own >= 0) item = static_cast<unsigned char *>(list->elements) + own;
     unsigned char *slot = static_cast<unsigned char *>(list->elements) +
                           omb::slotBytes(list->count, list->elementSize);
-    omb::storeSlot(slot, item, list->keyType == OMBRIX_BY_REFERENCE, list->elementSize);
+    omb::storeSlot(slot, item, byReference, list->elementSize);
     list->count += 1;
     return OMBRIX_OK;
 }

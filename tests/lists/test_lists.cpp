@@ -235,13 +235,15 @@ TYPED_TEST(ListContract, RandomOperationsAgreeWithAVector) {
             int32_t size = static_cast<int32_t>(model.size()), v = static_cast<int32_t>(rng() % 40);
             int32_t index = static_cast<int32_t>(rng() % static_cast<uint32_t>(size + 3)) - 1;
             bool inRange = index >= 0 && index < size;
+            const void *item = &v;  // or, for half the adds, one of the list's own elements
+            if (size && rng() % 2) v = *static_cast<const int32_t *>(item = F::get(h, rng() % size));
             switch (rng() % 8) {
                 case 0:
-                    ASSERT_EQ(F::addLast(h, &v), OMBRIX_OK);
+                    ASSERT_EQ(F::addLast(h, item), OMBRIX_OK);
                     model.push_back(v);
                     break;
                 case 1:
-                    ASSERT_EQ(F::add(h, index, &v), OMBRIX_OK);
+                    ASSERT_EQ(F::add(h, index, item), OMBRIX_OK);
                     if (inRange || index == size || F::kOutOfRangeAppends)
                         model.insert(inRange || index == size ? model.begin() + index : model.end(), v);
                     break;
@@ -389,6 +391,18 @@ TEST_F(ArrayListTest, GrowsByHalfAgainPlusOne) {
         EXPECT_EQ(list && row.adds > 20 ? keySizes(list)[20] : 8, 8);
         thin ? thinArrayListDestroy(thin) : arrayListDestroy(list);
     }
+}
+
+// A list of a negative element size is refused; a thin list's add of its own
+// element reads it where the growth moved it.
+TEST_F(ArrayListTest, ElementSizesAndTheThinListsOwnElements) {
+    EXPECT_TRUE(!linkedListNew(nullptr, {-1, 0, 0, 0, nullptr}) && !newList(-1) &&
+                !thinArrayListNew(nullptr, 0, -1, 0));
+    OmbrixThinArrayList *thin = thinArrayListNew(nullptr, 0, 4, 1);
+    for (int32_t v : {7, 0, 0, 0}) ASSERT_EQ(thinArrayListAdd(thin, thin->count ? thin->elements : &v), OMBRIX_OK);
+    auto *elements = static_cast<const int32_t *>(thin->elements);
+    EXPECT_EQ(std::vector<int32_t>(elements, elements + thin->count), std::vector<int32_t>(4, 7));
+    thinArrayListDestroy(thin);
 }
 
 // Key sizes move with their elements; the iterator hands out what is below
