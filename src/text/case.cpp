@@ -123,6 +123,10 @@ OMBRIX_API void qvzstmax(QVChar *s, int64_t n) {
 // from trailing blanks; -1/+1: the same apart from case, signed by the first
 // pair that differs; -2/+2: different.
 OMBRIX_API int32_t qvzsncmp(const QVChar *a, int64_t na, const QVChar *b, int64_t nb) {
+    // A negative length reads as an empty string, so that the other's tail
+    // never starts before its first unit.
+    na = na < 0 ? 0 : na;
+    nb = nb < 0 ? 0 : nb;
     int32_t caseOrder = 0;
     int64_t common = na < nb ? na : nb;
     for (int64_t i = 0; i < common; ++i) {

@@ -183,13 +183,15 @@ bool encodeSequence(Output &out, Bytes p, uint64_t length, uint32_t flags, QVSta
         return out.putReplacement();
     }
     if (length != 4) return out.put(p, length);
-    // A four-byte sequence (F0..F7) becomes a surrogate pair. One that does
-    // not encode a supplementary character (an overlong form below
-    // U+10000, or beyond U+10FFFF from F4 90 up and F5..F7) has no pair and
-    // is replaced like one the flags ask to replace.
-    QVChar c = payloadOf(p, 4);
+    // A four-byte sequence (F0..F7) becomes a surrogate pair, by the pair's
+    // arithmetic even beyond U+10FFFF (F4 90 up, F5..F7): its units then
+    // leave the high range, but each still fits three bytes. An overlong
+    // form below U+10000 has no pair at all, and is replaced like one the
+    // flags ask to replace.
+    QVChar c = (QVChar(p[0] & 0x07) << 18) | (QVChar(p[1] & 0x3F) << 12) |
+               (QVChar(p[2] & 0x3F) << 6) | QVChar(p[3] & 0x3F);  // F5..F7 too, which readers refuse
     bool pairs = (flags & kZeroAsPair) || !(flags & kReplaceSupplementary);
-    if (!pairs || c < 0x10000 || c > 0x10FFFF) {
+    if (!pairs || c < 0x10000) {
         status = OMBRIX_UTF8_REPLACED;
         return out.putReplacement();
     }
@@ -224,7 +226,9 @@ bool decodeSequence(Output &out, Bytes p, uint64_t length, uint32_t flags, HeldS
         held.held = false;
         return out.putFourByte((((held.unit & 0x3FF) << 10) | (unit & 0x3FF)) + 0x10000);
     }
-    if (!releaseHeld(out, held, status)) return false;
+    // A held surrogate that this sequence does not complete is replaced, and
+    // the sequence after it is copied as it stands.
+    if (held.held) return releaseHeld(out, held, status) && out.put(p, length);
     if (length == 2 && p[0] == 0xC0 && p[1] == 0x80 && (flags & kZeroAsPair))
         return out.putByte(0);
     if (!valid_1st_utf8[*p]) {

@@ -76,6 +76,7 @@ TEST_F(CaseRoutines, BlankPaddedComparisonAndCaseClasses) {
         {U"ab", U"ab x", -2}, {U"ab x", U"ab", 2}, {U"ab", U"ab  ", 0}, {U"", U"", 0}, {U"aB", U"Ab", 1}, {U"[", U"A", -2}};
     for (const auto &[a, b, order] : cases)
         EXPECT_EQ(qvzsncmp(q(a), int64_t(a.size()), q(b), int64_t(b.size())), order);
+    EXPECT_EQ(qvzsncmp(q(U"ab"), -1, q(U"ab"), 0) * 10 + qvzsncmp(q(U" x"), 1, q(U"ab"), -5), 0) << "negative: empty";
     EXPECT_EQ(mapped(qvzstmin, U"i\u212A\u1E9E") + mapped(qvzstmax, U"i\u212A\u1E9E"), U"IK\u00DF\u0131\u212A\u1E9E");
 }
 
