@@ -8,9 +8,8 @@
  * Besides the container made by treeNew, the four engine routines
  * (treeAddCommon, treeFindOrAdd, treeFindCommon, treeRemoveCommon) work on a
  * tree whose root, sentinel and node blocks the caller holds: the chained
- * hash map keeps one such tree per long bucket. Used on a container's own
- * root they may add and find; the container's nodes leave only through its
- * remove and reset.
+ * hash map keeps one such tree per long bucket. They may be used on a
+ * container's own root as well.
  *
  * The tree has no lock: one thread at a time. */
 #ifndef OMBRIX_TREE_H

@@ -74,17 +74,23 @@ const char *const versionText[16] = {
     "no exceptions, no global state beyond the handle",
 };
 
+// Version numbers go through the pointers the caller gave; a null one is
+// passed over, as an invalid argument changes nothing.
+void store(uint64_t *to, uint64_t value) {
+    if (to) *to = value;
+}
+
 QVStatus getReqVersion(OmbrixExtension *, uint64_t *major, uint64_t *minor, uint64_t *patch) {
-    *major = kHostMajor;
-    *minor = kHostMinor;
-    *patch = kHostPatch;
+    store(major, kHostMajor);
+    store(minor, kHostMinor);
+    store(patch, kHostPatch);
     return 0;
 }
 
 QVStatus getVersion(OmbrixExtension *, uint64_t *major, uint64_t *minor, uint64_t *patch) {
-    *major = kOwnMajor;
-    *minor = kOwnMinor;
-    *patch = kOwnPatch;
+    store(major, kOwnMajor);
+    store(minor, kOwnMinor);
+    store(patch, kOwnPatch);
     return 0;
 }
 
@@ -128,8 +134,8 @@ bool fillExtension(OmbrixExtension **out, QVWord *pool, QVWord *journal) {
 extern "C" {
 
 OMBRIX_API QVStatus qvextver(QVWord *host, uint64_t *major, uint64_t *minor) {
-    *major = kHostMajor;
-    *minor = kHostMinor;
+    store(major, kHostMajor);
+    store(minor, kHostMinor);
     Exported_QVHandle = host;
     return 0;
 }
@@ -140,6 +146,7 @@ OMBRIX_API QVStatus qvextent(QVWord *host) {
 }
 
 OMBRIX_API QVStatus qvvercn1(OmbrixVersionRecord *record) {
+    if (!record) return 0;
     std::memset(record, 0, sizeof *record);
     // Sixteen texts in words 0..16 around the build time in word 3.
     for (int i = 0; i < 16; ++i)

@@ -52,10 +52,9 @@ QVStatus addToTree(Tree *tree, const void *key, int32_t keySize) {
 // The finger (SentinelBlock::finger) is the in-order successor of the node
 // the last removal took out: null before any removal, after removing the
 // last node, after a reset, and always in a tree that keeps no finger.
-// Invariant: it is null or a node linked in this tree. Only this removal and
-// treeReset set it; adds keep it, since rebalancing relinks nodes but never
-// replaces one; the exported engine routines never see it, which is why a
-// container's nodes leave only through its remove and reset.
+// Invariant: it is null or a node linked in this tree. This removal and
+// treeReset set it, and the exported removal clears it; adds keep it, since
+// rebalancing relinks nodes but never replaces one.
 //
 // A removal whose key equals the finger's unlinks the finger without the
 // walk from the root, so removing keys in order costs O(1) amortised before
@@ -256,6 +255,7 @@ OMBRIX_API Tree *treeNew(QVWord *pool, Parms parms) {
         omb::poolAllocateZeroed(owned.pool, sizeof(omb::SentinelBlock)));
     if (!sentinel) return giveBack();
     sentinel->keepsFinger = ordersTotally(*copy);
+    omb::markFingerBehind(&sentinel->node);
     state.sentinel = &sentinel->node;
     state.root = state.sentinel;
     if (copy->nodesPerBlock) {

@@ -23,8 +23,9 @@ struct TreeState {
 // The container's sentinel and its finger, in the one zero-filled block
 // treeNew allocates for the sentinel. The private state's layout is fixed,
 // and the engine routines take a bare sentinel node (the hash map holds
-// its own), so the finger lives behind the container's sentinel: only the
-// container reaches it, through state.sentinel.
+// its own), so the finger lives behind the container's sentinel: the
+// container reaches it through state.sentinel, and the exported removal
+// clears it through the sentinel's mark (markFingerBehind).
 struct SentinelBlock {
     OmbrixTreeNode node;      // first: state.sentinel points here
     OmbrixTreeNode *finger;   // kept by the container's removal (tree.cpp)
@@ -71,7 +72,8 @@ static_assert(offsetof(omb::TreeState, ownsPool) == 32);
 static_assert(offsetof(omb::TreeState, nodeBlockUsed) == 36);
 static_assert(offsetof(omb::TreeState, nodeBlock) == 40);
 static_assert(offsetof(omb::TreeObject, handle) == 48);
-static_assert(offsetof(omb::SentinelBlock, node) == 0);
+static_assert(offsetof(omb::SentinelBlock, node) == 0 &&
+              offsetof(omb::SentinelBlock, finger) == sizeof(OmbrixTreeNode));  // markFingerBehind
 static_assert(sizeof(OmbrixTree) == 8 + 18 * 8);
 static_assert(offsetof(OmbrixTree, destroy) == 8);
 static_assert(offsetof(OmbrixTree, size) == 8 + 7 * 8);

@@ -436,6 +436,7 @@ OMBRIX_API QVStatus treeRemoveCommon(QVWord *pool, Node **root, Node *sentinel,
                                      const Parms *parms, const void *key, int32_t keySize) {
     if (!pool || !root || !sentinel || !parms || !key) return OMBRIX_OK;
     omb::removeKey(pool, root, sentinel, *parms, key, keySize);
+    omb::forgetMarkedFinger(sentinel);
     return OMBRIX_OK;
 }
 

@@ -32,4 +32,17 @@ bool removeKey(QVWord *pool, OmbrixTreeNode **root, OmbrixTreeNode *sentinel,
                const OmbrixTreeParms &parms, const void *key, int32_t keySize,
                OmbrixTreeNode *first = nullptr, OmbrixTreeNode **next = nullptr);
 
+// A tree container keeps a finger, a node its next removal tries first, in
+// the word after its sentinel node, and marks it by pointing the sentinel's
+// key, which no walk reads, at that word. The exported removal may be
+// handed a container's own root and remove that very node, so it clears a
+// marked finger. Other sentinels (the hash map's, a host's) hold anything
+// else in their key; it is compared, never followed.
+inline void markFingerBehind(OmbrixTreeNode *sentinel) { sentinel->key = sentinel + 1; }
+inline void forgetMarkedFinger(OmbrixTreeNode *sentinel) {
+    uintptr_t after = reinterpret_cast<uintptr_t>(sentinel) + sizeof *sentinel;
+    if (reinterpret_cast<uintptr_t>(sentinel->key) == after)
+        *reinterpret_cast<OmbrixTreeNode **>(after) = nullptr;
+}
+
 }  // namespace omb

@@ -33,6 +33,8 @@ TEST_F(EntryTest, RecordHoldsHandleJournalVersionsAndTablesAndTheVersionTextsAre
         EXPECT_TRUE(!ext->getReqVersion(ext, &v[0], &v[1], &v[2]) && v[0] == 7 && v[1] == 1 &&
                     v[2] == 1);
         EXPECT_TRUE(!ext->getVersion(ext, &v[0], &v[1], &v[2]) && v[0] == 1 && !v[1] && !v[2]);
+        EXPECT_EQ(ext->getVersion(ext, nullptr, nullptr, nullptr) | ext->getReqVersion(ext, nullptr, nullptr, nullptr) |
+                  qvextver(host, nullptr, nullptr) | qvvercn1(nullptr), 0u) << "null pointers: nothing written";
         const struct { OmbrixFunction *table; uint64_t words, filled; } tables[] = {
             {ext->factoryTable, OMBRIX_FACTORY_WORDS, 7},
             {ext->thinHashMapTable, OMBRIX_THIN_HASH_MAP_WORDS, 22},

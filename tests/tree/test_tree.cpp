@@ -120,6 +120,21 @@ TEST_F(TreeTest, AddRemoveFindAndWalkEdgeCases) {
     EXPECT_TRUE(!treeMinimum(&sentinel, &sentinel) && !treeSuccessor(&sentinel, &sentinel));
 }
 
+// The engine's removal on the container's own root may take the node the
+// container's next removal would try first; that removal must walk instead.
+TEST_F(TreeTest, TheEnginesRemovalOnTheContainersRootIsSeenByItsNextRemoval) {
+    for (int32_t perBlock : {0, 8}) {
+        OmbrixTree *tree = intTree(perBlock);
+        omb::TreeState *s = omb::treeStateOf(tree);
+        int32_t k[6] = {1, 2, 3, 4, 5, 6}, three = 3;
+        for (int32_t &key : k) treeAdd(tree, &key);
+        treeRemove(tree, &k[1]);  // 3 follows 2
+        EXPECT_EQ(treeRemoveCommon(s->pool, &s->root, s->sentinel, tree->parms, &k[2], 4) | treeRemove(tree, &three), 0u);
+        EXPECT_EQ(keysOf(tree), (Keys{&k[0], &k[3], &k[4], &k[5]})) << perBlock;
+        treeDestroy(tree);
+    }
+}
+
 TEST_F(TreeTest, IteratorResetReleaseAndRefusal) {
     OmbrixTree *tree = intTree(), *other = intTree();
     OmbrixIterator it = treeIterator(tree);
