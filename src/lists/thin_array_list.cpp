@@ -30,6 +30,18 @@ bool grow(List *list) {
     return true;
 }
 
+// Grows a full list for the add of `item`, which may be one of the list's
+// own elements: it is then read from the new array. An append without
+// growth moves nothing, so the common add never asks.
+bool growFor(List *list, const void *&item) {
+    int64_t own = list->keyType == OMBRIX_BY_REFERENCE
+                      ? -1
+                      : omb::offsetInSlots(item, list->elements, list->count, list->elementSize);
+    if (!grow(list)) return false;
+    if (own >= 0) item = static_cast<unsigned char *>(list->elements) + own;
+    return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -56,14 +68,10 @@ OMBRIX_API List *thinArrayListNew(QVWord *pool, uint32_t keyType, int32_t keySiz
 
 OMBRIX_API QVStatus thinArrayListAdd(List *list, const void *item) {
     if (!list || !item) return OMBRIX_OK;
-    bool byReference = list->keyType == OMBRIX_BY_REFERENCE;
-    int64_t own =
-        byReference ? -1 : omb::offsetInSlots(item, list->elements, list->count, list->elementSize);
-    if (list->count >= list->capacity && !grow(list)) return OMBRIX_E_NO_MEMORY;
-    if (own >= 0) item = static_cast<unsigned char *>(list->elements) + own;
+    if (list->count >= list->capacity && !growFor(list, item)) return OMBRIX_E_NO_MEMORY;
     unsigned char *slot = static_cast<unsigned char *>(list->elements) +
                           omb::slotBytes(list->count, list->elementSize);
-    omb::storeSlot(slot, item, byReference, list->elementSize);
+    omb::storeSlot(slot, item, list->keyType == OMBRIX_BY_REFERENCE, list->elementSize);
     list->count += 1;
     return OMBRIX_OK;
 }
