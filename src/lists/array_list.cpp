@@ -104,11 +104,14 @@ void shiftTail(List *list, int32_t from, int32_t by) {
                   omb::slotBytes(moved, sizeof(int32_t)));
 }
 
-// The add itself, under the lock. `index` is at most count.
+// The add itself, under the lock. `index` is at most count. An item among
+// the list's own elements is read where the growth or the shift moved it;
+// an append into a free slot moves nothing, and does not ask.
 QVStatus insertAt(List *list, int32_t index, const void *item, int32_t keySize) {
-    int64_t own = isByReference(list)
-                      ? -1
-                      : omb::offsetInSlots(item, list->elements, list->count, list->elementSize);
+    bool moves = list->count == list->parms.capacity || index < list->count;
+    int64_t own = moves && !isByReference(list)
+                      ? omb::offsetInSlots(item, list->elements, list->count, list->elementSize)
+                      : -1;
     if (!makeRoom(list, keySize)) return OMBRIX_E_NO_MEMORY;
     if (index < list->count) shiftTail(list, index, 1);
     if (own >= 0) {
